@@ -1,0 +1,67 @@
+# Helpers that keep the layering honest: engine libraries may use QtCore and
+# QtNetwork only; widget libraries may use everything.
+
+set_property(GLOBAL PROPERTY SUITE_ENGINE_TARGETS "")
+
+# suite_engine_library(<name> SOURCES ... [DEPS ...])
+function(suite_engine_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(${name} PUBLIC Qt6::Core Qt6::Network ${ARG_DEPS})
+  set_property(GLOBAL APPEND PROPERTY SUITE_ENGINE_TARGETS ${name})
+endfunction()
+
+# suite_ui_library(<name> SOURCES ... [DEPS ...])
+function(suite_ui_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(${name} PUBLIC Qt6::Core Qt6::Gui Qt6::Widgets ${ARG_DEPS})
+endfunction()
+
+# Walks the link closure of a target and fails the configure step when an
+# engine library reaches QtGui or QtWidgets.
+function(_suite_collect_links target out)
+  set(seen ${${out}})
+  if(NOT TARGET ${target})
+    set(${out} ${seen} PARENT_SCOPE)
+    return()
+  endif()
+  get_target_property(libs ${target} LINK_LIBRARIES)
+  if(NOT libs)
+    set(libs "")
+  endif()
+  foreach(lib IN LISTS libs)
+    if(NOT lib IN_LIST seen)
+      list(APPEND seen ${lib})
+      _suite_collect_links(${lib} seen)
+    endif()
+  endforeach()
+  set(${out} ${seen} PARENT_SCOPE)
+endfunction()
+
+function(suite_check_layers)
+  get_property(engines GLOBAL PROPERTY SUITE_ENGINE_TARGETS)
+  foreach(t IN LISTS engines)
+    set(closure "")
+    _suite_collect_links(${t} closure)
+    foreach(bad Qt6::Widgets Qt6::Gui)
+      if(bad IN_LIST closure)
+        message(FATAL_ERROR "Engine library '${t}' links ${bad}; move the widget code to a ui library.")
+      endif()
+    endforeach()
+  endforeach()
+endfunction()
+
+# suite_test(<name> SOURCES ... LIBS ...)
+function(suite_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  target_link_libraries(${name} PRIVATE Qt6::Test testsupport ${ARG_LIBS})
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;SUITE_TEST_BIN_DIR=${CMAKE_BINARY_DIR}/tests;SUITE_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
+    TIMEOUT 300)
+endfunction()

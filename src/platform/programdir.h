@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// The directory that holds the executables and the data files both programs
+// read and write (history, settings, language files, skin, toolbar, logs).
+//
+// A portable install keeps everything beside the executables. When that
+// directory is not writable (a system-wide install), a per-user directory
+// under the XDG data home is used instead and the shipped read-only files are
+// copied into it on first use. SUITE_PROGRAM_DIR overrides both.
+class ProgramDir {
+public:
+    ProgramDir() = default;
+    explicit ProgramDir(QString path);
+
+    // Finds the program directory for an executable living in executableDir.
+    // Creates the per-user directory when it is the one chosen.
+    static ProgramDir locate(const QString &executableDir);
+
+    // The environment variable that overrides the location.
+    static constexpr const char *OverrideVariable = "SUITE_PROGRAM_DIR";
+
+    QString path() const { return m_path; }
+    bool isValid() const { return !m_path.isEmpty(); }
+
+    // The full path of a file in the program directory.
+    QString file(const QString &name) const;
+
+    // Copies the given files and folders (relative names) from sourceDir when
+    // they are missing here; existing files are never overwritten.
+    void seedFrom(const QString &sourceDir, const QStringList &names) const;
+
+private:
+    QString m_path;
+};
+
+// Joins a directory and a name with exactly one "/" between them.
+QString joinPath(const QString &dir, const QString &name);
