@@ -137,7 +137,9 @@ bool writeString(const QString &file, const QString &section, const QString &key
     const QString entry = key + QLatin1Char('=') + flat;
     const Located where = locate(lines, section, key);
     if (where.keyLine >= 0) {
-        lines[where.keyLine] = entry;
+        QString existing;
+        keyLine(lines.at(where.keyLine), &existing, nullptr);
+        lines[where.keyLine] = existing + QLatin1Char('=') + flat; // keeps the key's spelling
     } else if (where.sectionLine >= 0) {
         lines.insert(where.lastLine + 1, entry);
     } else {
