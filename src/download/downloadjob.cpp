@@ -1,0 +1,857 @@
+#include "download/downloadjob.h"
+
+#include "config/cregister.h"
+#include "config/conversions.h"
+#include "config/settingsrecord.h"
+#include "controls/extratimer.h"
+#include "download/httpprotocol.h"
+#include "platform/prompts.h"
+#include "platform/socketchannel.h"
+
+#include <QFileInfo>
+
+#include <algorithm>
+
+namespace {
+
+using Column = DownloadListModel::Column;
+
+constexpr int MaxEmptyCloses = 5;          // reconnects without a byte before giving up
+constexpr qsizetype MaxPageBytes = 1 << 20; // how much of a page is searched for the file
+
+int percentOf(qint64 part, qint64 whole)
+{
+    if (whole <= 0)
+        return part > 0 ? 100 : 0;
+    return int(std::clamp<qint64>(part * 100 / whole, 0, 100));
+}
+
+} // namespace
+
+DownloadJob::DownloadJob(Services services, QObject *parent)
+    : QObject(parent), m_services(std::move(services))
+{
+    m_group = ChannelGroup::create(m_services.sockets);
+    m_probe = new SocketChannel(m_group, this);
+    m_wsHTTP = new SocketArray(m_group, this);
+    m_wsHTTP1 = new SocketArray(m_group, this);
+    m_tmrReconnect = new ExtraTimer(this, m_services.timing.stallSecond);
+
+    connect(m_probe, &SocketChannel::connected, this, &DownloadJob::onProbeConnected);
+    connect(m_probe, &SocketChannel::dataArrived, this, &DownloadJob::onProbeData);
+    connect(m_probe, &SocketChannel::closed, this, &DownloadJob::onProbeClosed);
+    connect(m_probe, &SocketChannel::errorOccurred, this, [this](int, const QString &description) {
+        // The probe could not reach the server; the time-out retries it.
+        m_display.status = description;
+        changed();
+    });
+    for (SocketArray *set : {m_wsHTTP, m_wsHTTP1}) {
+        connect(set, &SocketArray::connected, this, [this, set](int i) {
+            if (set == activeSet())
+                onDataConnected(i);
+        });
+        connect(set, &SocketArray::dataArrived, this, [this, set](int i, qint64) {
+            if (set == activeSet())
+                onDataArrived(i);
+        });
+        connect(set, &SocketArray::closed, this, [this, set](int i) {
+            if (set == activeSet())
+                onDataClosed(i);
+        });
+        connect(set, &SocketArray::errorOccurred, this, [this, set](int i, int number, const QString &text) {
+            if (set == activeSet())
+                onDataError(i, number, text);
+        });
+    }
+
+    m_tmrUpdate.setInterval(m_services.timing.update);
+    m_tmrUpdate2.setInterval(m_services.timing.rate);
+    m_tmrTimeOut.setInterval(m_services.timing.timeout);
+    connect(&m_tmrUpdate, &QTimer::timeout, this, &DownloadJob::onUpdateTick);
+    connect(&m_tmrUpdate2, &QTimer::timeout, this, &DownloadJob::onRateTick);
+    connect(&m_tmrTimeOut, &QTimer::timeout, this, &DownloadJob::onTimeoutTick);
+    connect(m_tmrReconnect, &ExtraTimer::Timer, this, &DownloadJob::onStallTick);
+
+    SetCaptions();
+    m_display.pauseText = m_pauseCaption;
+    m_display.stopText = m_stopCaption;
+    m_display.rate = QStringLiteral("0 Bytes/Second");
+}
+
+DownloadJob::~DownloadJob()
+{
+    stopTimers();
+    m_file.close();
+}
+
+QString DownloadJob::caption(const char *id, const char *defaultText) const
+{
+    return m_services.captions(QLatin1String(id), QString::fromUtf8(defaultText));
+}
+
+void DownloadJob::SetCaptions()
+{
+    m_pauseCaption = caption("04012", "&Pause");
+    m_resumeCaption = caption("04013", "&Resume");
+    m_stopCaption = caption("04014", "&Stop");
+    m_closeCaption = caption("04015", "&Close");
+}
+
+void DownloadJob::setRow(int column, const QString &text)
+{
+    if (m_services.mainList)
+        m_services.mainList->setValue(lstItem, column, text);
+}
+
+void DownloadJob::changed()
+{
+    // Chunks arrive far more often than a window can repaint: one
+    // notification per turn of the event loop.
+    if (m_changePending)
+        return;
+    m_changePending = true;
+    QTimer::singleShot(0, this, [this] {
+        m_changePending = false;
+        Q_EMIT displayChanged();
+    });
+}
+
+void DownloadJob::finish(Outcome outcome)
+{
+    if (m_finished)
+        return;
+    m_finished = true;
+    m_outcome = outcome;
+    changed();
+    Q_EMIT finished(outcome);
+}
+
+void DownloadJob::stopTimers()
+{
+    m_tmrUpdate.stop();
+    m_tmrUpdate2.stop();
+    m_tmrTimeOut.stop();
+    if (m_tmrReconnect)
+        m_tmrReconnect->setEnabled(false);
+}
+
+void DownloadJob::failWith(const QString &text)
+{
+    // The download waits with its message; nothing restarts it.
+    CloseAll();
+    m_probe->close();
+    closeFiles();
+    stopTimers();
+    m_display.countdownVisible = false;
+    m_display.status = text;
+    setRow(Column::Status, text);
+    setRow(Column::Progress, QStringLiteral("0 %"));
+    m_display.pauseEnabled = false;
+    m_display.stopEnabled = false;
+    intTransferRate = 0;
+    m_state = State::Waiting;
+    changed();
+    finish(Outcome::Failed);
+}
+
+void DownloadJob::ParseURL(const QString &text)
+{
+    static const LoginTable none;
+    url = ::ParseURL(text, m_services.logins ? *m_services.logins : none, url);
+}
+
+// ---------------------------------------------------------------- start
+
+void DownloadJob::StartDownload()
+{
+    // The answer the intake set for this start; restarts from inside (a
+    // time-out retry, a redirect) keep it, so another download's answer
+    // given meanwhile never applies here.
+    m_existChoice = m_services.record ? m_services.record->intExistChoice : qint16(0);
+    m_finished = false;
+    startInternal();
+}
+
+void DownloadJob::startInternal()
+{
+    SetCaptions();
+    m_tmrReconnect->setEnabled(false);
+    m_tmrReconnect->setIntervalUnit(ExtraTimer::Seconds);
+    m_tmrReconnect->setInterval(m_services.record ? m_services.record->TimeResume : 300);
+
+    if (url.FTPMODE) {
+        failWith(QStringLiteral("FTP downloads are not available in this version."));
+        return;
+    }
+
+    switch (m_existChoice) {
+    case -1:
+        m_segResume.fill(true);
+        break;
+    case 0:
+        m_file.close();
+        if (QFileInfo::exists(strSaveTo))
+            QFile::remove(strSaveTo);
+        m_segResume.fill(false);
+        break;
+    default:
+        m_state = State::Closed;
+        finish(Outcome::Cancelled);
+        Q_EMIT closeRequested();
+        return;
+    }
+
+    m_planned = false;
+    m_state = State::Probing;
+    m_display.pauseText = m_pauseCaption;
+    m_display.stopText = m_stopCaption;
+    m_display.pauseEnabled = true;
+    m_display.stopEnabled = true;
+    connectProbe();
+
+    m_timeLeft = m_services.record ? m_services.record->Timeout : 60;
+    m_tmrTimeOut.start();
+    m_display.openVisible = false;
+    changed();
+}
+
+void DownloadJob::connectProbe()
+{
+    m_probe->close();
+    m_probeParser.reset();
+    m_pageBody.clear();
+    const HttpEndpoint target = httpConnectTarget(
+        url, m_services.record ? HttpProxySettings::fromRecord(*m_services.record) : HttpProxySettings{});
+    m_probe->connectToHost(target.host, quint16(target.port));
+}
+
+void DownloadJob::onProbeConnected()
+{
+    const HttpProxySettings proxy =
+        m_services.record ? HttpProxySettings::fromRecord(*m_services.record) : HttpProxySettings{};
+    m_probe->send(httpProbeRequest(url, m_fullRange, proxy));
+}
+
+void DownloadJob::onProbeClosed()
+{
+    if (m_state != State::Probing)
+        return;
+    if (m_pageMode) {
+        // The page ended without naming the file.
+        m_pageMode = false;
+        failWith(QStringLiteral("The server sent a page that does not link to the file."));
+    } else if (!m_probeParser.isComplete()) {
+        m_probe->close(); // no reply: the time-out restarts the download
+    }
+}
+
+void DownloadJob::onProbeData()
+{
+    const QByteArray chunk = m_probe->takeData();
+    m_tmrTimeOut.stop();
+    m_display.countdownVisible = false;
+    if (m_state != State::Probing)
+        return;
+
+    if (m_probeParser.isComplete()) {
+        if (m_pageMode) {
+            m_pageBody += chunk;
+            handlePageBody();
+        }
+        return;
+    }
+    if (m_probeParser.feed(chunk) == HttpResponseParser::State::Failed) {
+        failWith(QString::fromUtf8(m_probeParser.errorText()));
+        return;
+    }
+    if (!m_probeParser.isComplete())
+        return; // the header is not complete yet
+
+    const HttpResponseHeader &reply = m_probeParser.header();
+    m_log += "\r\n" + reply.text() + "\r\n";
+
+    ProbeContext context;
+    context.url = url;
+    context.redirects = m_redirects;
+    context.fullRange = m_fullRange;
+    const ProbeDecision decision = ProcessProbeReply(reply, context, m_services.captions);
+
+    switch (decision.action) {
+    case ProbeDecision::Action::Fail:
+        failWith(decision.text);
+        return;
+    case ProbeDecision::Action::PageMode:
+        m_pageMode = true;
+        m_pageBody = m_probeParser.takeBody();
+        handlePageBody();
+        return;
+    case ProbeDecision::Action::Redirect:
+        m_redirects = decision.redirects;
+        strURL = decision.url;
+        ParseURL(decision.url);
+        if (decision.restartWindow) {
+            RestartWith(decision.url);
+        } else {
+            connectProbe();
+        }
+        changed();
+        return;
+    case ProbeDecision::Action::RetryFullRange:
+        m_fullRange = true;
+        connectProbe();
+        return;
+    case ProbeDecision::Action::StartTransfer:
+        break;
+    }
+
+    m_contentSize = decision.contentSize;
+    m_display.fileSize = FormatSize(m_contentSize);
+    m_display.resume = caption("04018", "** Resume Supported **");
+    setRow(Column::SavePath, strSaveTo);
+    setRow(Column::Size, m_display.fileSize);
+    if (m_services.record && m_services.record->StopResume)
+        m_tmrReconnect->setEnabled(true);
+    m_probe->close();
+    Check_Create(m_contentSize, decision.partial ? SocketSet::Partial : SocketSet::Full);
+}
+
+void DownloadJob::handlePageBody()
+{
+    const QString found = FindSrcURL(m_pageBody, url.fileName());
+    if (found.isEmpty()) {
+        if (m_pageBody.size() > MaxPageBytes)
+            failWith(QStringLiteral("The server sent a page that does not link to the file."));
+        return; // more of the page may follow
+    }
+    m_pageMode = false;
+    const QString target = resolveLocation(url, found.toUtf8());
+    ParseURL(target.isEmpty() ? found : target);
+    connectProbe();
+}
+
+void DownloadJob::RestartWith(const QString &newUrl)
+{
+    ParseURL(newUrl);
+    startInternal();
+}
+
+// ---------------------------------------------------------------- plan
+
+SocketArray *DownloadJob::activeSet() const
+{
+    return m_set == SocketSet::Full ? m_wsHTTP : m_wsHTTP1;
+}
+
+bool DownloadJob::openSaveFile()
+{
+    if (m_file.isOpen())
+        return true;
+    m_file.setFileName(strSaveTo);
+    if (!m_file.open(QIODevice::ReadWrite)) {
+        failWith(caption("11002", "Error opening File") + QLatin1Char(' ') + strSaveTo + QStringLiteral(": ")
+                 + m_file.errorString());
+        return false;
+    }
+    return true;
+}
+
+void DownloadJob::Check_Create(qint64 size, SocketSet set)
+{
+    m_set = set;
+    if (set == SocketSet::Partial)
+        m_fullRange = false;
+    // Segment plans come with segmented downloading; this plan is one connection.
+    m_segments = 0;
+    if (!m_resumeSet) {
+        m_segStart[0] = 0;
+        m_segStart[1] = size;
+        m_segPos[0] = 1;
+    }
+    LayoutBars(1);
+    if (!openSaveFile())
+        return;
+    if (m_existChoice == -1)
+        SetSegIndecies();
+    m_planned = true;
+    m_state = State::Downloading;
+    m_emptyCloses = 0;
+    m_lastTotal = TotalReceived();
+    m_rateClock.start();
+    if (size == 0) {
+        completeDownload();
+        return;
+    }
+    connectElement(0);
+    m_tmrUpdate.start();
+    m_tmrUpdate2.start();
+    changed();
+}
+
+void DownloadJob::SetSegIndecies()
+{
+    const qint64 length = m_file.size();
+    const qint64 rollback = m_services.record ? m_services.record->Rollback : 4096;
+    if (length > rollback && m_segPos[0] < length)
+        m_segPos[0] = std::min(length - rollback, m_segStart[1] + 1);
+}
+
+void DownloadJob::connectElement(int i)
+{
+    SocketArray *set = activeSet();
+    SocketChannel *element = set->at(i);
+    if (!element)
+        element = set->create(i);
+    m_conn[i] = Connection{};
+    m_conn[i].parser = std::make_unique<HttpResponseParser>();
+    const HttpEndpoint target = httpConnectTarget(
+        url, m_services.record ? HttpProxySettings::fromRecord(*m_services.record) : HttpProxySettings{});
+    element->connectToHost(target.host, quint16(target.port));
+}
+
+void DownloadJob::onDataConnected(int i)
+{
+    setRow(Column::Status, caption("11051", "Downloading..."));
+    const qint64 first = m_segResume[i] ? m_segPos[i] - 1 : m_segStart[i];
+    const qint64 last = m_segStart[i + 1] - 1;
+    Connection &c = m_conn[i];
+    if (first > last) {
+        // Nothing of this range is missing: ask for nothing, write nothing.
+        c.done = true;
+        activeSet()->at(i)->close();
+        if (isFileDownloaded())
+            completeDownload();
+        return;
+    }
+    m_segPos[i] = first + 1;
+    c.requested = HttpByteRange{first, last};
+    const HttpProxySettings proxy =
+        m_services.record ? HttpProxySettings::fromRecord(*m_services.record) : HttpProxySettings{};
+    activeSet()->at(i)->send(httpDataRequest(url, c.requested, i, proxy));
+    changed();
+}
+
+void DownloadJob::onDataArrived(int i)
+{
+    SocketChannel *element = activeSet()->at(i);
+    if (!element || !element->isConnected() || m_state != State::Downloading)
+        return;
+    QByteArray chunk = element->takeData();
+    Connection &c = m_conn[i];
+    if (!c.parser || c.done)
+        return;
+
+    if (!c.accepted) {
+        if (c.parser->feed(chunk) == HttpResponseParser::State::Failed) {
+            failWith(QString::fromUtf8(c.parser->errorText()));
+            return;
+        }
+        if (!c.parser->isComplete())
+            return;
+        const HttpResponseHeader &reply = c.parser->header();
+        m_log += "\r\n" + reply.text() + "\r\n";
+        const DataAcceptance a = acceptDataResponse(reply, c.requested, m_contentSize, m_services.captions);
+        switch (a.action) {
+        case DataAcceptance::Action::Fail:
+            failWith(a.text);
+            return;
+        case DataAcceptance::Action::FallBackToFull:
+            fallBackToFull();
+            if (i != 0)
+                return;
+            // This very reply carries the whole file: write it from byte 0.
+            c.requested = HttpByteRange{0, m_contentSize - 1};
+            c.maxBytes = m_contentSize;
+            break;
+        case DataAcceptance::Action::WritePartial:
+        case DataAcceptance::Action::WriteFull:
+            c.maxBytes = a.maxBytes;
+            break;
+        }
+        c.accepted = true;
+        chunk = c.parser->takeBody();
+    }
+    writeBody(i, std::move(chunk));
+}
+
+void DownloadJob::fallBackToFull()
+{
+    // The server ignores ranges: one connection takes the whole body from
+    // byte 0; every other connection is dropped.
+    for (int k = 1; k < MaxSegments; ++k) {
+        if (activeSet()->at(k))
+            activeSet()->destroy(k);
+    }
+    m_segments = 0;
+    m_segStart[0] = 0;
+    m_segStart[1] = m_contentSize;
+    m_segPos[0] = 1;
+    m_segResume.fill(false);
+    LayoutBars(1);
+    m_conn[0].written = 0;
+}
+
+void DownloadJob::writeBody(int i, QByteArray body)
+{
+    Connection &c = m_conn[i];
+    const QByteArrayView wanted = clipToWanted(body, c.written, c.maxBytes);
+    if (!wanted.isEmpty()) {
+        m_emptyCloses = 0;
+        if (!m_file.seek(m_segPos[i] - 1) || m_file.write(wanted.data(), wanted.size()) != wanted.size()) {
+            failWith(caption("11002", "Error opening File") + QLatin1Char(' ') + strSaveTo + QStringLiteral(": ")
+                     + m_file.errorString());
+            return;
+        }
+        m_segPos[i] += wanted.size();
+        c.written += wanted.size();
+    }
+    if (c.maxBytes >= 0 && c.written >= c.maxBytes) {
+        c.done = true;
+        activeSet()->at(i)->close();
+    }
+    Update(i);
+}
+
+void DownloadJob::onDataClosed(int i)
+{
+    if (m_state != State::Downloading)
+        return;
+    SocketArray *set = activeSet();
+    if (isFileDownloaded()) {
+        set->at(i)->close();
+        if (i > 0)
+            set->destroy(i);
+        completeDownload();
+        return;
+    }
+    const Connection &c = m_conn[i];
+    if (c.done)
+        return;
+    if (c.written == 0 && ++m_emptyCloses > MaxEmptyCloses) {
+        failWith(QStringLiteral("The server closed the connection without sending the file."));
+        return;
+    }
+    // Closed before its range was complete: continue where it stopped.
+    m_segResume[i] = true;
+    set->at(i)->close();
+    connectElement(i);
+}
+
+void DownloadJob::onDataError(int i, int number, const QString &description)
+{
+    if (m_services.prompts) {
+        const QString text = caption("11033", "Error was occurred.") + QLatin1Char('\n') + caption("11034", "")
+                             + QString::number(number) + QLatin1Char('\n') + description;
+        m_services.prompts->message({text, caption("11035", "Error"), PromptIcon::Warning, PromptButtons::Ok});
+    }
+    if (SocketChannel *element = activeSet()->at(i))
+        element->close();
+}
+
+// ---------------------------------------------------------------- progress
+
+qint64 DownloadJob::TotalReceived() const
+{
+    qint64 total = m_segPos[0] - 1;
+    for (int k = 1; k < m_segments; ++k)
+        total += m_segPos[k] - m_segStart[k] - 1;
+    return std::max<qint64>(total, 0);
+}
+
+bool DownloadJob::isFileDownloaded() const
+{
+    return m_planned && TotalReceived() >= m_contentSize;
+}
+
+void DownloadJob::Update(int i)
+{
+    const qint64 total = TotalReceived();
+    const int percent = percentOf(total, m_contentSize);
+    m_display.percent = percent;
+    m_display.caption = url.fileName() + QStringLiteral(" [") + QString::number(percent) + QStringLiteral("%]");
+    if (i >= 0 && i < m_display.segmentBars.size()) {
+        const qint64 start = m_segStart[i];
+        m_display.segmentBars[i] = percentOf(m_segPos[i] - 1 - start, m_segStart[i + 1] - start);
+    }
+    setRow(Column::Progress, QString::number(percent) + QLatin1Char('%'));
+    changed();
+    if (total >= m_contentSize)
+        completeDownload();
+}
+
+void DownloadJob::LayoutBars(int bars)
+{
+    m_display.mainBarVisible = bars > 1;
+    m_display.segmentBars = QList<int>(std::max(bars, 1), 0);
+    changed();
+}
+
+void DownloadJob::closeFiles()
+{
+    if (m_file.isOpen())
+        m_file.close();
+    for (int &bar : m_display.segmentBars)
+        bar = 100;
+}
+
+void DownloadJob::completeDownload()
+{
+    if (m_state == State::Complete || !m_planned)
+        return;
+    m_state = State::Complete;
+    const qint64 total = TotalReceived();
+
+    CloseAll();
+    m_probe->close();
+    m_display.restoreRequested = true;
+    m_display.percent = percentOf(total, m_contentSize);
+    if (m_file.isOpen() && m_file.size() > m_contentSize)
+        m_file.resize(m_contentSize); // a longer file of an earlier attempt
+    closeFiles();
+    intTransferRate = 0;
+    intRecievedBytes = total;
+    stopTimers();
+    m_display.countdownVisible = false;
+    m_display.received = FormatSize(total);
+    m_display.rate = QStringLiteral("0 Bytes/Second");
+    m_display.timeLeft = FormatTime(0);
+    m_display.status = caption("11046", "Transfer Completed...");
+    setRow(Column::Received, m_display.received);
+    setRow(Column::Status, caption("11052", "Download Success"));
+    m_display.openVisible = true;
+    m_display.pauseEnabled = false;
+    m_display.stopEnabled = true;
+    m_display.stopText = m_closeCaption;
+
+    if (m_services.mainList && m_services.mainList->contains(lstItem)) {
+        if (m_services.completeList)
+            m_services.completeList->addRow(m_services.mainList->values(lstItem).mid(0, 6), 4);
+        m_services.mainList->removeRowById(lstItem);
+    }
+
+    bool prompt = false;
+    bool closeWindow = false;
+    if (m_services.record && m_services.reg) {
+        SettingsRecord &r = *m_services.record;
+        r.Downloads += 1;
+        r.AllBytes += total;
+        CRegister &reg = *m_services.reg;
+        reg.REGSaveSetting(CRegister::HKEY_LOCAL_MACHINE, TesselSection, QStringLiteral("Downloads"),
+                           QString::number(r.Downloads));
+        reg.REGSaveSetting(CRegister::HKEY_LOCAL_MACHINE, TesselSection, QStringLiteral("AllBytes"),
+                           QString::number(r.AllBytes));
+        const auto storedIsOne = [&](const char *key) {
+            return conv::toNumber(reg.REGGetSetting(CRegister::HKEY_LOCAL_MACHINE, TesselSection,
+                                                    QLatin1String(key), QString()))
+                       .value_or(0) == 1;
+        };
+        prompt = storedIsOne("PromptDone");
+        closeWindow = storedIsOne("CloseDownloadWindowWhenDone");
+    }
+    changed();
+    finish(Outcome::Completed);
+    if (prompt && m_services.prompts)
+        m_services.prompts->inform(caption("11031", "Download Successful."), m_services.appTitle,
+                                   PromptIcon::Information);
+    if (closeWindow)
+        Q_EMIT closeRequested();
+}
+
+// ---------------------------------------------------------------- timers
+
+void DownloadJob::onUpdateTick()
+{
+    const qint64 total = TotalReceived();
+    intRecievedBytes = total;
+    if (total < m_contentSize) {
+        m_display.received = FormatSize(total);
+        m_elapsed += 0.5;
+        m_display.elapsed = FormatTime(double(qint64(m_elapsed)));
+        setRow(Column::Received, m_display.received);
+        changed();
+    } else {
+        completeDownload();
+    }
+}
+
+void DownloadJob::onRateTick()
+{
+    const qint64 total = TotalReceived();
+    intRecievedBytes = total;
+    if (total >= m_contentSize)
+        return;
+    m_display.received = FormatSize(total);
+    // Bytes per second over the time that really passed since the last tick.
+    const double seconds = m_rateClock.isValid() ? std::max(0.001, m_rateClock.restart() / 1000.0)
+                                                 : m_services.timing.rate.count() / 1000.0;
+    if (!m_rateClock.isValid())
+        m_rateClock.start();
+    const double rate = double(total - m_lastTotal) / seconds;
+    m_display.rate = FormatSize(rate) + QStringLiteral(" /Second");
+    if (rate != 0)
+        intTransferRate = rate;
+    m_display.timeLeft = rate > 0 ? FormatTime(double(m_contentSize - total) / rate) : FormatTime(0);
+    m_lastTotal = total;
+    changed();
+}
+
+void DownloadJob::onTimeoutTick()
+{
+    m_timeLeft -= 1;
+    m_display.countdown = QStringLiteral("Timeout: ") + QString::number(m_timeLeft) + QStringLiteral(" sec.");
+    m_display.countdownVisible = true;
+    changed();
+    if (m_timeLeft >= 1)
+        return;
+
+    const QString text = QStringLiteral("Connection has timed out.");
+    m_display.status = text;
+    setRow(Column::Progress, text);
+    const int timeout = m_services.record ? m_services.record->Timeout : 60;
+    const bool retry = m_services.record ? m_services.record->Retry : true;
+    const int retries = m_services.record ? m_services.record->Retries : 30;
+    if (!retry || m_retries > retries) {
+        CloseAll();
+        m_probe->close();
+        m_timeLeft = timeout;
+        m_tmrTimeOut.stop();
+        m_state = State::Waiting;
+        stopTimers();
+        intTransferRate = 0;
+        changed();
+        finish(Outcome::Failed);
+        return;
+    }
+    m_retries += 1;
+    CloseAll();
+    m_timeLeft = timeout;
+    startInternal();
+}
+
+void DownloadJob::onStallTick()
+{
+    const qint64 total = TotalReceived();
+    intRecievedBytes = total;
+    if (total == m_lastTotal)
+        Pause_Resume();
+}
+
+// ---------------------------------------------------------------- control
+
+void DownloadJob::CloseAll()
+{
+    m_tmrUpdate2.stop();
+    m_tmrUpdate.stop();
+    m_display.rate = QStringLiteral("0 Bytes/Second");
+    for (SocketArray *set : {m_wsHTTP, m_wsHTTP1}) {
+        for (int i : set->indexes())
+            set->at(i)->close();
+    }
+    changed();
+}
+
+void DownloadJob::Pause_Resume()
+{
+    if (isFileDownloaded() || m_finished)
+        return;
+    if (m_display.pauseText == m_pauseCaption) {
+        m_display.pauseText = m_resumeCaption;
+        m_display.stopEnabled = false;
+        CloseAll();
+        if (!m_planned)
+            m_probe->close(); // paused before the server answered
+        m_tmrTimeOut.stop();
+        m_display.countdownVisible = false;
+        intTransferRate = 0;
+        setRow(Column::Status, caption("11055", "Paused/Stopped"));
+        m_state = State::Paused;
+        changed();
+        return;
+    }
+
+    setRow(Column::Status, caption("11051", "Downloading"));
+    m_display.pauseText = m_pauseCaption;
+    m_display.stopEnabled = true;
+    m_display.stopText = m_stopCaption;
+    m_display.pauseEnabled = true;
+    if (!m_planned) {
+        m_existChoice = -1; // keep whatever arrived before the pause
+        startInternal();
+        return;
+    }
+    if (!openSaveFile())
+        return;
+    // Every connection fetches its last Rollback bytes again, never reaching
+    // back into the range before its own.
+    const qint64 rollback = m_services.record ? m_services.record->Rollback : 4096;
+    const int count = std::max(m_segments, 1);
+    for (int k = 0; k < count; ++k) {
+        m_segResume[k] = true;
+        if (m_segPos[k] > rollback)
+            m_segPos[k] = std::max(m_segStart[k] + 1, m_segPos[k] - rollback);
+        connectElement(k);
+    }
+    m_state = State::Downloading;
+    m_emptyCloses = 0;
+    m_tmrUpdate.start();
+    m_tmrUpdate2.start();
+    changed();
+}
+
+void DownloadJob::StopMe()
+{
+    if (m_display.stopText == m_closeCaption || isFileDownloaded() || m_finished) {
+        close();
+        Q_EMIT closeRequested();
+        return;
+    }
+    if (m_segments > 0 && m_services.prompts) {
+        const PromptAnswer answer = m_services.prompts->ask(
+            caption("13021", "you will not be able to resume this file later(Segmented mode only), Stop?"),
+            m_services.appTitle, PromptButtons::YesNo, PromptIcon::Question);
+        if (answer != PromptAnswer::Yes)
+            return;
+    }
+    m_display.pauseText = m_resumeCaption;
+    m_display.stopEnabled = false;
+    StopDown();
+    setRow(Column::Status, caption("11055", "Paused/Stopped"));
+}
+
+void DownloadJob::StopDown()
+{
+    CloseAll();
+    if (!m_planned)
+        m_probe->close();
+    m_display.percent = percentOf(intRecievedBytes, m_contentSize);
+    closeFiles();
+    intTransferRate = 0;
+    m_tmrTimeOut.stop();
+    m_display.countdownVisible = false;
+    m_display.received = FormatSize(TotalReceived());
+    m_display.rate = QStringLiteral("0 Bytes/Second");
+    m_display.timeLeft = FormatTime(0);
+    m_display.status = caption("11056", "Transfer Stopped");
+    setRow(Column::Received, m_display.received);
+    m_tmrUpdate.stop();
+    m_tmrUpdate2.stop();
+    m_display.openVisible = true;
+    m_display.pauseEnabled = false;
+    m_display.stopEnabled = true;
+    m_display.stopText = m_closeCaption;
+    if (m_state != State::Complete && m_state != State::Waiting)
+        m_state = State::Stopped;
+    changed();
+}
+
+void DownloadJob::close()
+{
+    if (m_state == State::Closed)
+        return;
+    if (m_state != State::Complete)
+        StopDown();
+    stopTimers();
+    m_probe->close();
+    m_file.close();
+    m_state = State::Closed;
+    finish(Outcome::Cancelled);
+}
