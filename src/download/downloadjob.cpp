@@ -16,7 +16,6 @@ namespace {
 
 using Column = DownloadListModel::Column;
 
-constexpr int MaxEmptyCloses = 5;          // reconnects without a byte before giving up
 constexpr qsizetype MaxPageBytes = 1 << 20; // how much of a page is searched for the file
 
 int percentOf(qint64 part, qint64 whole)
@@ -309,8 +308,10 @@ void DownloadJob::onProbeData()
     m_display.resume = caption("04018", "** Resume Supported **");
     setRow(Column::SavePath, strSaveTo);
     setRow(Column::Size, m_display.fileSize);
-    if (m_services.record && m_services.record->StopResume)
+    if (m_services.record && m_services.record->StopResume) {
+        m_stallTotal = -1;
         m_tmrReconnect->setEnabled(true);
+    }
     m_probe->close();
     Check_Create(m_contentSize, decision.partial ? SocketSet::Partial : SocketSet::Full);
 }
@@ -526,14 +527,28 @@ void DownloadJob::onDataClosed(int i)
     const Connection &c = m_conn[i];
     if (c.done)
         return;
-    if (c.written == 0 && ++m_emptyCloses > MaxEmptyCloses) {
-        failWith(QStringLiteral("The server closed the connection without sending the file."));
-        return;
-    }
-    // Closed before its range was complete: continue where it stopped.
     m_segResume[i] = true;
     set->at(i)->close();
-    connectElement(i);
+    if (c.written > 0) {
+        // Closed before its range was complete: continue where it stopped.
+        connectElement(i);
+        return;
+    }
+    // Closed without a byte: try again later, each time waiting longer, and
+    // give up after the retry budget.
+    const bool retry = m_services.record ? m_services.record->Retry : true;
+    const int retries = m_services.record ? m_services.record->Retries : 30;
+    if (!retry || ++m_emptyCloses > retries) {
+        failWith(QStringLiteral("The server keeps closing the connection without sending the file."));
+        return;
+    }
+    const int steps = std::min(m_emptyCloses - 1, 5);
+    const auto delay = m_services.timing.stallSecond * (1 << steps);
+    const quint64 generation = m_generation;
+    QTimer::singleShot(delay, this, [this, i, generation] {
+        if (generation == m_generation && m_state == State::Downloading)
+            connectElement(i);
+    });
 }
 
 void DownloadJob::onDataError(int i, int number, const QString &description)
@@ -731,14 +746,24 @@ void DownloadJob::onStallTick()
 {
     const qint64 total = TotalReceived();
     intRecievedBytes = total;
-    if (total == m_lastTotal)
-        Pause_Resume();
+    // The detector pauses a transfer that delivered nothing since its last
+    // tick and resumes it at the next; a pause or stop of the user's is left
+    // alone.
+    const bool stalled = total == m_stallTotal;
+    m_stallTotal = total;
+    if (m_state == State::Downloading && stalled) {
+        pauseTransfer();
+        m_pausedByStall = true;
+    } else if (m_state == State::Paused && m_pausedByStall) {
+        resumeTransfer();
+    }
 }
 
 // ---------------------------------------------------------------- control
 
 void DownloadJob::CloseAll()
 {
+    ++m_generation; // reconnects scheduled before this do not happen
     m_tmrUpdate2.stop();
     m_tmrUpdate.stop();
     m_display.rate = QStringLiteral("0 Bytes/Second");
@@ -753,21 +778,31 @@ void DownloadJob::Pause_Resume()
 {
     if (isFileDownloaded() || m_finished)
         return;
-    if (m_display.pauseText == m_pauseCaption) {
-        m_display.pauseText = m_resumeCaption;
-        m_display.stopEnabled = false;
-        CloseAll();
-        if (!m_planned)
-            m_probe->close(); // paused before the server answered
-        m_tmrTimeOut.stop();
-        m_display.countdownVisible = false;
-        intTransferRate = 0;
-        setRow(Column::Status, caption("11055", "Paused/Stopped"));
-        m_state = State::Paused;
-        changed();
-        return;
-    }
+    if (m_display.pauseText == m_pauseCaption)
+        pauseTransfer();
+    else
+        resumeTransfer();
+}
 
+void DownloadJob::pauseTransfer()
+{
+    m_pausedByStall = false;
+    m_display.pauseText = m_resumeCaption;
+    m_display.stopEnabled = false;
+    CloseAll();
+    if (!m_planned)
+        m_probe->close(); // paused before the server answered
+    m_tmrTimeOut.stop();
+    m_display.countdownVisible = false;
+    intTransferRate = 0;
+    setRow(Column::Status, caption("11055", "Paused/Stopped"));
+    m_state = State::Paused;
+    changed();
+}
+
+void DownloadJob::resumeTransfer()
+{
+    m_pausedByStall = false;
     setRow(Column::Status, caption("11051", "Downloading"));
     m_display.pauseText = m_pauseCaption;
     m_display.stopEnabled = true;

@@ -190,6 +190,8 @@ private:
     void onRateTick();
     void onTimeoutTick();
     void onStallTick();
+    void pauseTransfer();
+    void resumeTransfer();
 
     Services m_services;
     State m_state = State::Idle;
@@ -227,6 +229,9 @@ private:
     int m_retries = 0;
     int m_timeLeft = 0;
     int m_emptyCloses = 0;
+    quint64 m_generation = 0; // advanced whenever the connections are closed
+    bool m_pausedByStall = false;
+    qint64 m_stallTotal = -1; // the total at the stall detector's last tick
     double m_elapsed = 0;
     qint64 m_lastTotal = 0;
     QElapsedTimer m_rateClock;
