@@ -433,8 +433,9 @@ void DownloadJob::onDataConnected(int i)
 
 void DownloadJob::onDataArrived(int i)
 {
+    // Bytes that arrived just before the server closed are still taken.
     SocketChannel *element = activeSet()->at(i);
-    if (!element || !element->isConnected() || m_state != State::Downloading)
+    if (!element || element->bytesAvailable() == 0 || m_state != State::Downloading)
         return;
     QByteArray chunk = element->takeData();
     Connection &c = m_conn[i];
