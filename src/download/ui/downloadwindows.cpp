@@ -1,0 +1,96 @@
+#include "download/ui/downloadwindows.h"
+
+#include "download/ui/frmdownload.h"
+
+#include <algorithm>
+
+DownloadWindowTable::DownloadWindowTable(QObject *parent)
+    : QObject(parent)
+{
+}
+
+DownloadWindowTable::~DownloadWindowTable()
+{
+    for (int slot = 0; slot < SlotCount; ++slot) {
+        if (frmDownload *window = m_slots[slot]) {
+            disconnect(window, nullptr, this, nullptr);
+            m_slots[slot] = nullptr;
+            m_objects[slot] = nullptr;
+            delete window;
+        }
+    }
+}
+
+frmDownload *DownloadWindowTable::at(int slot) const
+{
+    return isValidSlot(slot) ? m_slots[slot] : nullptr;
+}
+
+frmDownload *DownloadWindowTable::create(int slot, DownloadJob::Services services, DesktopShell *shell,
+                                         Prompts *prompts)
+{
+    if (!isValidSlot(slot) || m_slots[slot])
+        return nullptr;
+    auto *window = new frmDownload(std::move(services), shell, prompts);
+    window->job().intAssignedIndex = slot;
+    m_slots[slot] = window;
+    m_objects[slot] = window;
+    // A closed window deletes itself; its slot is free again.
+    connect(window, &QObject::destroyed, this, [this, slot](QObject *object) {
+        if (m_objects[slot] == object)
+            forget(slot);
+    });
+    return window;
+}
+
+frmDownload *DownloadWindowTable::take(int slot)
+{
+    frmDownload *window = at(slot);
+    if (!window)
+        return nullptr;
+    disconnect(window, nullptr, this, nullptr);
+    forget(slot);
+    return window;
+}
+
+void DownloadWindowTable::release(int slot)
+{
+    if (frmDownload *window = take(slot))
+        window->deleteLater();
+}
+
+void DownloadWindowTable::forget(int slot)
+{
+    m_slots[slot] = nullptr;
+    m_objects[slot] = nullptr;
+    Q_EMIT slotFreed(slot);
+}
+
+int DownloadWindowTable::firstFreeSlot() const
+{
+    const auto free = std::find(m_slots.begin(), m_slots.end(), nullptr);
+    return free == m_slots.end() ? -1 : int(free - m_slots.begin());
+}
+
+int DownloadWindowTable::slotOf(const frmDownload *window) const
+{
+    if (!window)
+        return -1;
+    const auto found = std::find(m_slots.begin(), m_slots.end(), window);
+    return found == m_slots.end() ? -1 : int(found - m_slots.begin());
+}
+
+int DownloadWindowTable::count() const
+{
+    return int(std::count_if(m_slots.begin(), m_slots.end(), [](const frmDownload *w) { return w != nullptr; }));
+}
+
+QList<frmDownload *> DownloadWindowTable::windows() const
+{
+    QList<frmDownload *> live;
+    for (frmDownload *window : m_slots) {
+        if (window)
+            live.append(window);
+    }
+    return live;
+}

@@ -1,0 +1,592 @@
+// The download window and the window table, driving real downloads from a
+// scripted HTTP server on loopback.
+#include "config/cregister.h"
+#include "config/settingsrecord.h"
+#include "download/downloadjob.h"
+#include "download/downloadlist.h"
+#include "download/ui/downloadwindows.h"
+#include "download/ui/frmdownload.h"
+#include "download/ui/frmserverdata.h"
+#include "platform/registrystore.h"
+#include "platform/ui/shell.h"
+#include "platform/ui/skin.h"
+#include "shell/skinelements.h"
+
+#include "fakeserver.h"
+#include "scriptedprompts.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdlib>
+#include <memory>
+
+namespace {
+
+// Records what the window asked the desktop to open.
+class RecordingShell final : public DesktopShell {
+public:
+    struct Call {
+        QString verb;
+        QString path;
+        bool operator==(const Call &) const = default;
+    };
+    QList<Call> calls;
+    bool succeed = true;
+
+    bool openFile(const QString &path) override
+    {
+        calls.append({QStringLiteral("open"), path});
+        return succeed;
+    }
+    bool showFolder(const QString &path) override
+    {
+        calls.append({QStringLiteral("folder"), path});
+        return succeed;
+    }
+    bool startProgram(const QString &program, const QStringList &) override
+    {
+        calls.append({QStringLiteral("start"), program});
+        return succeed;
+    }
+};
+
+QByteArray fileContent(qint64 size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (qint64 i = 0; i < size; ++i)
+        bytes[i] = char('A' + (i * 7 + i / 251) % 26);
+    return bytes;
+}
+
+// How the server answers the data request.
+struct Serving {
+    qint64 stallAfter = -1; // body bytes sent before the server goes silent; -1 sends all
+};
+
+// Answers a ranged GET with 206 and the bytes asked for ("bytes=-" and
+// "bytes=0-" ask for the whole file).
+FakePlan rangeReply(const QByteArray &file, const QByteArray &request, const Serving &serving)
+{
+    qint64 first = 0;
+    qint64 last = file.size() - 1;
+    const std::optional<QByteArray> range = FakeServer::headerValue(request, "Range");
+    bool probe = true;
+    if (range) {
+        const QByteArray bounds = range->mid(range->indexOf('=') + 1);
+        const QByteArray from = bounds.left(bounds.indexOf('-'));
+        const QByteArray to = bounds.mid(bounds.indexOf('-') + 1);
+        if (!from.isEmpty())
+            first = from.toLongLong();
+        if (!to.isEmpty()) {
+            last = to.toLongLong();
+            probe = false;
+        }
+    }
+    const QByteArray body = file.mid(first, last - first + 1);
+    FakePlan plan;
+    plan.send(FakeServer::httpHead("HTTP/1.1 206 Partial Content",
+                                   {"Content-Range: bytes " + QByteArray::number(first) + '-'
+                                        + QByteArray::number(last) + '/' + QByteArray::number(file.size()),
+                                    "Content-Length: " + QByteArray::number(body.size())}));
+    if (!probe && serving.stallAfter >= 0) {
+        plan.send(body.left(serving.stallAfter)).stall();
+        return plan;
+    }
+    plan.send(body).close();
+    return plan;
+}
+
+// The program-wide objects a download window needs, over a store in a
+// temporary directory.
+struct Harness {
+    QTemporaryDir dir;
+    Registry registry{dir.filePath(QStringLiteral("config"))};
+    CRegister reg{registry};
+    SettingsRecord record;
+    DownloadListModel mainList;
+    DownloadListModel completeList;
+    ScriptedPrompts prompts;
+    RecordingShell shell;
+    FakeServer server;
+    QByteArray file = fileContent(40000);
+    Serving serving;
+    // Last, so its windows go before everything they use.
+    DownloadWindowTable table;
+
+    Harness()
+    {
+        LoadSettings(record, reg);
+        record.StopResume = false; // no stall detector: pauses stay as the test leaves them
+        record.Retry = false;
+        server.setResponder([this](FakeConnection &, const QByteArray &request) {
+            return rangeReply(file, request, serving);
+        });
+    }
+
+    DownloadJob::Services services()
+    {
+        DownloadJob::Services s;
+        s.record = &record;
+        s.reg = &reg;
+        s.prompts = &prompts;
+        s.mainList = &mainList;
+        s.completeList = &completeList;
+        s.timing.update = std::chrono::milliseconds(20);
+        s.timing.rate = std::chrono::milliseconds(40);
+        s.timing.timeout = std::chrono::milliseconds(30);
+        return s;
+    }
+
+    QString url() const
+    {
+        return QStringLiteral("http://127.0.0.1:%1/files/data.bin").arg(server.port());
+    }
+    QString savePath() const { return dir.filePath(QStringLiteral("data.bin")); }
+
+    // Creates the window in a slot and starts its download the way the
+    // intake does.
+    frmDownload *begin(int slot = 0, qint16 existChoice = 0)
+    {
+        frmDownload *window = table.create(slot, services(), &shell, &prompts);
+        if (!window)
+            return nullptr;
+        DownloadJob &job = window->job();
+        record.intExistChoice = existChoice;
+        job.ParseURL(url());
+        job.lstItem = mainList.addRow({savePath(), QStringLiteral("0%"), QStringLiteral("N/A"), QStringLiteral("N/A"),
+                                       QStringLiteral("N/A"), url()});
+        window->show();
+        job.strSaveTo = savePath();
+        job.strURL = url();
+        job.StartDownload();
+        return window;
+    }
+};
+
+bool shownIn(const QWidget *widget, const QWidget *window)
+{
+    return widget->isVisibleTo(window);
+}
+
+const QRegularExpression clockText(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d$"));
+
+} // namespace
+
+class TestFrmDownload : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void runningDownloadFillsTheControls()
+    {
+        Harness h;
+        h.serving.stallAfter = 20000; // half the file, then silence
+        QPointer<frmDownload> w = h.begin();
+        QVERIFY(w);
+        QCOMPARE(w->property(Skin::WindowProperty).toString(), SecondWindowSkinName);
+
+        QTRY_COMPARE(w->lblPercent->text(), QStringLiteral("50%"));
+        QCOMPARE(w->windowTitle(), QStringLiteral("data.bin [50%]"));
+        QCOMPARE(w->lblFileSize->text(), FormatSize(40000));
+        QCOMPARE(w->lblResume->text(), QStringLiteral("** Resume Supported **"));
+        QTRY_COMPARE(w->lblReceived->text(), FormatSize(20000));
+        QTRY_VERIFY(clockText.match(w->lblElapsed->text()).hasMatch());
+        // The rate tick writes "<size> /Second"; until then the label reads "0 Bytes/Second".
+        QTRY_VERIFY(w->lblRate->text().endsWith(QStringLiteral(" /Second")));
+        QVERIFY(clockText.match(w->lblTimeLeft->text()).hasMatch());
+
+        // One connection: one segment bar, no main bar.
+        QVERIFY(shownIn(w->PVProgressBar[0], w));
+        QCOMPARE(w->PVProgressBar[0]->value(), 50);
+        for (int k = 1; k < DownloadJob::MaxSegments; ++k)
+            QVERIFY(!shownIn(w->PVProgressBar[k], w));
+        QVERIFY(!shownIn(w->ProgressBar1, w));
+
+        QCOMPARE(w->txtSaveTo->text(), h.savePath());
+        QCOMPARE(w->txtURL->text(), h.url());
+        QVERIFY(w->txtSaveTo->isReadOnly() && w->txtURL->isReadOnly());
+
+        QCOMPARE(w->cmdPause->text(), QStringLiteral("&Pause"));
+        QVERIFY(w->cmdPause->isEnabled());
+        QCOMPARE(w->cmdStop->text(), QStringLiteral("&Stop"));
+        QVERIFY(w->cmdStop->isEnabled());
+        QVERIFY(!shownIn(w->cmdOpen, w));
+        QVERIFY(!shownIn(w->cmdGoToDir, w));
+        QVERIFY(!shownIn(w->lblTimeout, w));
+        VERIFY_PROMPTS_DONE(h.prompts);
+    }
+
+    void segmentBarsFollowTheLayout()
+    {
+        Harness h;
+        frmDownload *w = h.table.create(0, h.services(), &h.shell, &h.prompts);
+        QVERIFY(w);
+        w->show();
+        w->job().LayoutBars(3);
+        QTRY_VERIFY(shownIn(w->ProgressBar1, w));
+        for (int k = 0; k < DownloadJob::MaxSegments; ++k)
+            QCOMPARE(shownIn(w->PVProgressBar[k], w), k < 3);
+        // The bars share one row and split its width.
+        QTRY_VERIFY(w->PVProgressBar[1]->x() > w->PVProgressBar[0]->x());
+        QCOMPARE(w->PVProgressBar[1]->y(), w->PVProgressBar[0]->y());
+        QVERIFY(std::abs(w->PVProgressBar[2]->width() - w->PVProgressBar[0]->width()) <= 1);
+
+        w->job().LayoutBars(1);
+        QTRY_VERIFY(!shownIn(w->ProgressBar1, w));
+        QVERIFY(shownIn(w->PVProgressBar[0], w));
+        QVERIFY(!shownIn(w->PVProgressBar[1], w));
+    }
+
+    void completedDownloadOffersOpenAndClose()
+    {
+        Harness h;
+        QPointer<frmDownload> w = h.begin();
+        QVERIFY(w);
+        QTRY_COMPARE(w->job().state(), DownloadJob::State::Complete);
+        QTRY_COMPARE(w->lblStatus->text(), QStringLiteral("Transfer Completed..."));
+        QCOMPARE(w->lblPercent->text(), QStringLiteral("100%"));
+        QCOMPARE(w->lblRate->text(), QStringLiteral("0 Bytes/Second"));
+        QCOMPARE(w->lblTimeLeft->text(), QStringLiteral("00:00:00"));
+        QVERIFY(shownIn(w->cmdOpen, w));
+        QVERIFY(shownIn(w->cmdGoToDir, w));
+        QCOMPARE(w->cmdStop->text(), QStringLiteral("&Close"));
+        QVERIFY(w->cmdStop->isEnabled());
+        QVERIFY(!w->cmdPause->isEnabled());
+
+        QFile saved(h.savePath());
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QCOMPARE(saved.readAll(), h.file);
+
+        // Open and Go To Dir hand the save path to the shell.
+        QTest::mouseClick(w->cmdOpen, Qt::LeftButton);
+        QTest::mouseClick(w->cmdGoToDir, Qt::LeftButton);
+        const QList<RecordingShell::Call> expected{{QStringLiteral("open"), h.savePath()},
+                                                   {QStringLiteral("folder"), h.savePath()}};
+        QCOMPARE(h.shell.calls, expected);
+
+        // Close ends the window and frees its slot.
+        QSignalSpy freed(&h.table, &DownloadWindowTable::slotFreed);
+        QTest::mouseClick(w->cmdStop, Qt::LeftButton);
+        QTRY_VERIFY(w.isNull());
+        QCOMPARE(freed.count(), 1);
+        QCOMPARE(freed.at(0).at(0).toInt(), 0);
+        QCOMPARE(h.table.at(0), nullptr);
+        QCOMPARE(h.table.count(), 0);
+        VERIFY_PROMPTS_DONE(h.prompts);
+    }
+
+    void shellFailureIsReported()
+    {
+        Harness h;
+        h.shell.succeed = false;
+        frmDownload *w = h.begin();
+        QVERIFY(w);
+        QTRY_VERIFY(shownIn(w->cmdOpen, w));
+        h.prompts.expectMessage(h.savePath());
+        QTest::mouseClick(w->cmdOpen, Qt::LeftButton);
+        VERIFY_PROMPTS_DONE(h.prompts);
+        QCOMPARE(h.prompts.last().icon, PromptIcon::Warning);
+    }
+
+    void pauseTogglesTheButtons()
+    {
+        Harness h;
+        h.serving.stallAfter = 10000;
+        frmDownload *w = h.begin();
+        QVERIFY(w);
+        QTRY_COMPARE(w->lblPercent->text(), QStringLiteral("25%"));
+        const int connections = h.server.connectionCount();
+
+        QTest::mouseClick(w->cmdPause, Qt::LeftButton);
+        QTRY_COMPARE(w->cmdPause->text(), QStringLiteral("&Resume"));
+        QVERIFY(!w->cmdStop->isEnabled());
+        QCOMPARE(w->job().state(), DownloadJob::State::Paused);
+        QTRY_COMPARE(w->lblRate->text(), QStringLiteral("0 Bytes/Second"));
+
+        // Resume asks the server again and the buttons come back.
+        QTest::mouseClick(w->cmdPause, Qt::LeftButton);
+        QTRY_COMPARE(w->cmdPause->text(), QStringLiteral("&Pause"));
+        QVERIFY(w->cmdStop->isEnabled());
+        QTRY_COMPARE(h.server.connectionCount(), connections + 1);
+        QCOMPARE(w->job().state(), DownloadJob::State::Downloading);
+    }
+
+    void stopKeepsTheWindowWithCloseOffered()
+    {
+        Harness h;
+        h.serving.stallAfter = 10000;
+        QPointer<frmDownload> w = h.begin();
+        QVERIFY(w);
+        QTRY_COMPARE(w->lblPercent->text(), QStringLiteral("25%"));
+        QTest::mouseClick(w->cmdStop, Qt::LeftButton);
+        QTRY_COMPARE(w->lblStatus->text(), QStringLiteral("Transfer Stopped"));
+        QCOMPARE(w->cmdStop->text(), QStringLiteral("&Close"));
+        QVERIFY(!w->cmdPause->isEnabled());
+        QVERIFY(shownIn(w->cmdOpen, w));
+        QVERIFY(!w.isNull());
+        QCOMPARE(h.table.at(0), w.data());
+    }
+
+    void closingTheWindowClosesTheDownload()
+    {
+        Harness h;
+        h.serving.stallAfter = 10000;
+        QPointer<frmDownload> w = h.begin(7);
+        QVERIFY(w);
+        QCOMPARE(w->job().intAssignedIndex, 7);
+        QTRY_COMPARE(w->lblPercent->text(), QStringLiteral("25%"));
+        QSignalSpy finished(&w->job(), &DownloadJob::finished);
+        QSignalSpy freed(&h.table, &DownloadWindowTable::slotFreed);
+
+        QVERIFY(w->close());
+        QCOMPARE(w->job().state(), DownloadJob::State::Closed);
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(finished.at(0).at(0).value<DownloadJob::Outcome>(), DownloadJob::Outcome::Cancelled);
+        QTRY_VERIFY(w.isNull());
+        QCOMPARE(freed.count(), 1);
+        QCOMPARE(freed.at(0).at(0).toInt(), 7);
+        QCOMPARE(h.table.at(7), nullptr);
+        QCOMPARE(h.table.firstFreeSlot(), 0);
+        // The bytes that arrived stay on disk.
+        QCOMPARE(QFileInfo(h.savePath()).size(), 10000);
+        // The server sees its connection go.
+        QTRY_VERIFY(!h.server.connections().constLast()->isOpen());
+    }
+
+    void cancelledStartClosesTheWindow()
+    {
+        Harness h;
+        QPointer<frmDownload> w = h.begin(3, -2);
+        QVERIFY(w);
+        QTRY_VERIFY(w.isNull());
+        QCOMPARE(h.table.at(3), nullptr);
+        QCOMPARE(h.server.connectionCount(), 0);
+    }
+
+    void countdownShowsWhileTheServerIsSilent()
+    {
+        Harness h;
+        h.record.Timeout = 1000;
+        h.server.setReply(FakePlan().stall()); // accepts, never answers
+        frmDownload *w = h.begin();
+        QVERIFY(w);
+        QTRY_VERIFY(shownIn(w->lblTimeout, w));
+        QVERIFY(w->lblTimeout->text().startsWith(QStringLiteral("Timeout: 99")));
+        QVERIFY(w->lblTimeout->text().endsWith(QStringLiteral(" sec.")));
+
+        QTest::mouseClick(w->cmdPause, Qt::LeftButton);
+        QTRY_VERIFY(!shownIn(w->lblTimeout, w));
+    }
+
+    void serverDataShowsTheResponseHeaders()
+    {
+        Harness h;
+        h.serving.stallAfter = 100;
+        frmDownload *w = h.begin();
+        QVERIFY(w);
+        QTRY_COMPARE(w->job().state(), DownloadJob::State::Downloading);
+        QTRY_VERIFY(w->job().strLog().count("206 Partial Content") == 2); // probe and data reply
+        QCOMPARE(w->serverDataWindow(), nullptr);
+
+        QVERIFY(w->cmdMore->menu());
+        QCOMPARE(w->cmdMore->menu()->actions().size(), 1);
+        QAction *item = w->cmdMore->menu()->actions().constFirst();
+        QCOMPARE(item->text(), QStringLiteral("&Server Data"));
+        item->trigger();
+
+        frmServerData *viewer = w->serverDataWindow();
+        QVERIFY(viewer);
+        QVERIFY(viewer->isVisible());
+        QCOMPARE(viewer->windowTitle(), QStringLiteral("Server Interaction Info"));
+        QVERIFY(viewer->txtData->isReadOnly());
+        const QString text = viewer->text();
+        QVERIFY(text.startsWith(QStringLiteral("HTTP/1.1 206 Partial Content\n")));
+        QVERIFY(text.contains(QStringLiteral("Content-Range: bytes 0-39999/40000")));
+        QVERIFY(text.contains(QStringLiteral("Content-Length: 40000")));
+        QVERIFY(!text.contains(QLatin1Char('\r')));
+
+        // Copy puts the text on the clipboard; Exit closes the viewer.
+        QTest::mouseClick(viewer->cmdCopy, Qt::LeftButton);
+        QCOMPARE(QGuiApplication::clipboard()->text(), text);
+        QPointer<frmServerData> gone = viewer;
+        QTest::mouseClick(viewer->cmdExit, Qt::LeftButton);
+        QTRY_VERIFY(gone.isNull());
+        QCOMPARE(w->serverDataWindow(), nullptr);
+
+        // Opened again it shows the log as it is now, and it goes with the window.
+        item->trigger();
+        gone = w->serverDataWindow();
+        QVERIFY(gone);
+        QVERIFY(w->close());
+        QTRY_VERIFY(gone.isNull());
+    }
+
+    void hiddenWindowComesBackWhenDone()
+    {
+        Harness h;
+        h.serving.stallAfter = 20000;
+        QPointer<frmDownload> w = h.begin();
+        QVERIFY(w);
+        QTest::mouseClick(w->cmdHide, Qt::LeftButton);
+        QVERIFY(w->isMinimized());
+        QTRY_COMPARE(w->lblPercent->text(), QStringLiteral("50%"));
+        QVERIFY(w->isMinimized());
+        QCOMPARE(h.table.at(0), w.data());
+
+        // A second window downloads the whole file and comes back to the screen.
+        h.serving.stallAfter = -1;
+        frmDownload *second = h.table.create(1, h.services(), &h.shell, &h.prompts);
+        QVERIFY(second);
+        second->showMinimized();
+        DownloadJob &job = second->job();
+        h.record.intExistChoice = 0;
+        job.ParseURL(h.url());
+        job.strSaveTo = h.dir.filePath(QStringLiteral("second.bin"));
+        job.strURL = h.url();
+        job.lstItem = h.mainList.addRow({job.strSaveTo, QStringLiteral("0%"), QStringLiteral("N/A"),
+                                         QStringLiteral("N/A"), QStringLiteral("N/A"), h.url()});
+        job.StartDownload();
+        QVERIFY(second->isMinimized());
+        QTRY_COMPARE(job.state(), DownloadJob::State::Complete);
+        QTRY_VERIFY(!second->isMinimized());
+        QVERIFY(second->isVisible());
+        QVERIFY(w->isMinimized()); // the unfinished one stays put
+    }
+};
+
+class TestDownloadWindowTable : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void slotsAreBoundedAndSingle()
+    {
+        Harness h;
+        DownloadWindowTable &table = h.table;
+        QCOMPARE(table.create(-1, h.services(), &h.shell, &h.prompts), nullptr);
+        QCOMPARE(table.create(DownloadWindowTable::SlotCount, h.services(), &h.shell, &h.prompts), nullptr);
+        QCOMPARE(table.at(-1), nullptr);
+        QCOMPARE(table.at(DownloadWindowTable::SlotCount), nullptr);
+
+        frmDownload *last = table.create(100, h.services(), &h.shell, &h.prompts);
+        QVERIFY(last);
+        QCOMPARE(last->job().intAssignedIndex, 100);
+        QCOMPARE(table.create(100, h.services(), &h.shell, &h.prompts), nullptr);
+        QCOMPARE(table.at(100), last);
+        QCOMPARE(table.slotOf(last), 100);
+        QCOMPARE(table.count(), 1);
+        QCOMPARE(table.firstFreeSlot(), 0);
+    }
+
+    void lowestFreeSlotAndIterationInSlotOrder()
+    {
+        Harness h;
+        DownloadWindowTable &table = h.table;
+        QList<frmDownload *> created;
+        for (int slot = 0; slot < DownloadWindowTable::SlotCount; ++slot)
+            created.append(table.create(slot, h.services(), &h.shell, &h.prompts));
+        QVERIFY(!created.contains(nullptr));
+        QCOMPARE(table.count(), 101);
+        QCOMPARE(table.firstFreeSlot(), -1);
+        QCOMPARE(table.windows(), created);
+
+        QPointer<frmDownload> fifth = table.at(5);
+        table.release(5);
+        QCOMPARE(table.at(5), nullptr);
+        QCOMPARE(table.firstFreeSlot(), 5);
+        QTRY_VERIFY(fifth.isNull()); // released windows are deleted
+
+        QPointer<frmDownload> second = table.at(2);
+        QVERIFY(second->close());
+        QTRY_COMPARE(table.firstFreeSlot(), 2);
+        QVERIFY(second.isNull());
+        QCOMPARE(table.count(), 99);
+        created.removeAt(5);
+        created.removeAt(2);
+        QCOMPARE(table.windows(), created);
+    }
+
+    void takeHandsTheWindowOver()
+    {
+        Harness h;
+        QSignalSpy freed(&h.table, &DownloadWindowTable::slotFreed);
+        QPointer<frmDownload> w = h.table.create(4, h.services(), &h.shell, &h.prompts);
+        std::unique_ptr<frmDownload> taken(h.table.take(4));
+        QCOMPARE(taken.get(), w.data());
+        QCOMPARE(h.table.at(4), nullptr);
+        QCOMPARE(h.table.take(4), nullptr);
+        QCOMPARE(freed.count(), 1);
+        taken.reset();
+        QVERIFY(w.isNull());
+        QCOMPARE(freed.count(), 1); // a taken window no longer speaks to the table
+    }
+
+    void tableDeletesItsWindows()
+    {
+        Harness h;
+        auto table = std::make_unique<DownloadWindowTable>();
+        QPointer<frmDownload> a = table->create(0, h.services(), &h.shell, &h.prompts);
+        QPointer<frmDownload> b = table->create(50, h.services(), &h.shell, &h.prompts);
+        QVERIFY(a && b);
+        table.reset();
+        QVERIFY(a.isNull());
+        QVERIFY(b.isNull());
+    }
+};
+
+class TestDesktopShell : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void startProgramRunsItDetached()
+    {
+        QTemporaryDir dir;
+        const QString marker = dir.filePath(QStringLiteral("started"));
+        QtDesktopShell shell;
+        QVERIFY(shell.startProgram(QStringLiteral("/bin/sh"),
+                                   {QStringLiteral("-c"), QStringLiteral("echo \"$0\" > \"$1\""),
+                                    QStringLiteral("hello"), marker}));
+        QTRY_VERIFY(QFileInfo(marker).size() > 0);
+        QFile file(marker);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("hello\n"));
+
+        QVERIFY(!shell.startProgram(dir.filePath(QStringLiteral("no-such-program"))));
+        QVERIFY(!shell.startProgram(QString()));
+        QVERIFY(!shell.openFile(QString()));
+        QVERIFY(!shell.showFolder(QString()));
+    }
+};
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    int status = 0;
+    {
+        TestFrmDownload test;
+        status |= QTest::qExec(&test, argc, argv);
+    }
+    {
+        TestDownloadWindowTable test;
+        status |= QTest::qExec(&test, argc, argv);
+    }
+    {
+        TestDesktopShell test;
+        status |= QTest::qExec(&test, argc, argv);
+    }
+    return status;
+}
+
+#include "tst_frmdownload.moc"
