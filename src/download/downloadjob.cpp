@@ -9,6 +9,7 @@
 #include "platform/socketchannel.h"
 
 #include <QFileInfo>
+#include <QSaveFile>
 
 #include <algorithm>
 
@@ -191,6 +192,7 @@ void DownloadJob::startInternal()
         m_file.close();
         if (QFileInfo::exists(strSaveTo))
             QFile::remove(strSaveTo);
+        removeSidecar();
         m_segResume.fill(false);
         break;
     default:
@@ -202,6 +204,7 @@ void DownloadJob::startInternal()
 
     m_planned = false;
     m_state = State::Probing;
+    m_display.restoreRequested = false;
     m_display.pauseText = m_pauseCaption;
     m_display.stopText = m_stopCaption;
     m_display.pauseEnabled = true;
@@ -356,36 +359,164 @@ bool DownloadJob::openSaveFile()
     return true;
 }
 
+int DownloadJob::segmentsForSize(qint64 size, const std::array<double, 9> &t, int current)
+{
+    const double n = double(size);
+    if (n >= t[0] && n <= t[1])
+        return 2;
+    if (n >= t[2] && n <= t[3])
+        return 3;
+    if (n >= t[4] && n <= t[5])
+        return 4;
+    if (n >= t[6] && n <= t[7])
+        return 5;
+    if (n >= t[8])
+        return 6;
+    return current; // in a gap of the table
+}
+
+int DownloadJob::decideSegments(qint64 size, SocketSet set)
+{
+    if (!m_services.record || m_services.record->Segment != 1 || double(size) < m_services.record->SegmentSize[0])
+        return 0;
+    if (m_existChoice == -1)
+        return 0; // a resumed file continues over one connection from its length
+    if (m_services.prompts) {
+        const QString question =
+            set == SocketSet::Full
+                ? QStringLiteral("If you use segemnted downloading,you will not be able to resume after stopping "
+                                 "(you still be able to resume after pausing, and more segments will cause the "
+                                 "program solwer),Use Segemnted?!")
+                : caption("13022", "If you use segemnted downloading, you will not be able to resume after "
+                                   "stopping(you still be able to resume after pausing),Use Segemnted?!");
+        if (m_services.prompts->ask(question, m_services.appTitle, PromptButtons::YesNo, PromptIcon::Question)
+            != PromptAnswer::Yes)
+            return 0;
+    }
+    return segmentsForSize(size, m_services.record->SegmentSize, 0);
+}
+
 void DownloadJob::Check_Create(qint64 size, SocketSet set)
 {
     m_set = set;
     if (set == SocketSet::Partial)
         m_fullRange = false;
-    // Segment plans come with segmented downloading; this plan is one connection.
-    m_segments = 0;
-    if (!m_resumeSet) {
-        m_segStart[0] = 0;
-        m_segStart[1] = size;
-        m_segPos[0] = 1;
+
+    // A segmented download that was stopped left its plan beside the file.
+    const bool restored = m_existChoice == -1 && size > 0 && loadSidecar(size);
+    if (!restored) {
+        m_segments = decideSegments(size, set);
+        if (m_segments > 0) {
+            const qint64 part = size / m_segments;
+            m_segStart[0] = 0;
+            m_segPos[0] = 1;
+            for (int k = 1; k < m_segments; ++k) {
+                m_segStart[k] = part + m_segStart[k - 1];
+                m_segPos[k] = m_segStart[k] + 1;
+            }
+            m_segStart[m_segments] = size;
+            m_segResume.fill(false);
+        } else if (!m_resumeSet) {
+            m_segStart[0] = 0;
+            m_segStart[1] = size;
+            m_segPos[0] = 1;
+        }
     }
-    LayoutBars(1);
+    LayoutBars(std::max(m_segments, 1));
     if (!openSaveFile())
         return;
-    if (m_existChoice == -1)
+    if (m_existChoice == -1 && m_segments == 0)
         SetSegIndecies();
     m_planned = true;
     m_state = State::Downloading;
     m_emptyCloses = 0;
     m_lastTotal = TotalReceived();
     m_rateClock.start();
-    if (size == 0) {
+    if (size == 0 || isFileDownloaded()) {
         completeDownload();
         return;
     }
-    connectElement(0);
+    for (int k = 0; k < std::max(m_segments, 1); ++k)
+        connectElement(k);
+    if (m_segments > 0)
+        saveSidecar();
     m_tmrUpdate.start();
     m_tmrUpdate2.start();
     changed();
+}
+
+// ---------------------------------------------------------------- sidecar
+
+QString DownloadJob::sidecarPath() const
+{
+    return strSaveTo + QStringLiteral(".segments");
+}
+
+void DownloadJob::saveSidecar() const
+{
+    if (m_segments <= 0 || strSaveTo.isEmpty())
+        return;
+    QByteArray text = "size " + QByteArray::number(m_contentSize) + "\n";
+    for (int k = 0; k < m_segments; ++k) {
+        text += "segment " + QByteArray::number(m_segStart[k]) + " " + QByteArray::number(m_segStart[k + 1]) + " "
+                + QByteArray::number(m_segPos[k] - 1) + "\n";
+    }
+    QSaveFile file(sidecarPath());
+    if (file.open(QIODevice::WriteOnly) && file.write(text) == text.size())
+        file.commit();
+}
+
+bool DownloadJob::loadSidecar(qint64 size)
+{
+    QFile file(sidecarPath());
+    if (!QFileInfo::exists(strSaveTo) || !file.open(QIODevice::ReadOnly))
+        return false;
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    if (lines.isEmpty() || lines.first() != "size " + QByteArray::number(size))
+        return false;
+    std::array<qint64, MaxSegments + 1> starts{};
+    std::array<qint64, MaxSegments> positions{};
+    int count = 0;
+    qint64 expectedStart = 0;
+    for (qsizetype l = 1; l < lines.size(); ++l) {
+        const QList<QByteArray> f = lines.at(l).split(' ');
+        if (lines.at(l).isEmpty())
+            continue;
+        if (f.size() != 4 || f.at(0) != "segment" || count >= MaxSegments)
+            return false;
+        bool ok1 = false, ok2 = false, ok3 = false;
+        const qint64 start = f.at(1).toLongLong(&ok1);
+        const qint64 end = f.at(2).toLongLong(&ok2);
+        const qint64 done = f.at(3).toLongLong(&ok3);
+        // The ranges must tile the file and every position lie in its range.
+        if (!ok1 || !ok2 || !ok3 || start != expectedStart || end <= start || done < start || done > end)
+            return false;
+        starts[count] = start;
+        positions[count] = done + 1;
+        expectedStart = end;
+        ++count;
+    }
+    if (count < 2 || expectedStart != size)
+        return false;
+    m_segments = count;
+    for (int k = 0; k < count; ++k) {
+        m_segStart[k] = starts[k];
+        m_segPos[k] = positions[k];
+    }
+    m_segStart[count] = size;
+    // Each segment fetches its last Rollback bytes again, within its range.
+    const qint64 rollback = m_services.record ? m_services.record->Rollback : 4096;
+    for (int k = 0; k < count; ++k) {
+        m_segResume[k] = true;
+        m_segPos[k] = std::max(m_segStart[k] + 1, m_segPos[k] - rollback);
+    }
+    return true;
+}
+
+void DownloadJob::removeSidecar() const
+{
+    if (!strSaveTo.isEmpty())
+        QFile::remove(sidecarPath());
 }
 
 void DownloadJob::SetSegIndecies()
@@ -411,7 +542,8 @@ void DownloadJob::connectElement(int i)
 
 void DownloadJob::onDataConnected(int i)
 {
-    setRow(Column::Status, caption("11051", "Downloading..."));
+    m_display.status = caption("11051", "Downloading...");
+    setRow(Column::Status, m_display.status);
     const qint64 first = m_segResume[i] ? m_segPos[i] - 1 : m_segStart[i];
     const qint64 last = m_segStart[i + 1] - 1;
     Connection &c = m_conn[i];
@@ -457,11 +589,12 @@ void DownloadJob::onDataArrived(int i)
             failWith(a.text);
             return;
         case DataAcceptance::Action::FallBackToFull:
-            fallBackToFull();
+            fallBackToFull(i);
             if (i != 0)
                 return;
             // This very reply carries the whole file: write it from byte 0.
             c.requested = HttpByteRange{0, m_contentSize - 1};
+            c.written = 0;
             c.maxBytes = m_contentSize;
             break;
         case DataAcceptance::Action::WritePartial:
@@ -475,21 +608,29 @@ void DownloadJob::onDataArrived(int i)
     writeBody(i, std::move(chunk));
 }
 
-void DownloadJob::fallBackToFull()
+void DownloadJob::fallBackToFull(int i)
 {
     // The server ignores ranges: one connection takes the whole body from
-    // byte 0; every other connection is dropped.
+    // byte 0; every other connection is dropped and the plan collapses.
     for (int k = 1; k < MaxSegments; ++k) {
         if (activeSet()->at(k))
             activeSet()->destroy(k);
     }
+    const bool wasSegmented = m_segments > 0;
     m_segments = 0;
     m_segStart[0] = 0;
     m_segStart[1] = m_contentSize;
     m_segPos[0] = 1;
     m_segResume.fill(false);
+    if (wasSegmented)
+        removeSidecar();
     LayoutBars(1);
-    m_conn[0].written = 0;
+    if (i != 0) {
+        // Element 0 asked for its own range only; ask again for everything.
+        if (SocketChannel *first = activeSet()->at(0))
+            first->close();
+        connectElement(0);
+    }
 }
 
 void DownloadJob::writeBody(int i, QByteArray body)
@@ -575,7 +716,15 @@ qint64 DownloadJob::TotalReceived() const
 
 bool DownloadJob::isFileDownloaded() const
 {
-    return m_planned && TotalReceived() >= m_contentSize;
+    if (!m_planned)
+        return false;
+    if (m_segments == 0)
+        return m_segPos[0] - 1 >= m_contentSize;
+    for (int k = 0; k < m_segments; ++k) {
+        if (m_segPos[k] - 1 < m_segStart[k + 1])
+            return false;
+    }
+    return true;
 }
 
 void DownloadJob::Update(int i)
@@ -590,7 +739,7 @@ void DownloadJob::Update(int i)
     }
     setRow(Column::Progress, QString::number(percent) + QLatin1Char('%'));
     changed();
-    if (total >= m_contentSize)
+    if (isFileDownloaded())
         completeDownload();
 }
 
@@ -623,6 +772,7 @@ void DownloadJob::completeDownload()
     if (m_file.isOpen() && m_file.size() > m_contentSize)
         m_file.resize(m_contentSize); // a longer file of an earlier attempt
     closeFiles();
+    removeSidecar();
     intTransferRate = 0;
     intRecievedBytes = total;
     stopTimers();
@@ -678,7 +828,7 @@ void DownloadJob::onUpdateTick()
 {
     const qint64 total = TotalReceived();
     intRecievedBytes = total;
-    if (total < m_contentSize) {
+    if (!isFileDownloaded()) {
         m_display.received = FormatSize(total);
         m_elapsed += 0.5;
         m_display.elapsed = FormatTime(double(qint64(m_elapsed)));
@@ -707,6 +857,7 @@ void DownloadJob::onRateTick()
         intTransferRate = rate;
     m_display.timeLeft = rate > 0 ? FormatTime(double(m_contentSize - total) / rate) : FormatTime(0);
     m_lastTotal = total;
+    saveSidecar(); // a crash or kill loses at most a few seconds of segment progress
     changed();
 }
 
@@ -798,6 +949,7 @@ void DownloadJob::pauseTransfer()
     intTransferRate = 0;
     setRow(Column::Status, caption("11055", "Paused/Stopped"));
     m_state = State::Paused;
+    saveSidecar();
     changed();
 }
 
@@ -876,6 +1028,8 @@ void DownloadJob::StopDown()
     m_display.stopText = m_closeCaption;
     if (m_state != State::Complete && m_state != State::Waiting)
         m_state = State::Stopped;
+    if (m_planned && m_state != State::Complete)
+        saveSidecar();
     changed();
 }
 

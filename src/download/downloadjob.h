@@ -117,6 +117,10 @@ public:
     // The window closes: stops the transfer and keeps the file.
     void close();
 
+    // The number of segments the table gives a file of `size` bytes;
+    // `current` when the size falls in a gap of the table.
+    static int segmentsForSize(qint64 size, const std::array<double, 9> &thresholds, int current);
+
     qint64 TotalReceived() const;
     bool isFileDownloaded() const;
 
@@ -180,7 +184,12 @@ private:
     void onDataClosed(int i);
     void onDataError(int i, int number, const QString &description);
     void writeBody(int i, QByteArray body);
-    void fallBackToFull();
+    void fallBackToFull(int i);
+    int decideSegments(qint64 size, SocketSet set);
+    QString sidecarPath() const;
+    void saveSidecar() const;
+    bool loadSidecar(qint64 size);
+    void removeSidecar() const;
     void Update(int i);
     void completeDownload();
     void closeFiles();
