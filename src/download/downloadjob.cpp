@@ -351,7 +351,7 @@ bool DownloadJob::openSaveFile()
     if (m_file.isOpen())
         return true;
     m_file.setFileName(strSaveTo);
-    if (!m_file.open(QIODevice::ReadWrite)) {
+    if (!m_file.open(QIODevice::ReadWrite | QIODevice::Unbuffered)) {
         failWith(caption("11002", "Error opening File") + QLatin1Char(' ') + strSaveTo + QStringLiteral(": ")
                  + m_file.errorString());
         return false;
@@ -700,8 +700,9 @@ void DownloadJob::onDataError(int i, int number, const QString &description)
                              + QString::number(number) + QLatin1Char('\n') + description;
         m_services.prompts->message({text, caption("11035", "Error"), PromptIcon::Warning, PromptButtons::Ok});
     }
-    if (SocketChannel *element = activeSet()->at(i))
-        element->close();
+    // A connection that failed is tried again like one the server closed,
+    // within the same budget, so a download never waits forever.
+    onDataClosed(i);
 }
 
 // ---------------------------------------------------------------- progress

@@ -1,0 +1,158 @@
+#include "httpfileserver.h"
+
+#include "download/getcommand.h"
+#include "config/settingsrecord.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestTesselGet : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+
+    // Runs the built tessel-get with a scratch settings store.
+    struct Run {
+        int exitCode = -1;
+        QByteArray out;
+        QByteArray err;
+    };
+    Run run(const QStringList &arguments)
+    {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("SUITE_CONFIG_DIR"), m_dir.filePath(QStringLiteral("config")));
+        env.insert(QStringLiteral("SUITE_PROGRAM_DIR"), m_dir.filePath(QStringLiteral("program")));
+        process.setProcessEnvironment(env);
+        const QString program = qEnvironmentVariable("SUITE_BIN_DIR") + QStringLiteral("/tessel-get");
+        process.start(program, arguments);
+        QSignalSpy done(&process, &QProcess::finished);
+        // The fake server lives in this process: keep its event loop running.
+        if (!done.wait(30000))
+            process.kill();
+        process.waitForFinished(5000);
+        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, process.readAllStandardOutput(),
+                process.readAllStandardError()};
+    }
+
+private Q_SLOTS:
+    void arguments_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<bool>("valid");
+        QTest::newRow("plain") << QStringList{"http://h/f", "/tmp/f"} << true;
+        QTest::newRow("all options") << QStringList{"--segment", "--pasv", "--rollback", "100", "--timeout", "5",
+                                                    "--overwrite", "ftp://h/f", "out"}
+                                     << true;
+        QTest::newRow("missing path") << QStringList{"http://h/f"} << false;
+        QTest::newRow("three positionals") << QStringList{"a", "b", "c"} << false;
+        QTest::newRow("rollback without number") << QStringList{"--rollback", "x", "a", "b"} << false;
+        QTest::newRow("timeout zero") << QStringList{"--timeout", "0", "a", "b"} << false;
+        QTest::newRow("unknown option") << QStringList{"--fast", "a", "b"} << false;
+    }
+
+    void arguments()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(bool, valid);
+        const GetParse parsed = parseGetArguments(args);
+        QCOMPARE(parsed.options.has_value(), valid);
+        QCOMPARE(parsed.error.isEmpty(), valid);
+    }
+
+    void optionsOverrideTheSettingsForThisRun()
+    {
+        const GetParse parsed = parseGetArguments(
+            {"--no-segment", "--no-pasv", "--rollback", "100", "--timeout", "7", "http://h/f", "out"});
+        QVERIFY(parsed.options);
+        SettingsRecord record;
+        record.Segment = 1;
+        record.UsePASV = true;
+        parsed.options->applyTo(record);
+        QCOMPARE(int(record.Segment), 0);
+        QVERIFY(!record.UsePASV);
+        QCOMPARE(record.Rollback, 100);
+        QCOMPARE(record.Timeout, 7);
+        SettingsRecord untouched;
+        parseGetArguments({"http://h/f", "out"}).options->applyTo(untouched);
+        QCOMPARE(untouched.Timeout, SettingsRecord().Timeout);
+    }
+
+    void progressAndSummaryLines()
+    {
+        const QString line = progressLine(512 * 1024, 1024 * 1024, 2048, 60);
+        QVERIFY(line.startsWith(QStringLiteral(" 50% [")));
+        const QString bar = line.mid(line.indexOf(QLatin1Char('[')) + 1,
+                                     line.indexOf(QLatin1Char(']')) - line.indexOf(QLatin1Char('[')) - 1);
+        QCOMPARE(bar.count(QLatin1Char('#')), bar.size() / 2);
+        QVERIFY(line.size() <= 60);
+        QVERIFY(line.endsWith(QStringLiteral("2.00 KB/s")));
+        QCOMPARE(summaryLine(1234, 1.5, 6), QStringLiteral("bytes=1234 seconds=1.500 segments=6"));
+    }
+
+    void downloadsAndReportsTheSummary()
+    {
+        HttpFileServer http(300000);
+        const QString out = m_dir.filePath(QStringLiteral("out.bin"));
+        const Run r = run({http.url(), out});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(r.out.startsWith("bytes=300000 seconds="), r.out.constData());
+        QVERIFY(r.out.trimmed().endsWith("segments=0"));
+        QFile f(out);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), HttpFileServer::bytes(0, 300000));
+    }
+
+    void segmentQuestionIsAnsweredYes()
+    {
+        HttpFileServer http(6 * 1048576);
+        const QString out = m_dir.filePath(QStringLiteral("seg.bin"));
+        const Run r = run({QStringLiteral("--segment"), QStringLiteral("--overwrite"), http.url(), out});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(r.out.trimmed().endsWith("segments=3"), r.out.constData());
+        QFile f(out);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), HttpFileServer::bytes(0, 6 * 1048576));
+    }
+
+    void existingFileIsResumedUnlessOverwriteIsGiven()
+    {
+        HttpFileServer http(50000);
+        const QString out = m_dir.filePath(QStringLiteral("resume.bin"));
+        {
+            QFile f(out);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(HttpFileServer::bytes(0, 20000));
+        }
+        QCOMPARE(run({http.url(), out}).exitCode, 0);
+        QCOMPARE(http.ranges.last(), QByteArray("bytes=15903-49999"));
+        QCOMPARE(run({QStringLiteral("--overwrite"), http.url(), out}).exitCode, 0);
+        QCOMPARE(http.ranges.last(), QByteArray("bytes=0-49999"));
+    }
+
+    void failureExitsNonZeroWithTheStatus()
+    {
+        HttpFileServer http(10);
+        http.override = [](const QByteArray &, FakePlan &plan) {
+            plan.send(FakeServer::httpHead("HTTP/1.1 404 Not Found", {"Content-Length: 0"}));
+            return true;
+        };
+        const Run r = run({http.url(), m_dir.filePath(QStringLiteral("missing.bin"))});
+        QVERIFY(r.exitCode != 0);
+        QVERIFY2(r.err.contains("HTTP 404-Object Not Found"), r.err.constData());
+    }
+
+    void badArgumentsExitWithUsage()
+    {
+        const Run r = run({QStringLiteral("--bogus")});
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY(r.err.contains("Usage: tessel-get"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTesselGet)
+#include "tst_tesselget.moc"
