@@ -46,23 +46,45 @@ DownloadJob::DownloadJob(Services services, QObject *parent)
         changed();
     });
     for (SocketArray *set : {m_wsHTTP, m_wsHTTP1}) {
-        connect(set, &SocketArray::connected, this, [this, set](int i) {
-            if (set == activeSet())
+        // Element 0 of the first set is an FTP download's control connection.
+        const auto isControl = [this, set](int i) { return url.FTPMODE && set == m_wsHTTP && i == 0; };
+        connect(set, &SocketArray::connected, this, [this, set, isControl](int i) {
+            if (isControl(i))
+                onControlConnected();
+            else if (set == activeSet() && !url.FTPMODE)
                 onDataConnected(i);
         });
-        connect(set, &SocketArray::dataArrived, this, [this, set](int i, qint64) {
-            if (set == activeSet())
+        connect(set, &SocketArray::dataArrived, this, [this, set, isControl](int i, qint64) {
+            if (isControl(i))
+                onControlData();
+            else if (set == activeSet() && !url.FTPMODE)
                 onDataArrived(i);
         });
-        connect(set, &SocketArray::closed, this, [this, set](int i) {
-            if (set == activeSet())
+        connect(set, &SocketArray::closed, this, [this, set, isControl](int i) {
+            if (isControl(i))
+                onControlClosed();
+            else if (set == activeSet() && !url.FTPMODE)
                 onDataClosed(i);
         });
-        connect(set, &SocketArray::errorOccurred, this, [this, set](int i, int number, const QString &text) {
-            if (set == activeSet())
+        connect(set, &SocketArray::errorOccurred, this, [this, set, isControl](int i, int number, const QString &text) {
+            if (isControl(i)) {
+                m_display.status = text;
+                changed();
+            } else if (set == activeSet() && !url.FTPMODE) {
                 onDataError(i, number, text);
+            }
         });
     }
+    m_wsFTPData = new SocketChannel(m_group, this);
+    connect(m_wsFTPData, &SocketChannel::connectionRequested, this, &DownloadJob::onFtpDataRequest);
+    connect(m_wsFTPData, &SocketChannel::dataArrived, this, &DownloadJob::onFtpDataArrived);
+    connect(m_wsFTPData, &SocketChannel::closed, this, &DownloadJob::onFtpDataClosed);
+    connect(m_wsFTPData, &SocketChannel::errorOccurred, this, [this](int, const QString &description) {
+        if (m_services.prompts)
+            m_services.prompts->inform(caption("11032", "FTP Downloading error:") + QLatin1Char(' ') + description,
+                                       m_services.appTitle);
+        onFtpDataClosed();
+    });
 
     m_tmrUpdate.setInterval(m_services.timing.update);
     m_tmrUpdate2.setInterval(m_services.timing.rate);
@@ -147,7 +169,7 @@ void DownloadJob::failWith(const QString &text)
     setRow(Column::Status, text);
     setRow(Column::Progress, QStringLiteral("0 %"));
     m_display.pauseEnabled = false;
-    m_display.stopEnabled = false;
+    m_display.stopEnabled = m_display.stopText == m_closeCaption; // Close stays offered
     intTransferRate = 0;
     m_state = State::Waiting;
     changed();
@@ -179,8 +201,9 @@ void DownloadJob::startInternal()
     m_tmrReconnect->setIntervalUnit(ExtraTimer::Seconds);
     m_tmrReconnect->setInterval(m_services.record ? m_services.record->TimeResume : 300);
 
+    m_sizeKnown = true;
     if (url.FTPMODE) {
-        failWith(QStringLiteral("FTP downloads are not available in this version."));
+        startFtp();
         return;
     }
 
@@ -717,7 +740,7 @@ qint64 DownloadJob::TotalReceived() const
 
 bool DownloadJob::isFileDownloaded() const
 {
-    if (!m_planned)
+    if (!m_planned || !m_sizeKnown)
         return false;
     if (m_segments == 0)
         return m_segPos[0] - 1 >= m_contentSize;
@@ -731,10 +754,12 @@ bool DownloadJob::isFileDownloaded() const
 void DownloadJob::Update(int i)
 {
     const qint64 total = TotalReceived();
-    const int percent = percentOf(total, m_contentSize);
+    const int percent = m_sizeKnown ? percentOf(total, m_contentSize) : 0;
     m_display.percent = percent;
     m_display.caption = url.fileName() + QStringLiteral(" [") + QString::number(percent) + QStringLiteral("%]");
-    if (i >= 0 && i < m_display.segmentBars.size()) {
+    if (url.FTPMODE && !m_display.segmentBars.isEmpty()) {
+        m_display.segmentBars[0] = percent;
+    } else if (i >= 0 && i < m_display.segmentBars.size()) {
         const qint64 start = m_segStart[i];
         m_display.segmentBars[i] = percentOf(m_segPos[i] - 1 - start, m_segStart[i + 1] - start);
     }
@@ -924,6 +949,11 @@ void DownloadJob::CloseAll()
         for (int i : set->indexes())
             set->at(i)->close();
     }
+    if (url.FTPMODE) {
+        m_wsFTPData->close();
+        m_file.close();
+        m_ftpTransferring = false;
+    }
     changed();
 }
 
@@ -945,6 +975,8 @@ void DownloadJob::pauseTransfer()
     CloseAll();
     if (!m_planned)
         m_probe->close(); // paused before the server answered
+    if (url.FTPMODE)
+        m_ftp = ftpPausedState(m_ftp);
     m_tmrTimeOut.stop();
     m_display.countdownVisible = false;
     intTransferRate = 0;
@@ -962,6 +994,10 @@ void DownloadJob::resumeTransfer()
     m_display.stopEnabled = true;
     m_display.stopText = m_stopCaption;
     m_display.pauseEnabled = true;
+    if (url.FTPMODE) {
+        resumeFtp();
+        return;
+    }
     if (!m_planned) {
         m_existChoice = -1; // keep whatever arrived before the pause
         startInternal();
@@ -988,7 +1024,7 @@ void DownloadJob::resumeTransfer()
 
 void DownloadJob::StopMe()
 {
-    if (m_display.stopText == m_closeCaption || isFileDownloaded() || m_finished) {
+    if (m_ftp.intFTPState == 550 || m_display.stopText == m_closeCaption || isFileDownloaded() || m_finished) {
         close();
         Q_EMIT closeRequested();
         return;

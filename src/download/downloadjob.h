@@ -2,6 +2,7 @@
 
 #include "config/loginaccount.h"
 #include "download/downloadlist.h"
+#include "download/ftpprotocol.h"
 #include "download/httpmessage.h"
 #include "download/httprequest.h"
 #include "download/urlmodel.h"
@@ -138,12 +139,21 @@ public:
     int intRetries() const { return m_retries; }
     int intRedirects() const { return m_redirects; }
     int intTimeLeft() const { return m_timeLeft; }
+    int intFTPState() const { return m_ftp.intFTPState; }
+    // The last complete reply of an FTP control connection.
+    int strReplyCode() const { return m_lastReply.code; }
+    QByteArray strReply() const { return m_lastReply.text; }
 
 Q_SIGNALS:
     void displayChanged();
     void finished(DownloadJob::Outcome outcome);
     // The window should close itself (cancelled start, close-when-done).
     void closeRequested();
+    // The main window's mode entry of this download's slot ("Error" when an
+    // FTP server has no such file).
+    void modeEntryChanged(int slot, const QString &text);
+    // The user should hear that something went wrong.
+    void beepRequested();
 
 private:
     enum class SocketSet { Full, Partial }; // wsHTTP after a 200 probe, wsHTTP1 after a 206
@@ -194,6 +204,21 @@ private:
     void completeDownload();
     void closeFiles();
 
+    // FTP
+    void startFtp();
+    void onControlConnected();
+    void onControlData();
+    void onControlClosed();
+    void applyFtpStep(const FtpLoginStep &step);
+    bool openActiveDataSide(quint16 preferred, bool sendPort);
+    void onFtpDataRequest(qintptr request);
+    void onFtpDataArrived();
+    void onFtpDataClosed();
+    void writeFtpData(const QByteArray &bytes);
+    void checkFtpEnd();
+    void resumeFtp();
+    void syncFtpPositions();
+
     // timers
     void onUpdateTick();
     void onRateTick();
@@ -213,6 +238,15 @@ private:
     SocketChannel *m_probe = nullptr;
     SocketArray *m_wsHTTP = nullptr;
     SocketArray *m_wsHTTP1 = nullptr;
+    SocketChannel *m_wsFTPData = nullptr;
+    FtpReplyReader m_replies;
+    FtpReply m_lastReply;
+    FtpLoginState m_ftp;
+    QByteArray m_ftpPending;   // data that arrived before the server's "150"
+    bool m_ftpTransferring = false;
+    bool m_ftpDataClosed = false;
+    bool m_ftpConfirmed = false;
+    bool m_sizeKnown = true;
     SocketSet m_set = SocketSet::Full;
     HttpResponseParser m_probeParser;
     QByteArray m_pageBody;
