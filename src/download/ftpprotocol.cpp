@@ -449,8 +449,15 @@ FtpLoginStep StartLoginFTP(const FtpReply &reply, const FtpLoginState &state, co
         break;
 
     case 530:
-        step.status = caption("11047", "User ") + context.strUserName + caption("11045", " can not log in.");
-        step.rowStatus = caption("11045", " can not log in.");
+    {
+        // A language file cannot keep the blank at the start of 11045; the
+        // name and the text still need one between them.
+        QString refused = caption("11045", " can not log in.");
+        if (!refused.startsWith(QLatin1Char(' ')))
+            refused.prepend(QLatin1Char(' '));
+        step.status = caption("11047", "User ") + context.strUserName + refused;
+        step.rowStatus = refused;
+    }
         step.outcome = FtpLoginStep::Outcome::Failed;
         break;
 
