@@ -843,8 +843,8 @@ void TestFtpProtocol::replyTable_data()
         bob.strUserName = QStringLiteral("bob");
         Step e = unchanged(atState(331));
         // A blank always stands between the name and the refusal text.
-        e.status = tag("11047", "User ") + QStringLiteral("bob ") + tag("11045", " can not log in.");
-        e.rowStatus = tag("11045", " can not log in.");
+        e.status = tag("11047", "User ") + QStringLiteral("bob") + QStringLiteral(" ") + tag("11045", " can not log in.");
+        e.rowStatus = QStringLiteral(" ") + tag("11045", " can not log in.");
         e.outcome = Step::Outcome::Failed;
         QTest::newRow("530") << QByteArray("530 Login incorrect.\r\n") << atState(331) << bob << e;
     }
