@@ -74,7 +74,8 @@ run() {
   local name=$1; shift
   rm -f "$work/out/"*
   local line
-  line=$( { /usr/bin/time -f "%e %U %S %M" timeout 600 "$@" >/dev/null 2>/dev/null; } 2>&1 | tail -n 1)
+  /usr/bin/time -f "%e %U %S %M" -o "$work/time.txt" timeout 600 "$@" >/dev/null 2>&1 || true
+  line=$(tail -n 1 "$work/time.txt")
   results+=("$name $line")
   echo "  $name: $line (seconds user sys maxrss_kb)"
 }
