@@ -202,42 +202,51 @@ void DownloadJob::startInternal()
     m_tmrReconnect->setInterval(m_services.record ? m_services.record->TimeResume : 300);
 
     m_sizeKnown = true;
+    if (!applyExistChoice())
+        return;
     if (url.FTPMODE) {
         startFtp();
         return;
     }
-
-    switch (m_existChoice) {
-    case -1:
-        m_segResume.fill(true);
-        break;
-    case 0:
-        m_file.close();
-        if (QFileInfo::exists(strSaveTo))
-            QFile::remove(strSaveTo);
-        removeSidecar();
-        m_segResume.fill(false);
-        break;
-    default:
-        m_state = State::Closed;
-        finish(Outcome::Cancelled);
-        Q_EMIT closeRequested();
-        return;
-    }
-
+    m_segResume.fill(m_existChoice == -1);
     m_planned = false;
     m_state = State::Probing;
-    m_display.restoreRequested = false;
-    m_display.pauseText = m_pauseCaption;
-    m_display.stopText = m_stopCaption;
-    m_display.pauseEnabled = true;
-    m_display.stopEnabled = true;
+    resetButtons();
     connectProbe();
 
     m_timeLeft = m_services.record ? m_services.record->Timeout : 60;
     m_tmrTimeOut.start();
     m_display.openVisible = false;
     changed();
+}
+
+bool DownloadJob::applyExistChoice()
+{
+    switch (m_existChoice) {
+    case -1: // resume what is there
+        return true;
+    case 0: // overwrite
+        m_file.close();
+        if (QFileInfo::exists(strSaveTo))
+            QFile::remove(strSaveTo);
+        removeSidecar();
+        return true;
+    default: // cancel: the window closes
+        m_state = State::Closed;
+        finish(Outcome::Cancelled);
+        Q_EMIT closeRequested();
+        return false;
+    }
+}
+
+void DownloadJob::resetButtons()
+{
+    m_display.restoreRequested = false;
+    m_display.openVisible = false;
+    m_display.pauseText = m_pauseCaption;
+    m_display.stopText = m_stopCaption;
+    m_display.pauseEnabled = true;
+    m_display.stopEnabled = true;
 }
 
 void DownloadJob::connectProbe()

@@ -167,6 +167,8 @@ private:
     };
 
     void startInternal();
+    bool applyExistChoice();
+    void resetButtons();
     void SetCaptions();
     QString caption(const char *id, const char *defaultText) const;
     void setRow(int column, const QString &text);
@@ -206,6 +208,7 @@ private:
 
     // FTP
     void startFtp();
+    void forgetTransfer();
     void onControlConnected();
     void onControlData();
     void onControlClosed();

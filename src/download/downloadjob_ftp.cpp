@@ -23,39 +23,14 @@ void DownloadJob::syncFtpPositions()
 void DownloadJob::startFtp()
 {
     const qint64 rollback = m_services.record ? m_services.record->Rollback : 4096;
-    switch (m_existChoice) {
-    case -1:
-        break;
-    case 0:
-        m_file.close();
-        if (QFileInfo::exists(strSaveTo))
-            QFile::remove(strSaveTo);
-        break;
-    default:
-        m_state = State::Closed;
-        finish(Outcome::Cancelled);
-        Q_EMIT closeRequested();
-        return;
-    }
     const QFileInfo existing(strSaveTo);
     m_ftp = ftpStartState(existing.exists() ? existing.size() : -1, m_existChoice == -1 && existing.exists(),
                           rollback);
     syncFtpPositions();
     m_segments = 0;
     m_planned = false;
-    m_sizeKnown = true;
-    m_ftpTransferring = false;
-    m_ftpDataClosed = false;
-    m_ftpConfirmed = false;
-    m_ftpPending.clear();
-    m_replies.reset();
-    m_state = State::Probing;
-    m_display.pauseText = m_pauseCaption;
-    m_display.stopText = m_stopCaption;
-    m_display.pauseEnabled = true;
-    m_display.stopEnabled = true;
-    m_display.openVisible = false;
-    m_display.restoreRequested = false;
+    forgetTransfer();
+    resetButtons();
     LayoutBars(1);
 
     SocketChannel *control = m_wsHTTP->at(0) ? m_wsHTTP->at(0) : m_wsHTTP->create(0);
@@ -73,15 +48,21 @@ void DownloadJob::resumeFtp()
     const qint64 rollback = m_services.record ? m_services.record->Rollback : 4096;
     m_ftp = ftpResumedState(m_ftp, rollback);
     syncFtpPositions();
+    forgetTransfer();
+    SocketChannel *control = m_wsHTTP->at(0) ? m_wsHTTP->at(0) : m_wsHTTP->create(0);
+    control->connectToHost(url.strServer, quint16(url.intPort));
+    changed();
+}
+
+void DownloadJob::forgetTransfer()
+{
+    // A new login: nothing of the last data connection or reply counts.
     m_ftpTransferring = false;
     m_ftpDataClosed = false;
     m_ftpConfirmed = false;
     m_ftpPending.clear();
     m_replies.reset();
     m_state = State::Probing;
-    SocketChannel *control = m_wsHTTP->at(0) ? m_wsHTTP->at(0) : m_wsHTTP->create(0);
-    control->connectToHost(url.strServer, quint16(url.intPort));
-    changed();
 }
 
 void DownloadJob::onControlConnected()

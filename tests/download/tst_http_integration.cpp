@@ -1,10 +1,5 @@
+#include "jobrig.h"
 #include "realservers.h"
-#include "scriptedprompts.h"
-
-#include "config/cregister.h"
-#include "config/settingsrecord.h"
-#include "download/downloadjob.h"
-#include "platform/registrystore.h"
 
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
@@ -82,55 +77,18 @@ const QByteArray DataAgent = "NELV Segment 0";
 // A document root with nginx serving it, and one download at a time with
 // everything it needs (store, record, lists, prompts) in a temporary
 // directory.
-struct IntegrationRig {
+struct IntegrationRig : JobRig {
     QTemporaryDir www;
-    QTemporaryDir dir;
     NginxServer nginx{www.path()};
-    Registry registry{dir.filePath(QStringLiteral("config"))};
-    CRegister reg{registry};
-    SettingsRecord record;
-    DownloadListModel mainList;
-    DownloadListModel completeList;
-    LoginTable logins;
-    ScriptedPrompts prompts;
-    std::unique_ptr<DownloadJob> job;
-    // Connection time-out of Timeout (60) periods of a second; the display
-    // ticks often so completion is seen at once.
-    DownloadJob::Timing timing{50ms, 250ms, 1000ms, 1000ms};
 
-    IntegrationRig() { LoadSettings(record, reg); }
+    IntegrationRig()
+    {
+        // Connection time-out of Timeout (60) periods of a second; the display
+        // ticks often so completion is seen at once.
+        timing = DownloadJob::Timing{50ms, 250ms, 1000ms, 1000ms};
+    }
 
-    QString savePath() const { return dir.filePath(QStringLiteral("saved.bin")); }
     QString servedPath(const QString &name) const { return www.filePath(name); }
-
-    DownloadJob &start(const QString &url, qint16 existChoice = 0)
-    {
-        DownloadJob::Services s;
-        s.record = &record;
-        s.reg = &reg;
-        s.prompts = &prompts;
-        s.mainList = &mainList;
-        s.completeList = &completeList;
-        s.logins = &logins;
-        s.timing = timing;
-        job = std::make_unique<DownloadJob>(s);
-        record.intExistChoice = existChoice;
-        job->strSaveTo = savePath();
-        job->strURL = url;
-        job->ParseURL(url);
-        job->lstItem = mainList.addRow({savePath(), QStringLiteral("0%"), QStringLiteral("N/A"), QStringLiteral("N/A"),
-                                        QStringLiteral("N/A"), url});
-        job->StartDownload();
-        return *job;
-    }
-
-    bool waitFinished(int ms = 60000)
-    {
-        const QDeadlineTimer deadline(ms);
-        while (!job->isFinished() && !deadline.hasExpired())
-            QTest::qWait(5);
-        return job->isFinished();
-    }
 
     void useProxy(quint16 port)
     {
