@@ -1,0 +1,420 @@
+#include "queue/ui/queuecommands.h"
+
+#include "download/downloadjob.h"
+#include "download/ui/downloadwindows.h"
+#include "download/ui/frmdownload.h"
+
+#include <QAction>
+#include <QContextMenuEvent>
+#include <QCoreApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QHeaderView>
+#include <QMenu>
+#include <QMimeData>
+#include <QMouseEvent>
+
+#include <algorithm>
+
+namespace {
+
+bool isRunning(const DownloadJob &job)
+{
+    // The display timer of a download runs exactly while its data flows.
+    return job.state() == DownloadJob::State::Downloading;
+}
+
+bool isResumable(const DownloadJob &job)
+{
+    return !job.isFinished()
+        && (job.state() == DownloadJob::State::Paused || job.state() == DownloadJob::State::Stopped);
+}
+
+bool isBusy(const DownloadJob &job)
+{
+    return job.state() == DownloadJob::State::Probing || job.state() == DownloadJob::State::Downloading;
+}
+
+} // namespace
+
+QueueCommands::QueueCommands(DownloadListModel &mainList, DownloadListModel &completeList,
+                             DownloadWindowTable &windows, CaptionLookup captions, Callbacks callbacks,
+                             Options options, QWidget *viewParent, QObject *parent)
+    : QObject(parent), lstMain(new DownloadListView(mainList, DownloadListView::Kind::Downloads, viewParent)),
+      lstComplete(new DownloadListView(completeList, DownloadListView::Kind::Completed, viewParent)),
+      m_mainList(mainList), m_completeList(completeList), m_windows(&windows),
+      m_captions(captions ? std::move(captions) : defaultCaptions()), m_callbacks(std::move(callbacks)),
+      m_options(std::move(options)), m_mainView(lstMain), m_completeView(lstComplete)
+{
+    lstMain->setObjectName(QStringLiteral("lstMain"));
+    lstComplete->setObjectName(QStringLiteral("lstComplete"));
+    lstMode.setObjectName(QStringLiteral("lstMode"));
+
+    connect(lstMain, &DownloadListView::textDropped, this, &QueueCommands::dropText);
+    connect(lstComplete, &DownloadListView::textDropped, this, &QueueCommands::dropText);
+    connect(lstMain, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
+        if (m_mainView)
+            showMenu(buildQueueMenu(m_mainView), m_mainView->viewport()->mapToGlobal(pos));
+    });
+    connect(lstComplete, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
+        if (m_completeView)
+            showMenu(buildCompleteMenu(m_completeView), m_completeView->viewport()->mapToGlobal(pos));
+    });
+
+    m_rateTimer.setInterval(m_options.ratePeriod);
+    connect(&m_rateTimer, &QTimer::timeout, this, &QueueCommands::updateTotalRate);
+    m_rateTimer.start();
+}
+
+QueueCommands::QueueCommands(DownloadListModel &mainList, DownloadListModel &completeList,
+                             DownloadWindowTable &windows, CaptionLookup captions, Callbacks callbacks,
+                             QWidget *viewParent)
+    : QueueCommands(mainList, completeList, windows, std::move(captions), std::move(callbacks), Options{},
+                    viewParent)
+{
+}
+
+QueueCommands::~QueueCommands()
+{
+    for (DownloadListView *view : {m_mainView.data(), m_completeView.data()}) {
+        if (view && !view->parent())
+            delete view;
+    }
+}
+
+// ---------------------------------------------------------------- walks
+
+void QueueCommands::yieldEvents()
+{
+    for (int i = 0; i < m_options.yieldsPerSide; ++i)
+        QCoreApplication::processEvents();
+}
+
+void QueueCommands::walkWindows(Walk walk)
+{
+    // Pending events run before and after each window, so transfers and
+    // other commands go on during the walk; anything may change meanwhile,
+    // this object and the table included, so each is looked at afresh.
+    const QPointer<QueueCommands> self(this);
+    for (int slot = 0; slot < DownloadWindowTable::SlotCount; ++slot) {
+        yieldEvents();
+        if (!self || !m_windows)
+            return;
+        // An empty slot has nothing to pause or resume.
+        if (frmDownload *window = m_windows->at(slot)) {
+            DownloadJob &job = window->job();
+            const bool toggle = walk == Walk::Pause ? isRunning(job) : isResumable(job);
+            if (toggle)
+                job.Pause_Resume();
+        }
+        yieldEvents();
+        if (!self || !m_windows)
+            return;
+    }
+    RefreshControls();
+}
+
+void QueueCommands::PauseAll()
+{
+    walkWindows(Walk::Pause);
+}
+
+void QueueCommands::ResumeAll()
+{
+    walkWindows(Walk::Resume);
+}
+
+void QueueCommands::StopAll()
+{
+    if (!m_windows)
+        return;
+    const QPointer<QueueCommands> self(this);
+    for (int slot = 0; slot < DownloadWindowTable::SlotCount; ++slot) {
+        // A stop may ask a question, whose event loop may change anything.
+        if (!self || !m_windows)
+            return;
+        QPointer<frmDownload> window = m_windows->at(slot);
+        if (window && isRunning(window->job()))
+            window->job().StopMe();
+    }
+    if (self)
+        RefreshControls();
+}
+
+// ---------------------------------------------------------------- re-download
+
+QString QueueCommands::urlFromScheme(const QString &text)
+{
+    const qsizetype http = text.indexOf(QLatin1String("http://"), 0, Qt::CaseInsensitive);
+    const qsizetype ftp = text.indexOf(QLatin1String("ftp://"), 0, Qt::CaseInsensitive);
+    qsizetype from = -1;
+    if (http >= 0 && ftp >= 0)
+        from = std::min(http, ftp);
+    else
+        from = std::max(http, ftp);
+    return from > 0 ? text.mid(from) : text;
+}
+
+void QueueCommands::RedownloadRow(const QString &url, const QString &savePath, int rowIndex,
+                                  DownloadListModel::RowId row)
+{
+    if (!m_windows || !m_mainList.contains(row))
+        return;
+    int slot = -1;
+    // A window that still holds the row: a running one is left alone (a
+    // second transfer would write the same file); one that has stopped,
+    // failed or paused gives up its slot to the new start.
+    for (frmDownload *window : m_windows->windows()) {
+        if (window->job().lstItem != row)
+            continue;
+        if (isBusy(window->job()))
+            return;
+        slot = m_windows->slotOf(window);
+        window->job().close();
+        m_windows->release(slot);
+        break;
+    }
+    if (slot < 0)
+        slot = DownloadWindowTable::isValidSlot(rowIndex) && !m_windows->at(rowIndex) ? rowIndex
+                                                                                         : m_windows->firstFreeSlot();
+    // Every slot is taken: the row stays as it is.
+    if (slot < 0)
+        return;
+    if (m_callbacks.restartRow)
+        m_callbacks.restartRow({url, savePath, slot, row});
+}
+
+void QueueCommands::ReDownload()
+{
+    DownloadListView *view = m_mainView;
+    if (!view || m_mainList.count() == 0)
+        return;
+    const QPointer<QueueCommands> self(this);
+    // The rows are taken first: a start may add or remove rows meanwhile.
+    const QList<DownloadListModel::RowId> rows = view->selectedRowIds();
+    for (DownloadListModel::RowId row : rows) {
+        if (!self)
+            return;
+        if (!m_mainList.contains(row))
+            continue;
+        const QString url = urlFromScheme(m_mainList.value(row, DownloadListModel::Url));
+        if (url.isEmpty())
+            break;
+        RedownloadRow(url, m_mainList.value(row, DownloadListModel::SavePath), m_mainList.indexOf(row), row);
+    }
+}
+
+void QueueCommands::ReDownloadCompleted()
+{
+    DownloadListView *view = m_completeView;
+    if (!view || m_completeList.count() == 0)
+        return;
+    const QPointer<QueueCommands> self(this);
+    const QList<DownloadListModel::RowId> rows = view->selectedRowIds();
+    for (DownloadListModel::RowId row : rows) {
+        if (!self)
+            return;
+        if (!m_completeList.contains(row))
+            continue;
+        const QString url = urlFromScheme(m_completeList.value(row, DownloadListModel::Url));
+        if (url.isEmpty())
+            break;
+        if (m_callbacks.beginDownload)
+            m_callbacks.beginDownload(url, m_completeList.value(row, DownloadListModel::SavePath));
+    }
+}
+
+// ---------------------------------------------------------------- removal and selection
+
+void QueueCommands::removeSelected(DownloadListView &view)
+{
+    view.setFocus();
+    // Windows keep their rows' ids; a window whose row goes on running
+    // writes to a row that is no longer there, and its completion skips it.
+    const QList<DownloadListModel::RowId> rows = view.selectedRowIds();
+    for (DownloadListModel::RowId row : rows)
+        view.listModel().removeRowById(row);
+    view.unsetCursor();
+    view.viewport()->update();
+}
+
+void QueueCommands::RemoveSelection()
+{
+    if (m_mainView)
+        removeSelected(*m_mainView);
+}
+
+void QueueCommands::RemoveCompletedSelection()
+{
+    if (m_completeView)
+        removeSelected(*m_completeView);
+}
+
+void QueueCommands::ClearQueue()
+{
+    m_mainList.clear();
+}
+
+void QueueCommands::RemoveAllCompleted()
+{
+    m_completeList.clear();
+}
+
+void QueueCommands::SelectAll()
+{
+    if (!m_mainView)
+        return;
+    m_mainView->setFocus();
+    m_mainView->selectAll();
+}
+
+void QueueCommands::DeSelectAll()
+{
+    if (!m_mainView)
+        return;
+    m_mainView->setFocus();
+    m_mainView->clearSelection();
+}
+
+void QueueCommands::Refresh()
+{
+    if (m_mainView)
+        m_mainView->viewport()->update();
+}
+
+void QueueCommands::RefreshControls()
+{
+    for (DownloadListView *view : {m_mainView.data(), m_completeView.data()}) {
+        if (view) {
+            view->header()->viewport()->update();
+            view->viewport()->update();
+        }
+    }
+}
+
+// ---------------------------------------------------------------- drops and menus
+
+void QueueCommands::dropText(const QString &text)
+{
+    if (!text.isEmpty() && m_callbacks.downloadUrl)
+        m_callbacks.downloadUrl(text);
+}
+
+QMenu *QueueCommands::buildQueueMenu(QWidget *parent)
+{
+    auto *menu = new QMenu(QStringLiteral("Queue Menu"), parent);
+    menu->addAction(QStringLiteral("Refresh"), this, &QueueCommands::Refresh);
+    menu->addAction(QStringLiteral("Clear Queue"), this, &QueueCommands::ClearQueue);
+    menu->addAction(QStringLiteral("Select All"), this, &QueueCommands::SelectAll);
+    menu->addAction(QStringLiteral("De-Select All"), this, &QueueCommands::DeSelectAll);
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("Re-Download URL..."), this, &QueueCommands::ReDownload);
+    menu->addAction(QStringLiteral("Remove Selection"), this, &QueueCommands::RemoveSelection);
+    return menu;
+}
+
+QMenu *QueueCommands::buildCompleteMenu(QWidget *parent)
+{
+    auto *menu = new QMenu(parent);
+    menu->addAction(QStringLiteral("Remove selection"), this, &QueueCommands::RemoveCompletedSelection);
+    menu->addAction(QStringLiteral("Remove All"), this, &QueueCommands::RemoveAllCompleted);
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("Re-Download URL..."), this, &QueueCommands::ReDownloadCompleted);
+    return menu;
+}
+
+QMenu *QueueCommands::buildDownloadsMenu(QWidget *parent)
+{
+    auto *menu = new QMenu(QStringLiteral("Downloads"), parent);
+    menu->addAction(QStringLiteral("Re-Download"), this, &QueueCommands::ReDownload);
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("Pause All"), this, &QueueCommands::PauseAll);
+    menu->addAction(QStringLiteral("Resume All"), this, &QueueCommands::ResumeAll);
+    menu->addAction(QStringLiteral("Stop All"), this, &QueueCommands::StopAll);
+    return menu;
+}
+
+void QueueCommands::showMenu(QMenu *menu, const QPoint &globalPos)
+{
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(globalPos);
+}
+
+void QueueCommands::addDropArea(QWidget *area)
+{
+    if (!area)
+        return;
+    area->setAcceptDrops(true);
+    area->installEventFilter(this);
+}
+
+bool QueueCommands::eventFilter(QObject *watched, QEvent *event)
+{
+    auto *area = qobject_cast<QWidget *>(watched);
+    if (!area)
+        return QObject::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+        auto *drag = static_cast<QDragMoveEvent *>(event);
+        if (droppedText(drag->mimeData()).isEmpty())
+            return false;
+        drag->acceptProposedAction();
+        return true;
+    }
+    case QEvent::Drop: {
+        auto *drop = static_cast<QDropEvent *>(event);
+        const QString text = droppedText(drop->mimeData());
+        if (text.isEmpty())
+            return false;
+        drop->acceptProposedAction();
+        dropText(text);
+        return true;
+    }
+    case QEvent::MouseButtonPress: {
+        auto *press = static_cast<QMouseEvent *>(event);
+        if (press->button() != Qt::RightButton)
+            return false;
+        showMenu(buildQueueMenu(area), press->globalPosition().toPoint());
+        return true;
+    }
+    default:
+        return QObject::eventFilter(watched, event);
+    }
+}
+
+bool QueueCommands::runToolbarCommand(const QString &command)
+{
+    if (command == QLatin1String("IDC_FS_ReDownload"))
+        ReDownload();
+    else if (command == QLatin1String("IDC_FS_PauseAll"))
+        PauseAll();
+    else if (command == QLatin1String("IDC_FS_ResumeAll"))
+        ResumeAll();
+    else if (command == QLatin1String("IDC_FS_StopAll"))
+        StopAll();
+    else
+        return false;
+    return true;
+}
+
+// ---------------------------------------------------------------- total rate
+
+void QueueCommands::updateTotalRate()
+{
+    // Every window counts, also one whose row was removed, and an empty
+    // list shows zero once the last download has ended.
+    double total = 0;
+    if (m_windows) {
+        for (frmDownload *window : m_windows->windows())
+            total += window->job().intTransferRate;
+    }
+    m_totalRate = total;
+    Q_EMIT totalRateChanged(m_totalRate, totalRateText());
+}
+
+QString QueueCommands::totalRateText() const
+{
+    return m_captions(QStringLiteral("01008"), QStringLiteral("Total Transfer Rate: "))
+        + m_options.locale.toString(m_totalRate / 1000.0, 'f', 2) + QStringLiteral(" KB/s");
+}
