@@ -1,0 +1,300 @@
+#include "intake/ui/intake.h"
+
+#include "config/settingsmodel.h"
+#include "config/settingsrecord.h"
+#include "download/ui/downloadwindows.h"
+#include "download/ui/frmdownload.h"
+#include "download/urlmodel.h"
+#include "intake/intakerules.h"
+#include "intake/ui/frmexist.h"
+#include "intake/ui/frmfile.h"
+#include "intake/ui/frmurl.h"
+#include "platform/prompts.h"
+
+#include <QClipboard>
+#include <QComboBox>
+#include <QDir>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QWidget>
+
+namespace {
+
+const QString NoFreeWindow = QStringLiteral(
+    "All 101 download windows are in use. Close a download window, then start the download again.");
+
+} // namespace
+
+Intake::Intake(Services services, QObject *parent)
+    : QObject(parent),
+      m_services(std::move(services)),
+      m_mainWindow(m_services.mainWindow)
+{
+    if (!m_services.captions)
+        m_services.captions = defaultCaptions();
+    DownloadJob::Services &job = m_services.download;
+    if (!job.record)
+        job.record = m_services.record;
+    if (!job.mainList)
+        job.mainList = m_services.downloads;
+    if (!job.completeList)
+        job.completeList = m_services.completed;
+    if (!job.prompts)
+        job.prompts = m_services.prompts;
+    if (!job.logins && m_services.settings)
+        job.logins = &m_services.settings->logins;
+}
+
+Intake::~Intake()
+{
+    for (const QPointer<frmFile> &prompt : std::as_const(m_openPrompts))
+        delete prompt.data();
+    delete m_url.data();
+}
+
+// ---------------------------------------------------------------- start and queue
+
+frmDownload *Intake::BeginDownload(const QString &url, const QString &savePath, int rowIndex)
+{
+    DownloadWindowTable *windows = m_services.windows;
+    DownloadListModel *list = m_services.downloads;
+    if (!windows || !list || !m_services.record)
+        return nullptr;
+
+    // 1-2. The lowest free slot, so a window that is still running is
+    // never handed a second download.
+    const int slot = windows->firstFreeSlot();
+    if (slot < 0) {
+        if (m_services.prompts)
+            m_services.prompts->inform(NoFreeWindow, m_services.appTitle, PromptIcon::Warning, m_mainWindow);
+        return nullptr;
+    }
+    QPointer<frmDownload> window = windows->create(slot, m_services.download, m_services.shell, m_services.prompts);
+    if (!window)
+        return nullptr;
+    DownloadJob &job = window->job();
+
+    // A restarted row is bound before the existing-file question, so a
+    // download delivered while the question is open cannot take it.
+    if (rowIndex > 0)
+        job.lstItem = list->idAt(rowIndex - 1);
+
+    // 3. What to do with a file that is there already.
+    m_services.record->intExistChoice = 0;
+    if (FileExistsLen(savePath)) {
+        const qint16 choice = existingFileChoice();
+        if (!window) // closed while the question was open
+            return nullptr;
+        m_services.record->intExistChoice = choice;
+    }
+
+    // 4. The URL's parts.
+    job.ParseURL(url);
+
+    // 5. A new download's row.
+    if (rowIndex == -1) {
+        job.lstItem = list->addRow({savePath, ProgressNotStarted, QStringLiteral("N/A"), QStringLiteral("N/A"),
+                                    QStringLiteral("N/A"), url});
+    }
+
+    // 6. The window with its paths.
+    job.strSaveTo = savePath;
+    job.strURL = url;
+    window->refresh();
+    window->show();
+
+    // 7. Off it goes; a cancelled start closes the window again.
+    job.StartDownload();
+    return window;
+}
+
+DownloadListModel::RowId Intake::QueueDownload(const QString &url, const QString &text)
+{
+    if (m_services.record)
+        m_services.record->intExistChoice = -2;
+    if (!m_services.downloads)
+        return DownloadListModel::NoRow;
+    return m_services.downloads->addRow({text, ProgressNotStarted, QStringLiteral("N/A"), QStringLiteral("N/A"),
+                                         StatusNotDownloaded, url});
+}
+
+qint16 Intake::existingFileChoice()
+{
+    const IntakeRunValues *run = m_services.run;
+    if (run && run->blnUnattended)
+        return ScheduledExistChoice(run->intScheduleExistChoice);
+    return frmExist::ask(m_mainWindow);
+}
+
+void Intake::startOrKeep(const QString &url, const QString &savePath)
+{
+    if (!BeginDownload(url, savePath, -1) && m_services.windows && m_services.windows->firstFreeSlot() < 0)
+        QueueDownload(url, savePath);
+}
+
+// ---------------------------------------------------------------- new-URL dialog
+
+frmURL *Intake::loadUrlDialog()
+{
+    if (m_url)
+        return m_url;
+    m_url = new frmURL(m_mainWindow);
+    connect(m_url, &frmURL::okRequested, this, &Intake::OkStep);
+    // Cancel or the frame: the dialog goes; the next opening loads it anew.
+    connect(m_url, &QDialog::rejected, this, &Intake::unloadUrlDialog);
+    AddHistURL();
+    if (m_services.record && m_services.record->ClipboardMonitoring) {
+        if (const std::optional<QString> prefill = ClipboardPrefill(clipboardText()))
+            m_url->setUrl(*prefill, true);
+    }
+    return m_url;
+}
+
+void Intake::unloadUrlDialog()
+{
+    if (!m_url)
+        return;
+    frmURL *dialog = m_url;
+    m_url = nullptr;
+    dialog->hide();
+    dialog->deleteLater();
+}
+
+void Intake::AddHistURL()
+{
+    if (m_url && m_services.downloads && m_services.completed)
+        m_url->setHistory(HistoryUrls(*m_services.downloads, *m_services.completed));
+}
+
+void Intake::ShowURLDialog()
+{
+    frmURL *dialog = loadUrlDialog();
+    dialog->setWindowModality(Qt::ApplicationModal);
+    dialog->show();
+    dialog->raise();
+    dialog->activateWindow();
+    dialog->cboURL->setFocus();
+}
+
+void Intake::DownLoadURL(const QString &url)
+{
+    frmURL *dialog = loadUrlDialog();
+    dialog->hide();
+    dialog->setUrl(url);
+    OkStep();
+}
+
+void Intake::OkStep()
+{
+    if (!m_url || !m_services.record || !m_services.settings || !m_services.downloads)
+        return;
+    const SettingsRecord &record = *m_services.record;
+    const SettingsModel &settings = *m_services.settings;
+
+    OkStepInput input;
+    input.text = m_url->url();
+    input.saveAsked = m_services.run && m_services.run->blnSaveAsked;
+    input.newDownload = record.newDownloadOption();
+    input.save.rules = record.saveLocation;
+    input.save.fileTypes = settings.fileTypes;
+    input.save.lastSavePath = settings.lastSavePath;
+    input.save.fallbackFolder = fallbackFolder();
+    input.limits = {settings.limitHTTP(), settings.limitFTP()};
+    input.monitorServer = settings.txtMonitorServer;
+    input.monitorTypes = settings.txtMonitorTypes;
+    input.today = today();
+
+    const OkStepOutcome out = RunOkStep(input, *m_services.downloads, m_services.captions);
+    using Action = OkStepOutcome::Action;
+    if (out.action == Action::Warn) {
+        if (m_services.prompts) {
+            const QString title = out.warningTitle.isEmpty() ? m_services.appTitle : out.warningTitle;
+            m_services.prompts->inform(out.warningText, title, PromptIcon::Warning, m_url);
+        }
+        return;
+    }
+    if (out.hideDialog)
+        m_url->hide();
+
+    switch (out.action) {
+    case Action::Warn:
+        break;
+    case Action::Queue: {
+        const DownloadListModel::RowId row = QueueDownload(out.url, out.savePath);
+        if (out.markRefused)
+            m_services.downloads->setValue(row, DownloadListModel::Progress, ProgressRefused);
+        break;
+    }
+    case Action::Start:
+        if (!out.folderToCreate.isEmpty())
+            CreateSaveFolder(out.folderToCreate); // a failure does not stop the start
+        startOrKeep(out.url, out.savePath);
+        break;
+    case Action::AskSave:
+        openSavePrompt(out.url, out.defaultSavePath);
+        break;
+    }
+
+    if (out.passedFilters) {
+        if (m_services.run)
+            m_services.run->blnSaveAsked = true;
+        unloadUrlDialog();
+    }
+}
+
+// ---------------------------------------------------------------- save prompt
+
+void Intake::openSavePrompt(const QString &url, const QString &defaultSavePath)
+{
+    // A URL delivered while another save prompt is open gets a prompt of
+    // its own; the open one keeps its URL.
+    auto *prompt = new frmFile(m_services.captions, m_services.prompts, m_mainWindow);
+    m_file = prompt;
+    m_openPrompts.removeIf([](const QPointer<frmFile> &open) { return open.isNull(); });
+    m_openPrompts.append(prompt);
+    prompt->URL = url;
+    prompt->startFolder = SettingsModel::parentFolder(defaultSavePath);
+    connect(prompt, &frmFile::lastSavePathChosen, this, [this](const QString &path) {
+        // Kept in "Settings.ini" at once, so the next start offers it too.
+        if (m_services.settings) {
+            m_services.settings->lastSavePath = path;
+            m_services.settings->SaveToINI();
+        }
+    });
+    connect(prompt, &frmFile::beginRequested, this, [this](const QString &url, const QString &path) {
+        Q_EMIT downloadListRequested();
+        startOrKeep(url, path);
+    });
+    connect(prompt, &frmFile::laterRequested, this,
+            [this](const QString &url, const QString &path) { QueueDownload(url, path); });
+    connect(prompt, &QDialog::finished, prompt, &QObject::deleteLater);
+    if (!prompt->load()) {
+        // No file chosen: nothing is started or queued.
+        m_openPrompts.removeAll(prompt);
+        delete prompt;
+        return;
+    }
+    prompt->setWindowModality(Qt::ApplicationModal);
+    prompt->show();
+    prompt->raise();
+}
+
+// ---------------------------------------------------------------- sources
+
+QString Intake::fallbackFolder() const
+{
+    return m_services.fallbackFolder.isEmpty() ? QDir::homePath() : m_services.fallbackFolder;
+}
+
+QDate Intake::today() const
+{
+    return m_services.today ? m_services.today() : QDate::currentDate();
+}
+
+QString Intake::clipboardText() const
+{
+    if (m_services.clipboardText)
+        return m_services.clipboardText();
+    const QClipboard *clipboard = QGuiApplication::clipboard();
+    return clipboard ? clipboard->text() : QString();
+}

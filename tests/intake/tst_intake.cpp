@@ -1,0 +1,524 @@
+// The intake from URL to started or queued download: the new-URL dialog's
+// OK step with its warnings and refusals, the save prompt of the first URL,
+// the start of download windows in their slots, the existing-file question,
+// the clipboard prefill and dropped URLs downloading from a loopback server.
+#include "config/cregister.h"
+#include "config/settingsmodel.h"
+#include "config/settingsrecord.h"
+#include "download/downloadlist.h"
+#include "download/ui/downloadwindows.h"
+#include "download/ui/frmdownload.h"
+#include "intake/ui/frmexist.h"
+#include "intake/ui/frmfile.h"
+#include "intake/ui/frmurl.h"
+#include "intake/ui/intake.h"
+#include "platform/registrystore.h"
+#include "platform/ui/shell.h"
+
+#include "../download/httpfileserver.h"
+#include "scriptedprompts.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+namespace {
+
+class NoShell final : public DesktopShell {
+public:
+    bool openFile(const QString &) override { return true; }
+    bool showFolder(const QString &) override { return true; }
+    bool startProgram(const QString &, const QStringList &) override { return true; }
+};
+
+// Answers the existing-file prompt whenever it comes up: with the button of
+// that name, or "close" for the frame. Counts the prompts seen.
+class ExistAnswerer : public QObject {
+public:
+    explicit ExistAnswerer(QString how) : m_how(std::move(how))
+    {
+        m_timer.setInterval(5);
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            auto *prompt = qobject_cast<frmExist *>(QApplication::activeModalWidget());
+            if (!prompt || prompt == m_last)
+                return;
+            m_last = prompt;
+            ++seen;
+            if (m_how == QLatin1String("close"))
+                prompt->close();
+            else
+                prompt->findChild<QPushButton *>(m_how)->click();
+        });
+        m_timer.start();
+    }
+    int seen = 0;
+
+private:
+    QString m_how;
+    QTimer m_timer;
+    QPointer<frmExist> m_last;
+};
+
+QStringList rowOf(const DownloadListModel &list, int row)
+{
+    return list.values(list.idAt(row)).mid(0, 6);
+}
+
+constexpr qint64 FileSize = 30000;
+
+struct Harness {
+    QTemporaryDir dir;
+    Registry registry{dir.filePath(QStringLiteral("config"))};
+    CRegister reg{registry};
+    SettingsRecord record;
+    SettingsModel settings{SettingsModel::Environment{&record, &reg, nullptr, dir.path(), QStringLiteral("Tessel"),
+                                                      QString(), {}}};
+    DownloadListModel downloads;
+    DownloadListModel completed;
+    ScriptedPrompts prompts;
+    NoShell shell;
+    IntakeRunValues run;
+    QString clipboard;
+    HttpFileServer http{FileSize};
+    DownloadWindowTable windows; // before the intake, so the intake goes first
+    std::unique_ptr<Intake> intake;
+
+    Harness()
+    {
+        LoadSettings(record, reg);
+        record.StopResume = false;
+        record.Retry = false;
+        record.Segment = 0;
+        record.ClipboardMonitoring = false;
+        settings.txtLimitHTTP = QStringLiteral("3");
+        settings.txtLimitFTP = QStringLiteral("3");
+        settings.txtMonitorTypes = QStringLiteral(".bin;.zip");
+        Intake::Services s;
+        s.record = &record;
+        s.settings = &settings;
+        s.downloads = &downloads;
+        s.completed = &completed;
+        s.windows = &windows;
+        s.prompts = &prompts;
+        s.shell = &shell;
+        s.run = &run;
+        s.download.reg = &reg;
+        s.download.timing.update = std::chrono::milliseconds(20);
+        s.download.timing.rate = std::chrono::milliseconds(40);
+        s.download.timing.timeout = std::chrono::milliseconds(50);
+        s.clipboardText = [this] { return clipboard; };
+        s.today = [] { return QDate(2026, 12, 6); };
+        s.fallbackFolder = home();
+        intake = std::make_unique<Intake>(std::move(s));
+    }
+    ~Harness() { intake.reset(); }
+
+    QString home() const { return dir.filePath(QStringLiteral("home")); }
+    QString path(const QString &name) const { return dir.filePath(name); }
+
+    // Types text into the new-URL dialog and presses its button.
+    void typeAndOk(const QString &text)
+    {
+        intake->ShowURLDialog();
+        frmURL *dialog = intake->urlDialog();
+        dialog->cboURL->lineEdit()->clear();
+        QTest::keyClicks(dialog->cboURL->lineEdit(), text);
+        dialog->cmdOk->click();
+    }
+};
+
+} // namespace
+
+class TestIntake : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init() { QVERIFY(QApplication::topLevelWidgets().size() < 20); }
+
+    // Every check of the OK step before the disposition, typed into the dialog.
+    void okStepWarningsAndRefusals_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("monitorServer");
+        QTest::addColumn<QString>("monitorTypes");
+        QTest::addColumn<QString>("limitHttp");
+        QTest::addColumn<QString>("warning");      // expected message text, empty: none
+        QTest::addColumn<QString>("warningTitle");
+        QTest::addColumn<QStringList>("row");      // expected new row, empty: none
+
+        const QString types = QStringLiteral(".zip;.exe");
+        const QString na = QStringLiteral("N/A");
+        const QString notDl = QStringLiteral("Not Downloaded");
+        QTest::newRow("no scheme") << "www.example.com/a.zip" << "" << types << "3" << "Invalid URL" << "Tessel"
+                                   << QStringList{};
+        QTest::newRow("short ftp") << "ftp://a" << "" << types << "3" << "Invalid URL" << "Tessel" << QStringList{};
+        QTest::newRow("bare scheme") << "http://" << "" << types << "3" << "Invalid File URL..." << "Inavlid URL"
+                                     << QStringList{};
+        QTest::newRow("no extension") << "http://host/dir/" << "" << types << "3" << "Invalid File URL..."
+                                      << "Inavlid URL" << QStringList{};
+        QTest::newRow("bad extension") << "http://host/a.z<p" << "" << types << "3" << "Invalid File URL..."
+                                       << "Inavlid URL" << QStringList{};
+        QTest::newRow("blocked server")
+            << "HTTP://dl.blocked.test/a.zip" << "*.blocked.test" << types << "3" << "" << ""
+            << QStringList{"You block this server", "0 %", na, na, notDl, "HTTP://dl.blocked.test/a.zip"};
+        QTest::newRow("blocked extension")
+            << "http://host/a.iso" << "" << types << "3" << "" << ""
+            << QStringList{"You block this Extenison", "0 %", na, na, notDl, "http://host/a.iso"};
+        // One running download from the server and a limit of 1: queued with
+        // the default save path.
+        QTest::newRow("limit reached") << "http://busy.test/a.zip" << "" << types << "1" << "" << ""
+                                       << QStringList{"@home/a.zip", "0%", na, na, notDl, "http://busy.test/a.zip"};
+    }
+    void okStepWarningsAndRefusals()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, monitorServer);
+        QFETCH(QString, monitorTypes);
+        QFETCH(QString, limitHttp);
+        QFETCH(QString, warning);
+        QFETCH(QString, warningTitle);
+        QFETCH(QStringList, row);
+        Harness h;
+        h.settings.txtMonitorServer = monitorServer;
+        h.settings.txtMonitorTypes = monitorTypes;
+        h.settings.txtLimitHTTP = limitHttp;
+        h.downloads.addRow({"/x/run.zip", "42%", "1 KB", "1 KB", "Downloading...", "http://busy.test/run.zip"});
+        if (!warning.isEmpty())
+            h.prompts.expectMessage(warning);
+
+        h.typeAndOk(text);
+
+        VERIFY_PROMPTS_DONE(h.prompts);
+        if (!warning.isEmpty()) {
+            QCOMPARE(h.prompts.last().title, warningTitle);
+            QCOMPARE(h.prompts.last().icon, PromptIcon::Warning);
+        }
+        QVERIFY(h.intake->urlDialog()); // stays loaded after all of these
+        QCOMPARE(h.intake->urlDialog()->isVisible(), !warning.isEmpty());
+        QVERIFY(!h.run.blnSaveAsked);
+        QVERIFY(!h.intake->savePrompt());
+        QCOMPARE(h.windows.count(), 0);
+        if (row.isEmpty()) {
+            QCOMPARE(h.downloads.count(), 1);
+            return;
+        }
+        QCOMPARE(h.downloads.count(), 2);
+        row[0].replace(QStringLiteral("@home"), h.home());
+        QCOMPARE(rowOf(h.downloads, 1), row);
+        QCOMPARE(int(h.record.intExistChoice), -2);
+
+        // The next opening shows the same dialog with the earlier text.
+        QPointer<frmURL> dialog = h.intake->urlDialog();
+        h.intake->ShowURLDialog();
+        QCOMPARE(h.intake->urlDialog(), dialog.data());
+        QVERIFY(dialog->isVisible());
+        QCOMPARE(dialog->url(), text);
+    }
+
+    void queueDownloadRowShape()
+    {
+        Harness h;
+        h.record.intExistChoice = 0;
+        const DownloadListModel::RowId id = h.intake->QueueDownload("ftp://h/f.txt", "/dl/f.txt");
+        QCOMPARE(h.downloads.indexOf(id), 0);
+        QCOMPARE(rowOf(h.downloads, 0),
+                 (QStringList{"/dl/f.txt", "0%", "N/A", "N/A", "Not Downloaded", "ftp://h/f.txt"}));
+        QCOMPARE(h.downloads.icon(id), 1);
+        QCOMPARE(int(h.record.intExistChoice), -2);
+        QCOMPARE(h.windows.count(), 0);
+    }
+
+    // The first URL of a run goes through the save prompt whatever the
+    // option; the next one follows the option and the chosen folder.
+    void firstUrlAsksThenRulesApply()
+    {
+        Harness h;
+        h.record.DownloadNowOption = true;
+        h.record.DownloadPromptOption = false;
+        QVERIFY(QDir().mkpath(h.path("first")));
+        const QString chosen = h.path("first/one.bin");
+        h.prompts.expectFile(QStringLiteral("[Save file to?]"), chosen);
+        QSignalSpy listShown(h.intake.get(), &Intake::downloadListRequested);
+
+        h.typeAndOk(h.http.url(QStringLiteral("/one.bin")));
+
+        VERIFY_PROMPTS_DONE(h.prompts);
+        QCOMPARE(h.prompts.last().fileRequest.fileName, QStringLiteral("one.bin"));
+        QVERIFY(h.run.blnSaveAsked);
+        QVERIFY(!h.intake->urlDialog()); // unloaded once past the filters
+        QCOMPARE(h.settings.lastSavePath, chosen);
+        QPointer<frmFile> prompt = h.intake->savePrompt();
+        QVERIFY(prompt && prompt->isVisible());
+        QCOMPARE(h.downloads.count(), 0);
+        prompt->cmdBegin->click();
+        QCOMPARE(listShown.count(), 1);
+        QCOMPARE(h.downloads.count(), 1);
+        QCOMPARE(h.windows.count(), 1);
+        QTRY_VERIFY(!prompt);
+
+        // The second URL, dropped: starts at once beside the first file.
+        h.intake->DownLoadURL(h.http.url(QStringLiteral("/two.bin")));
+        VERIFY_PROMPTS_DONE(h.prompts);
+        QCOMPARE(h.windows.count(), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(h.completed.count(), 2, 10000);
+        QCOMPARE(h.downloads.count(), 0);
+        for (const QString &name : {QStringLiteral("one.bin"), QStringLiteral("two.bin")}) {
+            QFile file(h.path("first/" + name));
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(file.readAll(), HttpFileServer::bytes(0, FileSize));
+        }
+    }
+
+    void cancelledFirstSavePromptAddsNothing()
+    {
+        Harness h;
+        h.prompts.expectFile(QStringLiteral("[Save file to?]"), QString());
+        h.typeAndOk(QStringLiteral("http://h.test/a.zip"));
+        VERIFY_PROMPTS_DONE(h.prompts);
+        QVERIFY(!h.intake->savePrompt());
+        QCOMPARE(h.downloads.count(), 0);
+        QCOMPARE(h.windows.count(), 0);
+        QVERIFY(h.settings.lastSavePath.isEmpty());
+    }
+
+    // After the first URL the option decides; each row a later URL.
+    void laterUrlsFollowTheOption_data()
+    {
+        QTest::addColumn<int>("option"); // NewDownloadOption
+        QTest::addColumn<int>("choice"); // SaveChoice
+        QTest::addColumn<QString>("parentDir");
+        QTest::addColumn<bool>("asks");
+        QTest::addColumn<bool>("starts");
+        QTest::addColumn<QString>("savePath"); // "@" is the temporary folder
+        QTest::newRow("ask") << int(NewDownloadOption::Ask) << int(SaveChoice::LastDirectory) << "" << true << false
+                             << "";
+        QTest::newRow("later") << int(NewDownloadOption::AddToList) << int(SaveChoice::LastDirectory) << "" << false
+                               << false << "@/last/f.bin";
+        QTest::newRow("now, by date") << int(NewDownloadOption::StartNow) << int(SaveChoice::ByFileInfo) << "@/dl"
+                                      << false << true << "@/dl/6-12-2026/f.bin";
+        QTest::newRow("now, by info without parent") << int(NewDownloadOption::StartNow)
+                                                     << int(SaveChoice::ByFileInfo) << "" << false << false
+                                                     << "@/last/f.bin";
+    }
+    void laterUrlsFollowTheOption()
+    {
+        QFETCH(int, option);
+        QFETCH(int, choice);
+        QFETCH(QString, parentDir);
+        QFETCH(bool, asks);
+        QFETCH(bool, starts);
+        QFETCH(QString, savePath);
+        Harness h;
+        const QString at = h.dir.path();
+        h.run.blnSaveAsked = true;
+        h.settings.lastSavePath = at + "/last/old.bin";
+        h.record.DownloadNowOption = option == int(NewDownloadOption::StartNow);
+        h.record.DownloadLaterOption = option == int(NewDownloadOption::AddToList);
+        h.record.DownloadPromptOption = option == int(NewDownloadOption::Ask);
+        h.record.saveLocation.choice = SaveChoice(choice);
+        h.record.saveLocation.naming = SubFolderNaming::CurrentDate;
+        h.record.saveLocation.parentDirectory = parentDir.replace(QStringLiteral("@"), at);
+        QVERIFY(QDir().mkpath(at + "/dl"));
+        if (asks)
+            h.prompts.expectFile(QStringLiteral("[Save file to?]"), QString());
+
+        h.intake->DownLoadURL(h.http.url(QStringLiteral("/f.bin")));
+
+        VERIFY_PROMPTS_DONE(h.prompts);
+        QVERIFY(!h.intake->urlDialog());
+        QCOMPARE(h.windows.count(), starts ? 1 : 0);
+        if (asks) {
+            QCOMPARE(h.downloads.count(), 0);
+            return;
+        }
+        QCOMPARE(h.downloads.count(), 1);
+        QCOMPARE(h.downloads.value(h.downloads.idAt(0), DownloadListModel::SavePath),
+                 savePath.replace(QStringLiteral("@"), at));
+        if (starts) {
+            QVERIFY(QFileInfo(at + "/dl/6-12-2026").isDir());
+            QTRY_COMPARE_WITH_TIMEOUT(h.completed.count(), 1, 10000);
+            QCOMPARE(QFileInfo(savePath).size(), FileSize);
+        } else {
+            QCOMPARE(h.downloads.value(h.downloads.idAt(0), DownloadListModel::Status),
+                     QStringLiteral("Not Downloaded"));
+        }
+    }
+
+    void beginDownloadTakesTheLowestFreeSlot()
+    {
+        Harness h;
+        h.http.style = HttpFileServer::RangeStyle::Strict;
+        QList<QPointer<frmDownload>> started;
+        for (int i = 0; i < 3; ++i) {
+            started.append(h.intake->BeginDownload(h.http.url(QStringLiteral("/s%1.bin").arg(i)),
+                                                   h.path(QStringLiteral("s%1.bin").arg(i)), -1));
+            QVERIFY(started.last());
+            QCOMPARE(started.last()->job().intAssignedIndex, i);
+        }
+        QCOMPARE(h.downloads.count(), 3);
+        QCOMPARE(rowOf(h.downloads, 0),
+                 (QStringList{h.path("s0.bin"), "0%", "N/A", "N/A", "N/A", h.http.url("/s0.bin")}));
+        QCOMPARE(started[0]->job().lstItem, h.downloads.idAt(0));
+        QCOMPARE(started[1]->txtSaveTo->text(), h.path("s1.bin"));
+        QCOMPARE(started[1]->txtURL->text(), h.http.url("/s1.bin"));
+        QVERIFY(started[1]->isVisible());
+
+        // The middle window goes; its row is removed too. A new download
+        // takes slot 1, not the row count (2), which is still busy.
+        started[1]->close();
+        QTRY_VERIFY(!started[1]);
+        QVERIFY(h.downloads.removeRowById(h.downloads.idAt(1)));
+        QPointer<frmDownload> next = h.intake->BeginDownload(h.http.url("/n.bin"), h.path("n.bin"), -1);
+        QVERIFY(next);
+        QCOMPARE(next->job().intAssignedIndex, 1);
+        QCOMPARE(h.windows.at(1), next.data());
+        QCOMPARE(h.windows.at(2), started[2].data());
+        VERIFY_PROMPTS_DONE(h.prompts);
+    }
+
+    void beginDownloadRestartsAnExistingRow()
+    {
+        Harness h;
+        h.intake->QueueDownload(h.http.url("/q0.bin"), h.path("q0.bin"));
+        h.intake->QueueDownload(h.http.url("/q1.bin"), h.path("q1.bin"));
+        QPointer<frmDownload> w = h.intake->BeginDownload(h.http.url("/q1.bin"), h.path("q1.bin"), 2);
+        QVERIFY(w);
+        QCOMPARE(h.downloads.count(), 2); // no row added
+        QCOMPARE(w->job().lstItem, h.downloads.idAt(1));
+        QTRY_COMPARE_WITH_TIMEOUT(h.completed.count(), 1, 10000);
+        QCOMPARE(h.downloads.count(), 1);
+        QCOMPARE(h.downloads.value(h.downloads.idAt(0), DownloadListModel::Url), h.http.url("/q0.bin"));
+    }
+
+    void beginDownloadRefusesWhenEveryWindowIsBusy()
+    {
+        Harness h;
+        for (int slot = 0; slot < DownloadWindowTable::SlotCount; ++slot)
+            QVERIFY(h.windows.create(slot, DownloadJob::Services{}, &h.shell, &h.prompts));
+        h.prompts.expectMessage(QStringLiteral("All 101 download windows are in use"));
+        QVERIFY(!h.intake->BeginDownload(h.http.url("/x.bin"), h.path("x.bin"), -1));
+        VERIFY_PROMPTS_DONE(h.prompts);
+        QCOMPARE(h.downloads.count(), 0);
+        QCOMPARE(h.windows.count(), DownloadWindowTable::SlotCount);
+        QCOMPARE(h.http.server.connectionCount(), 0);
+
+        // A URL the intake took in itself is kept in the list instead.
+        h.run.blnSaveAsked = true;
+        h.record.DownloadNowOption = true;
+        h.record.DownloadPromptOption = false;
+        h.settings.lastSavePath = h.path("last/old.bin");
+        h.prompts.expectMessage(QStringLiteral("All 101 download windows are in use"));
+        h.intake->DownLoadURL(h.http.url("/y.bin"));
+        VERIFY_PROMPTS_DONE(h.prompts);
+        QCOMPARE(rowOf(h.downloads, 0),
+                 (QStringList{h.path("last/y.bin"), "0%", "N/A", "N/A", "Not Downloaded", h.http.url("/y.bin")}));
+    }
+
+    void existingFileQuestion_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<bool>("unattended");
+        QTest::addColumn<int>("scheduleChoice");
+        QTest::addColumn<int>("choice");
+        QTest::newRow("overwrite") << "cmdOverwrite" << false << 0 << 0;
+        QTest::newRow("resume") << "cmdResume" << false << 0 << -1;
+        QTest::newRow("cancel") << "cmdCancel" << false << 0 << -2;
+        QTest::newRow("frame close is cancel") << "close" << false << 0 << -2;
+        QTest::newRow("scheduled overwrite") << "" << true << 1 << 0;
+        QTest::newRow("scheduled resume") << "" << true << 2 << -1;
+        QTest::newRow("scheduled skip") << "" << true << 3 << -2;
+    }
+    void existingFileQuestion()
+    {
+        QFETCH(QString, how);
+        QFETCH(bool, unattended);
+        QFETCH(int, scheduleChoice);
+        QFETCH(int, choice);
+        Harness h;
+        h.run.blnUnattended = unattended;
+        h.run.intScheduleExistChoice = qint16(scheduleChoice);
+        const QString target = h.path("exists.bin");
+        const QByteArray head = HttpFileServer::bytes(0, 10000);
+        {
+            QFile file(target);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(head);
+        }
+        ExistAnswerer answerer(how.isEmpty() ? QStringLiteral("cmdCancel") : how);
+
+        QPointer<frmDownload> w = h.intake->BeginDownload(h.http.url("/exists.bin"), target, -1);
+
+        QCOMPARE(answerer.seen, unattended ? 0 : 1);
+        QCOMPARE(int(h.record.intExistChoice), choice);
+        QCOMPARE(h.downloads.count(), 1);
+        if (choice == -2) {
+            // Not downloaded: the window closes, the file stays as it was.
+            QTRY_VERIFY(!w);
+            QCOMPARE(h.completed.count(), 0);
+            QFile file(target);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(file.readAll(), head);
+            return;
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(h.completed.count(), 1, 10000);
+        QFile file(target);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), HttpFileServer::bytes(0, FileSize));
+        // Resume asks for the missing part only (less the rollback); the
+        // other answers fetch from the start.
+        const bool resumed = std::any_of(h.http.ranges.cbegin(), h.http.ranges.cend(), [](const QByteArray &r) {
+            const qint64 from = r.startsWith("bytes=") ? r.mid(6, r.indexOf('-') - 6).toLongLong() : 0;
+            return from > 0 && from <= 10000;
+        });
+        QCOMPARE(resumed, choice == -1);
+    }
+
+    void dialogLoadStep_data()
+    {
+        QTest::addColumn<bool>("monitoring");
+        QTest::addColumn<QString>("clipboard");
+        QTest::addColumn<QString>("prefill");
+        QTest::newRow("http, trimmed") << true << "  http://h/a.zip \n" << "http://h/a.zip";
+        QTest::newRow("ftp inside text") << true << "see ftp://h/f.txt" << "see ftp://h/f.txt";
+        QTest::newRow("capital scheme") << true << "HTTP://h/a.zip" << "";
+        QTest::newRow("no url") << true << "hello" << "";
+        QTest::newRow("monitoring off") << false << "http://h/a.zip" << "";
+    }
+    void dialogLoadStep()
+    {
+        QFETCH(bool, monitoring);
+        QFETCH(QString, clipboard);
+        QFETCH(QString, prefill);
+        Harness h;
+        h.record.ClipboardMonitoring = monitoring;
+        h.clipboard = clipboard;
+        h.downloads.addRow({"/a", "0%", "N/A", "N/A", "N/A", "http://h/1.zip"});
+        h.downloads.addRow({"/b", "0%", "N/A", "N/A", "N/A", "http://h/2.zip"});
+        h.completed.addRow({"/c", "100%", "1", "1", "Transfer Completed...", "http://h/1.zip"});
+
+        h.intake->ShowURLDialog();
+        frmURL *dialog = h.intake->urlDialog();
+        QVERIFY(dialog && dialog->isVisible());
+        QCOMPARE(dialog->url(), prefill);
+        QCOMPARE(dialog->cboURL->lineEdit()->selectedText(), prefill);
+        QCOMPARE(dialog->history(), (QStringList{"http://h/1.zip", "http://h/2.zip", "http://h/1.zip"}));
+
+        // Cancel unloads it; the next opening loads it afresh.
+        dialog->cmdCancel->click();
+        QTRY_VERIFY(!h.intake->urlDialog());
+    }
+};
+
+QTEST_MAIN(TestIntake)
+#include "tst_intake.moc"
