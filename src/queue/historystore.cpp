@@ -258,12 +258,16 @@ HistoryAutosaver::HistoryAutosaver(HistoryStore &store, std::chrono::millisecond
     for (DownloadListModel *model : {store.mainList(), store.completeList()}) {
         if (!model)
             continue;
-        connect(model, &QAbstractItemModel::rowsInserted, this, &HistoryAutosaver::changed);
-        connect(model, &QAbstractItemModel::rowsRemoved, this, &HistoryAutosaver::changed);
-        connect(model, &QAbstractItemModel::rowsMoved, this, &HistoryAutosaver::changed);
+        // A row added or removed is written at the next turn of the event
+        // loop (many at once are written together), so even a kill right
+        // after adding a URL keeps it; the frequent progress updates of
+        // running rows wait for the delay.
+        connect(model, &QAbstractItemModel::rowsInserted, this, &HistoryAutosaver::structureChanged);
+        connect(model, &QAbstractItemModel::rowsRemoved, this, &HistoryAutosaver::structureChanged);
+        connect(model, &QAbstractItemModel::rowsMoved, this, &HistoryAutosaver::structureChanged);
         connect(model, &QAbstractItemModel::dataChanged, this, &HistoryAutosaver::changed);
-        connect(model, &QAbstractItemModel::layoutChanged, this, &HistoryAutosaver::changed);
-        connect(model, &QAbstractItemModel::modelReset, this, &HistoryAutosaver::changed);
+        connect(model, &QAbstractItemModel::layoutChanged, this, &HistoryAutosaver::structureChanged);
+        connect(model, &QAbstractItemModel::modelReset, this, &HistoryAutosaver::structureChanged);
     }
 }
 
@@ -271,7 +275,13 @@ void HistoryAutosaver::changed()
 {
     m_dirty = true;
     if (!m_timer.isActive())
-        m_timer.start();
+        m_timer.start(m_delay);
+}
+
+void HistoryAutosaver::structureChanged()
+{
+    m_dirty = true;
+    m_timer.start(0);
 }
 
 bool HistoryAutosaver::write()

@@ -168,6 +168,7 @@ Q_SIGNALS:
 
 private:
     void changed();
+    void structureChanged();
     bool write();
 
     HistoryStore &m_store;
