@@ -40,6 +40,7 @@ frmDownload *DownloadWindowTable::create(int slot, DownloadJob::Services service
         if (m_objects[slot] == object)
             forget(slot);
     });
+    Q_EMIT windowCreated(slot, window);
     return window;
 }
 

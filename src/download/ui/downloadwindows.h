@@ -47,6 +47,8 @@ public:
     QList<frmDownload *> windows() const;
 
 Q_SIGNALS:
+    // A window was created in a slot.
+    void windowCreated(int slot, frmDownload *window);
     // A slot became empty (its window closed, was taken or released).
     void slotFreed(int slot);
 

@@ -1,0 +1,231 @@
+#include "shell/tessel/tesselapp.h"
+
+#include "config/cregister.h"
+#include "config/settingsmodel.h"
+#include "config/settingsrecord.h"
+#include "controls/ui/tray.h"
+#include "download/downloadlist.h"
+#include "download/ui/downloadwindows.h"
+#include "download/ui/frmdownload.h"
+#include "intake/ui/frmfile.h"
+#include "intake/ui/frmurl.h"
+#include "intake/ui/intake.h"
+#include "platform/autostart.h"
+#include "platform/programdir.h"
+#include "platform/registrystore.h"
+#include "platform/singleinstance.h"
+#include "platform/ui/qtprompts.h"
+#include "platform/ui/shell.h"
+#include "platform/ui/skin.h"
+#include "queue/historystore.h"
+#include "queue/ui/downloadlistview.h"
+#include "queue/ui/queuecommands.h"
+#include "shell/captions.h"
+#include "shell/errorlog.h"
+#include "shell/tessel/frmmain.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QPixmap>
+#include <QSplashScreen>
+
+namespace {
+const QString Title = QStringLiteral("Tessel");
+}
+
+struct TesselApp::Parts {
+    Options options;
+    ProgramDir programDir;
+    std::unique_ptr<ErrorLog> errorLog;
+    std::unique_ptr<Registry> registry;
+    std::unique_ptr<CRegister> reg;
+    std::unique_ptr<Captions> captions;
+    std::unique_ptr<QtPrompts> ownPrompts;
+    std::unique_ptr<QtDesktopShell> ownShell;
+    Prompts *prompts = nullptr;
+    DesktopShell *shell = nullptr;
+    std::unique_ptr<Autostart> autostart;
+    SettingsRecord record;
+    std::unique_ptr<SettingsModel> settings;
+    std::unique_ptr<SingleInstance> instance;
+    std::unique_ptr<Skin> skin;
+    DownloadListModel downloads;
+    DownloadListModel completed;
+    std::unique_ptr<DownloadWindowTable> windows;
+    std::unique_ptr<HistoryStore> history;
+    std::unique_ptr<HistoryAutosaver> autosaver;
+    IntakeRunValues run;
+    std::unique_ptr<Intake> intake;
+    std::unique_ptr<QueueCommands> queue;
+    std::unique_ptr<Tray> tray;
+    std::unique_ptr<frmMain> main;
+};
+
+TesselApp::TesselApp(Options options, QObject *parent) : QObject(parent), m(std::make_unique<Parts>())
+{
+    m->options = std::move(options);
+}
+
+TesselApp::~TesselApp()
+{
+    // Windows before the services they use.
+    m->main.reset();
+    m->windows.reset();
+}
+
+bool TesselApp::start()
+{
+    Parts &p = *m;
+    // 1. One instance per user.
+    if (p.options.prompts) {
+        p.prompts = p.options.prompts;
+    } else {
+        p.ownPrompts = std::make_unique<QtPrompts>();
+        p.prompts = p.ownPrompts.get();
+    }
+    p.instance = std::make_unique<SingleInstance>(
+        QStringLiteral("tessel"),
+        p.options.instanceDir.isEmpty() ? SingleInstance::defaultDirectory() : p.options.instanceDir);
+    if (!p.instance->tryAcquire()) {
+        p.prompts->inform(QStringLiteral("There is running instance"), Title, PromptIcon::Error);
+        return false;
+    }
+
+    p.programDir = p.options.programDir.isEmpty() ? ProgramDir::locate(QCoreApplication::applicationDirPath())
+                                                  : ProgramDir(p.options.programDir);
+    // 2. The splash, when there is a picture.
+    std::unique_ptr<QSplashScreen> splash;
+    const QPixmap picture(p.programDir.file(QStringLiteral("DMSplash.spl")));
+    if (p.options.showSplash && !picture.isNull()) {
+        splash = std::make_unique<QSplashScreen>(picture);
+        splash->show();
+    }
+
+    // 3. The title, the services and the skin.
+    QApplication::setApplicationDisplayName(Title);
+    p.errorLog = std::make_unique<ErrorLog>(p.programDir.file(QStringLiteral("errorlog.txt")));
+    p.registry = std::make_unique<Registry>(
+        p.options.configDir.isEmpty() ? Registry::defaultDirectory() : p.options.configDir,
+        [log = p.errorLog.get()](const QString &message) { log->write(message); });
+    p.reg = std::make_unique<CRegister>(*p.registry);
+    p.captions = std::make_unique<Captions>(p.programDir.path(), p.errorLog.get());
+    if (p.options.shell) {
+        p.shell = p.options.shell;
+    } else {
+        p.ownShell = std::make_unique<QtDesktopShell>();
+        p.shell = p.ownShell.get();
+    }
+    p.skin = std::make_unique<Skin>(p.programDir.file(QStringLiteral("QFTP.skn")));
+    p.skin->load();
+
+    // 7-8. The run values and the settings.
+    p.run.blnSaveAsked = false;
+    LoadSettings(p.record, *p.reg);
+    p.autostart = std::make_unique<Autostart>();
+    SettingsModel::Environment env;
+    env.record = &p.record;
+    env.reg = p.reg.get();
+    env.autostart = p.autostart.get();
+    env.programDir = p.programDir.path();
+    env.appTitle = Title;
+    env.programPath = QCoreApplication::applicationFilePath();
+    p.settings = std::make_unique<SettingsModel>(env);
+    p.settings->Populate();
+
+    // The lists, the windows, the intake and the commands.
+    p.windows = std::make_unique<DownloadWindowTable>();
+    Intake::Services is;
+    is.record = &p.record;
+    is.settings = p.settings.get();
+    is.downloads = &p.downloads;
+    is.completed = &p.completed;
+    is.windows = p.windows.get();
+    is.prompts = p.prompts;
+    is.shell = p.shell;
+    is.captions = p.captions->lookup();
+    is.run = &p.run;
+    is.download.reg = p.reg.get();
+    is.download.logins = &p.settings->logins;
+    is.download.appTitle = Title;
+    is.appTitle = Title;
+    p.intake = std::make_unique<Intake>(is);
+
+    QueueCommands::Callbacks callbacks;
+    callbacks.restartRow = [this](const QueueCommands::RestartRequest &r) {
+        const int index = m->downloads.indexOf(r.row);
+        m->intake->BeginDownload(r.url, r.savePath, index >= 0 ? index + 1 : -1);
+    };
+    callbacks.beginDownload = [this](const QString &url, const QString &path) {
+        m->intake->BeginDownload(url, path, -1);
+    };
+    callbacks.downloadUrl = [this](const QString &text) { m->intake->DownLoadURL(text); };
+    p.queue = std::make_unique<QueueCommands>(p.downloads, p.completed, *p.windows, p.captions->lookup(), callbacks);
+    connect(p.windows.get(), &DownloadWindowTable::windowCreated, this,
+            [this](int, frmDownload *window) { m->queue->lstMode.watch(window->job()); });
+
+    // 10. The history, kept on disk from now on.
+    HistoryStore::Services hs;
+    hs.mainList = &p.downloads;
+    hs.completeList = &p.completed;
+    hs.programDir = p.programDir.path();
+    hs.reg = p.reg.get();
+    hs.appTitle = Title;
+    hs.languageFile = [this] { return m->captions->languageFile(); };
+    hs.captions = p.captions->lookup();
+    p.history = std::make_unique<HistoryStore>(hs);
+    p.history->LoadHistory();
+    p.autosaver = std::make_unique<HistoryAutosaver>(*p.history, p.options.historyDelay);
+
+    // 11. The language.
+    if (p.captions->languageFile().isEmpty())
+        p.captions->setLanguageFile(QStringLiteral("English.ini"));
+
+    // 13. The main window and the tray icon.
+    p.tray = p.options.trayHost ? std::make_unique<Tray>(std::move(p.options.trayHost)) : std::make_unique<Tray>();
+    frmMain::Services ms;
+    ms.programDir = p.programDir.path();
+    ms.appTitle = Title;
+    ms.prompts = p.prompts;
+    ms.shell = p.shell;
+    ms.windows = p.windows.get();
+    ms.history = p.history.get();
+    ms.autosaver = p.autosaver.get();
+    ms.tray = p.tray.get();
+    ms.downloadList = p.queue->lstMain;
+    ms.completedList = p.queue->lstComplete;
+    ms.corvaneProgram = p.programDir.file(QStringLiteral("corvane"));
+    if (!QFileInfo::exists(ms.corvaneProgram))
+        ms.corvaneProgram = QCoreApplication::applicationDirPath() + QStringLiteral("/corvane");
+    QueueCommands *queue = p.queue.get();
+    Intake *intake = p.intake.get();
+    ms.hooks.addUrl = [intake](QWidget *, bool modal) {
+        if (modal)
+            intake->ShowURLDialog();
+        else
+            intake->ShowURLDialog();
+    };
+    ms.hooks.reDownload = [queue] { queue->ReDownload(); };
+    ms.hooks.pauseAll = [queue] { queue->PauseAll(); };
+    ms.hooks.resumeAll = [queue] { queue->ResumeAll(); };
+    ms.hooks.stopAll = [queue] { queue->StopAll(); };
+    p.main = std::make_unique<frmMain>(ms);
+    queue->addDropArea(p.main.get());
+    connect(queue, &QueueCommands::totalRateChanged, p.main.get(),
+            [main = p.main.get()](double, const QString &text) { main->setStatusText(text); });
+    connect(p.main.get(), &frmMain::quitRequested, this, &TesselApp::quitRequested);
+    p.main->show();
+
+    // 14. The splash closes.
+    if (splash)
+        splash->finish(p.main.get());
+    return true;
+}
+
+frmMain &TesselApp::mainWindow() { return *m->main; }
+Intake &TesselApp::intake() { return *m->intake; }
+QueueCommands &TesselApp::queue() { return *m->queue; }
+DownloadListModel &TesselApp::downloads() { return m->downloads; }
+DownloadListModel &TesselApp::completed() { return m->completed; }
+DownloadWindowTable &TesselApp::windows() { return *m->windows; }
+HistoryStore &TesselApp::history() { return *m->history; }
+QString TesselApp::programDir() const { return m->programDir.path(); }

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "controls/ui/tray.h"
+
+#include <QObject>
+#include <QString>
+
+#include <chrono>
+#include <memory>
+
+class DesktopShell;
+class DownloadListModel;
+class DownloadWindowTable;
+class HistoryStore;
+class Intake;
+class Prompts;
+class QueueCommands;
+class frmMain;
+
+// Tessel put together: every service built once and handed to the parts
+// that use it, then started in the order of a start-up. main() creates one;
+// tests create one over a scratch program directory and settings store.
+class TesselApp : public QObject {
+    Q_OBJECT
+
+public:
+    struct Options {
+        QString programDir;   // empty: beside the executable (see ProgramDir)
+        QString configDir;    // empty: the per-user settings store
+        QString instanceDir;  // where the single-instance lock lives; empty: the runtime directory
+        Prompts *prompts = nullptr;   // empty: Qt dialogs
+        DesktopShell *shell = nullptr; // empty: the desktop's
+        std::unique_ptr<TrayHost> trayHost; // empty: the desktop's notification area
+        std::chrono::milliseconds historyDelay{2000};
+        bool showSplash = true;
+    };
+
+    explicit TesselApp(Options options, QObject *parent = nullptr);
+    ~TesselApp() override;
+
+    // The start-up. False when another instance runs (the user was told).
+    bool start();
+
+    frmMain &mainWindow();
+    Intake &intake();
+    QueueCommands &queue();
+    DownloadListModel &downloads();
+    DownloadListModel &completed();
+    DownloadWindowTable &windows();
+    HistoryStore &history();
+    QString programDir() const;
+
+Q_SIGNALS:
+    // The program should end.
+    void quitRequested();
+
+private:
+    struct Parts;
+    std::unique_ptr<Parts> m;
+};

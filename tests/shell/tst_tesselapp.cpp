@@ -1,0 +1,288 @@
+// Tessel as a whole: the real composition of the program over a scratch
+// program directory and settings store.
+#include "../download/httpfileserver.h"
+#include "realservers.h"
+#include "scriptedprompts.h"
+
+#include "download/downloadlist.h"
+#include "download/ui/downloadwindows.h"
+#include "download/ui/frmdownload.h"
+#include "intake/ui/frmfile.h"
+#include "intake/ui/frmurl.h"
+#include "intake/ui/intake.h"
+#include "platform/ui/shell.h"
+#include "queue/historystore.h"
+#include "shell/tessel/frmmain.h"
+#include "shell/tessel/tesselapp.h"
+
+#include <QApplication>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <signal.h>
+
+namespace {
+
+struct QuietShell final : DesktopShell {
+    QStringList started;
+    bool openFile(const QString &) override { return true; }
+    bool showFolder(const QString &) override { return true; }
+    bool startProgram(const QString &p, const QStringList &) override { started.append(p); return true; }
+};
+
+struct NoTray final : TrayHost {
+    bool isAvailable() const override { return false; }
+    void showIcon(const QIcon &, const QString &) override {}
+    void hideIcon() override {}
+    void showMessage(const QString &, const QString &) override {}
+};
+
+// The directories one installation of Tessel uses.
+struct Installation {
+    QTemporaryDir dir;
+    QString program() const { return dir.filePath(QStringLiteral("program")); }
+    QString config() const { return dir.filePath(QStringLiteral("config")); }
+    QString instance() const { return dir.filePath(QStringLiteral("run")); }
+
+    std::unique_ptr<TesselApp> make(Prompts *prompts, DesktopShell *shell) const
+    {
+        QDir().mkpath(program());
+        TesselApp::Options o;
+        o.programDir = program();
+        o.configDir = config();
+        o.instanceDir = instance();
+        o.prompts = prompts;
+        o.shell = shell;
+        o.trayHost = std::make_unique<NoTray>();
+        o.historyDelay = std::chrono::milliseconds(100);
+        o.showSplash = false;
+        return std::make_unique<TesselApp>(std::move(o));
+    }
+};
+
+QByteArray sha256(const QByteArray &data)
+{
+    return QCryptographicHash::hash(data, QCryptographicHash::Sha256);
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Child mode: start Tessel, queue one URL, say so and wait to be killed.
+int runChildAdd(const QString &base)
+{
+    int argc = 1;
+    char name[] = "child";
+    char *argv[] = {name, nullptr};
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ScriptedPrompts prompts;
+    QuietShell shell;
+    Installation place;
+    TesselApp::Options o;
+    o.programDir = base + QStringLiteral("/program");
+    o.configDir = base + QStringLiteral("/config");
+    o.instanceDir = base + QStringLiteral("/run");
+    o.prompts = &prompts;
+    o.shell = &shell;
+    o.trayHost = std::make_unique<NoTray>();
+    o.showSplash = false; // the history delay stays the program's own
+    QDir().mkpath(o.programDir);
+    TesselApp tessel(std::move(o));
+    if (!tessel.start())
+        return 3;
+    tessel.intake().QueueDownload(QStringLiteral("http://127.0.0.1:9/kept.zip"), base + QStringLiteral("/kept.zip"));
+    // Well inside the two seconds a progress change may wait.
+    QTimer::singleShot(100, [] {
+        fputs("added\n", stdout);
+        fflush(stdout);
+    });
+    QTimer::singleShot(60000, &app, &QApplication::quit); // bounded
+    return app.exec();
+}
+
+} // namespace
+
+class TestTesselApp : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void typedUrlDownloadsFromNginxAndTheListsSurviveARestart()
+    {
+        QTemporaryDir www;
+        QByteArray content(3 * 1024 * 1024 + 5, Qt::Uninitialized);
+        for (qsizetype i = 0; i < content.size(); ++i)
+            content[i] = char((i * 131) ^ (i >> 9));
+        {
+            QFile f(www.filePath(QStringLiteral("release.tar.gz")));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(content);
+        }
+        NginxServer nginx(www.path());
+        SUITE_START_SERVER(nginx);
+
+        Installation place;
+        const QString savePath = place.dir.filePath(QStringLiteral("release.tar.gz"));
+        const QString url = nginx.url(QStringLiteral("/release.tar.gz"));
+        {
+            ScriptedPrompts prompts;
+            QuietShell shell;
+            auto tessel = place.make(&prompts, &shell);
+            QVERIFY(tessel->start());
+            QVERIFY(tessel->mainWindow().isVisible());
+
+            // The URL typed into the new-URL dialog; the first URL asks where to save.
+            prompts.expectFile(QStringLiteral("[Save file to?]"), savePath);
+            tessel->intake().ShowURLDialog();
+            QVERIFY(tessel->intake().urlDialog());
+            tessel->intake().urlDialog()->setUrl(url);
+            tessel->intake().urlDialog()->cmdOk->click();
+            QVERIFY(tessel->intake().savePrompt());
+            tessel->intake().savePrompt()->BeginDownload();
+
+            QTRY_COMPARE_WITH_TIMEOUT(tessel->completed().count(), 1, 30000);
+            VERIFY_PROMPTS_DONE(prompts);
+            QCOMPARE(tessel->downloads().count(), 0);
+            QCOMPARE(sha256(readAll(savePath)), sha256(content));
+            const auto row = tessel->completed().idAt(0);
+            QCOMPARE(tessel->completed().value(row, DownloadListModel::Url), url);
+            QCOMPARE(tessel->completed().icon(row), 4);
+
+            // A second, queued row to see both lists come back.
+            tessel->intake().QueueDownload(QStringLiteral("http://127.0.0.1:9/later.zip"), place.dir.filePath(QStringLiteral("later.zip")));
+            tessel->mainWindow().CloseNELV();
+        }
+        ScriptedPrompts prompts;
+        QuietShell shell;
+        auto again = place.make(&prompts, &shell);
+        QVERIFY(again->start());
+        QCOMPARE(again->completed().count(), 1);
+        QCOMPARE(again->completed().value(again->completed().idAt(0), DownloadListModel::Url), url);
+        QCOMPARE(again->downloads().count(), 1);
+        QCOMPARE(again->downloads().value(again->downloads().idAt(0), DownloadListModel::Status),
+                 QStringLiteral("Not Downloaded"));
+        again->mainWindow().CloseNELV();
+    }
+
+    void aKillRightAfterAddingLosesNothing()
+    {
+        Installation place;
+        QDir().mkpath(place.program());
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--child-add"), place.dir.path()});
+        QVERIFY(child.waitForReadyRead(30000));
+        QCOMPARE(child.readLine().trimmed(), QByteArray("added"));
+        ::kill(pid_t(child.processId()), SIGKILL);
+        QVERIFY(child.waitForFinished(10000));
+
+        ScriptedPrompts prompts;
+        QuietShell shell;
+        auto tessel = place.make(&prompts, &shell);
+        QVERIFY(tessel->start()); // the killed instance's lock is stale
+        QCOMPARE(tessel->downloads().count(), 1);
+        QCOMPARE(tessel->downloads().value(tessel->downloads().idAt(0), DownloadListModel::Url),
+                 QStringLiteral("http://127.0.0.1:9/kept.zip"));
+        tessel->mainWindow().CloseNELV();
+    }
+
+    void aSecondInstanceIsRefused()
+    {
+        Installation place;
+        ScriptedPrompts prompts;
+        QuietShell shell;
+        auto first = place.make(&prompts, &shell);
+        QVERIFY(first->start());
+        ScriptedPrompts secondPrompts;
+        secondPrompts.expectMessage(QStringLiteral("There is running instance"));
+        auto second = place.make(&secondPrompts, &shell);
+        QVERIFY(!second->start());
+        VERIFY_PROMPTS_DONE(secondPrompts);
+        QCOMPARE(secondPrompts.last().icon, PromptIcon::Error);
+        first->mainWindow().CloseNELV();
+    }
+
+    void switchingToTheFtpClientStartsIt()
+    {
+        Installation place;
+        ScriptedPrompts prompts;
+        QuietShell shell;
+        auto tessel = place.make(&prompts, &shell);
+        QVERIFY(tessel->start());
+        QSignalSpy quit(tessel.get(), &TesselApp::quitRequested);
+        tessel->mainWindow().runCommand(QStringLiteral("IDC_FS_launchFTP"));
+        QCOMPARE(quit.count(), 1);
+        QCOMPARE(shell.started.size(), 1);
+        QVERIFY(shell.started.first().endsWith(QStringLiteral("/corvane")));
+    }
+
+    // Screenshots for the documentation; only when SUITE_SCREENSHOT_DIR is set.
+    void screenshots()
+    {
+        const QString out = qEnvironmentVariable("SUITE_SCREENSHOT_DIR");
+        if (out.isEmpty())
+            QSKIP("SUITE_SCREENSHOT_DIR is not set");
+        QDir().mkpath(out);
+        HttpFileServer fast(600 * 1024);
+        HttpFileServer slow(40 * 1024 * 1024);
+        slow.pieceSize = 64 * 1024;
+        slow.pieceDelayMs = 30;
+        Installation place;
+        // Ship the program's own files so the toolbar and skin are the real ones.
+        const QString shipped = qEnvironmentVariable("SUITE_BIN_DIR");
+        QDir().mkpath(place.program());
+        for (const QString &name : {QStringLiteral("QFTP.skn"), QStringLiteral("varnodm.swf")})
+            QFile::copy(shipped + QLatin1Char('/') + name, place.program() + QLatin1Char('/') + name);
+        QDir().mkpath(place.program() + QStringLiteral("/Lang-I"));
+        QFile::copy(shipped + QStringLiteral("/Lang-I/English.ini"), place.program() + QStringLiteral("/Lang-I/English.ini"));
+
+        ScriptedPrompts prompts;
+        QuietShell shell;
+        auto tessel = place.make(&prompts, &shell);
+        QVERIFY(tessel->start());
+        tessel->mainWindow().resize(900, 620);
+        Intake &intake = tessel->intake();
+        frmDownload *done = intake.BeginDownload(fast.url(QStringLiteral("/docs/manual.pdf")),
+                                                 place.dir.filePath(QStringLiteral("manual.pdf")), -1);
+        QVERIFY(done);
+        QTRY_COMPARE_WITH_TIMEOUT(tessel->completed().count(), 1, 20000);
+        frmDownload *running = intake.BeginDownload(slow.url(QStringLiteral("/iso/debian-12.iso")),
+                                                    place.dir.filePath(QStringLiteral("debian-12.iso")), -1);
+        frmDownload *paused = intake.BeginDownload(slow.url(QStringLiteral("/video/talk.mkv")),
+                                                   place.dir.filePath(QStringLiteral("talk.mkv")), -1);
+        QVERIFY(running && paused);
+        QTRY_VERIFY_WITH_TIMEOUT(paused->job().TotalReceived() > 2 * 1024 * 1024, 20000);
+        paused->job().Pause_Resume();
+        QTRY_VERIFY_WITH_TIMEOUT(running->job().TotalReceived() > 6 * 1024 * 1024, 20000);
+        QTest::qWait(600); // labels and the rate settle
+        QVERIFY(tessel->mainWindow().grab().save(out + QStringLiteral("/main-window.png")));
+        QVERIFY(running->grab().save(out + QStringLiteral("/download-window.png")));
+
+        intake.ShowURLDialog();
+        QVERIFY(intake.urlDialog());
+        intake.urlDialog()->setUrl(QStringLiteral("http://mirror.example.org/pub/tools-2.4.tar.gz"), true);
+        QTest::qWait(100);
+        QVERIFY(intake.urlDialog()->grab().save(out + QStringLiteral("/new-url-dialog.png")));
+        intake.urlDialog()->reject();
+        tessel->mainWindow().CloseNELV();
+    }
+};
+
+int main(int argc, char **argv)
+{
+    if (argc == 3 && qstrcmp(argv[1], "--child-add") == 0)
+        return runChildAdd(QString::fromLocal8Bit(argv[2]));
+    QApplication app(argc, argv);
+    TestTesselApp test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_tesselapp.moc"
