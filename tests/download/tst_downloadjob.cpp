@@ -6,6 +6,7 @@
 #include "platform/registrystore.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -625,6 +626,19 @@ private Q_SLOTS:
                  qPrintable(QString::number(job.intTransferRate)));
         QVERIFY(job.display().rate.endsWith(QStringLiteral(" /Second")));
         QVERIFY(rig.waitFinished());
+    }
+
+    void aSaveFileThatCannotBeCreatedIsReported()
+    {
+        HttpFileServer http(1000);
+        JobRig rig;
+        // A folder stands where the file should go: the file system refuses the name.
+        QVERIFY(QDir().mkpath(rig.savePath()));
+        DownloadJob &job = rig.start(http.url(), -1);
+        QVERIFY(rig.waitFinished());
+        QCOMPARE(job.outcome(), DownloadJob::Outcome::Failed);
+        QVERIFY2(job.display().status.contains(rig.savePath()), qPrintable(job.display().status));
+        QCOMPARE(rig.mainList.value(job.lstItem, DownloadListModel::Status), job.display().status);
     }
 
     void serverThatClosesAtOnceIsGivenUp()

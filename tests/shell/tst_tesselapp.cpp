@@ -210,6 +210,23 @@ private Q_SLOTS:
         first->mainWindow().CloseNELV();
     }
 
+    void theWindowKeepsItsSizeAndPosition()
+    {
+        Installation place;
+        ScriptedPrompts prompts;
+        QuietShell shell;
+        {
+            auto tessel = place.make(&prompts, &shell);
+            QVERIFY(tessel->start());
+            tessel->mainWindow().resize(812, 533);
+            tessel->mainWindow().CloseNELV();
+        }
+        auto again = place.make(&prompts, &shell);
+        QVERIFY(again->start());
+        QCOMPARE(again->mainWindow().size(), QSize(812, 533));
+        again->mainWindow().CloseNELV();
+    }
+
     void switchingToTheFtpClientStartsIt()
     {
         Installation place;

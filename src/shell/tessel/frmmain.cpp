@@ -1,5 +1,6 @@
 #include "shell/tessel/frmmain.h"
 
+#include "config/cregister.h"
 #include "controls/ui/tray.h"
 #include "download/ui/downloadwindows.h"
 #include "download/ui/frmdownload.h"
@@ -42,7 +43,29 @@ frmMain::frmMain(Services services, QWidget *parent) : QMainWindow(parent), m_se
     buildMenus();
     buildTray();
     resize(760, 600);
+    restoreGeometryFromStore();
     SkinForm(this, MainWindowSkinName);
+}
+
+namespace {
+const QString WindowSection = QStringLiteral("\\Software\\Tessel\\Window\\");
+}
+
+void frmMain::restoreGeometryFromStore()
+{
+    if (!m_services.reg)
+        return;
+    const QString saved =
+        m_services.reg->REGGetSetting(CRegister::HKEY_CURRENT_USER, WindowSection, QStringLiteral("Geometry"), {});
+    if (!saved.isEmpty())
+        restoreGeometry(QByteArray::fromBase64(saved.toLatin1()));
+}
+
+void frmMain::saveGeometryToStore()
+{
+    if (m_services.reg)
+        m_services.reg->REGSaveSetting(CRegister::HKEY_CURRENT_USER, WindowSection, QStringLiteral("Geometry"),
+                                       QString::fromLatin1(saveGeometry().toBase64()));
 }
 
 frmMain::~frmMain() = default;
@@ -257,6 +280,7 @@ void frmMain::shutdown()
     if (m_shuttingDown)
         return;
     m_shuttingDown = true;
+    saveGeometryToStore();
     SaveHistory();
     if (m_services.tray)
         m_services.tray->Show(false);

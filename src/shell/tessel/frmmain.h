@@ -7,6 +7,7 @@
 
 #include <functional>
 
+class CRegister;
 class DesktopShell;
 class DownloadWindowTable;
 class HistoryStore;
@@ -49,6 +50,7 @@ public:
         QWidget *downloadList = nullptr;  // lstMain's view, owned by the window from now on
         QWidget *completedList = nullptr; // lstComplete's view
         QString corvaneProgram;        // the FTP client's executable
+        CRegister *reg = nullptr;      // where the window keeps its size and position
         Hooks hooks;
     };
 
@@ -91,6 +93,8 @@ private:
     void switchToFtp();
     void openHelp();
     void setListsVisible(bool downloads, bool completed);
+    void restoreGeometryFromStore();
+    void saveGeometryToStore();
     QAction *hookAction(QMenu *menu, const QString &text, const std::function<void()> &hook);
 
     Services m_services;

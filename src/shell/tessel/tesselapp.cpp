@@ -193,6 +193,7 @@ bool TesselApp::start()
     ms.tray = p.tray.get();
     ms.downloadList = p.queue->lstMain;
     ms.completedList = p.queue->lstComplete;
+    ms.reg = p.reg.get();
     ms.corvaneProgram = p.programDir.file(QStringLiteral("corvane"));
     if (!QFileInfo::exists(ms.corvaneProgram))
         ms.corvaneProgram = QCoreApplication::applicationDirPath() + QStringLiteral("/corvane");
