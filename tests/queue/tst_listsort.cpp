@@ -202,6 +202,8 @@ private Q_SLOTS:
         QVERIFY(view.isColumnHidden(Column::Date));
         for (int c = Column::SavePath; c < Column::Date; ++c)
             QVERIFY(!view.isColumnHidden(c));
+        // The hidden main text takes no room: the first shown column starts at the left edge.
+        QCOMPARE(view.header()->sectionPosition(Column::SavePath), 0);
 
         const int dpi = view.logicalDpiX();
         QCOMPARE(view.columnWidth(Column::SavePath), 3705 * dpi / 1440);

@@ -154,14 +154,16 @@ DownloadListView::DownloadListView(DownloadListModel &model, Kind kind, QWidget 
     setDragDropMode(QAbstractItemView::DropOnly);
     setContextMenuPolicy(Qt::CustomContextMenu);
 
-    // The row's main text is not shown; the date is kept but not visible.
-    setColumnHidden(Column::MainText, true);
-    setColumnHidden(Column::Date, true);
     header()->setStretchLastSection(false);
     header()->setSectionsMovable(false);
     const int dpi = logicalDpiX() > 0 ? logicalDpiX() : 96;
     for (int c = Column::SavePath; c <= Column::Date; ++c)
         setColumnWidth(c, ColumnTwips[c - Column::SavePath] * dpi / 1440);
+    // The row's main text is not shown; the date is kept but not visible.
+    // (Hidden after the widths are set: resizing a section re-counts the
+    // hidden ones in front of it.)
+    setColumnHidden(Column::MainText, true);
+    setColumnHidden(Column::Date, true);
 
     header()->setSectionsClickable(kind == Kind::Downloads);
     if (kind == Kind::Downloads)
