@@ -9,6 +9,8 @@
 #include <QItemSelectionModel>
 #include <QMimeData>
 #include <QPainter>
+
+#include <functional>
 #include <QPainterPath>
 #include <QPixmap>
 #include <QUrl>
@@ -23,8 +25,8 @@ bool isCentred(int column)
         || column == Column::Status;
 }
 
-// A downward arrow into a tray: a download that is queued or running.
-QIcon drawQueuedIcon()
+// An icon drawn at 16 and 32 pixels on a 16-unit canvas.
+QIcon drawIcon(const std::function<void(QPainter &)> &paint)
 {
     QIcon icon;
     for (int size : {16, 32}) {
@@ -33,7 +35,17 @@ QIcon drawQueuedIcon()
         QPainter p(&pixmap);
         p.setRenderHint(QPainter::Antialiasing);
         p.scale(size / 16.0, size / 16.0);
-        const QColor blue(0x1f, 0x6f, 0xd1);
+        paint(p);
+        p.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
+// A downward arrow into a tray: a download that is queued or running.
+QIcon drawQueuedIcon()
+{
+    return drawIcon([](QPainter &p) {
         QPainterPath arrow;
         arrow.moveTo(6, 1);
         arrow.lineTo(10, 1);
@@ -43,34 +55,22 @@ QIcon drawQueuedIcon()
         arrow.lineTo(3, 6);
         arrow.lineTo(6, 6);
         arrow.closeSubpath();
-        p.fillPath(arrow, blue);
+        p.fillPath(arrow, QColor(0x1f, 0x6f, 0xd1));
         p.setPen(QPen(QColor(0x55, 0x5a, 0x64), 1.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
         p.drawPolyline(QPolygonF({QPointF(2, 11), QPointF(2, 14.5), QPointF(14, 14.5), QPointF(14, 11)}));
-        p.end();
-        icon.addPixmap(pixmap);
-    }
-    return icon;
+    });
 }
 
 // A tick in a green disc: a completed download.
 QIcon drawCompleteIcon()
 {
-    QIcon icon;
-    for (int size : {16, 32}) {
-        QPixmap pixmap(size, size);
-        pixmap.fill(Qt::transparent);
-        QPainter p(&pixmap);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.scale(size / 16.0, size / 16.0);
+    return drawIcon([](QPainter &p) {
         p.setPen(Qt::NoPen);
         p.setBrush(QColor(0x2e, 0x9d, 0x4f));
         p.drawEllipse(QRectF(1, 1, 14, 14));
         p.setPen(QPen(Qt::white, 2.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
         p.drawPolyline(QPolygonF({QPointF(4.5, 8.2), QPointF(7, 10.7), QPointF(11.5, 5.5)}));
-        p.end();
-        icon.addPixmap(pixmap);
-    }
-    return icon;
+    });
 }
 
 } // namespace

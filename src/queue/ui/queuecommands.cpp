@@ -184,43 +184,40 @@ void QueueCommands::RedownloadRow(const QString &url, const QString &savePath, i
         m_callbacks.restartRow({url, savePath, slot, row});
 }
 
+QList<QueueCommands::SelectedUrl> QueueCommands::selectedUrls(DownloadListView *view, DownloadListModel &list) const
+{
+    QList<SelectedUrl> out;
+    if (!view || list.count() == 0)
+        return out;
+    // The rows are taken first: a start may add or remove rows meanwhile.
+    for (DownloadListModel::RowId row : view->selectedRowIds()) {
+        const QString url = urlFromScheme(list.value(row, DownloadListModel::Url));
+        if (url.isEmpty())
+            break; // a row without a URL ends the walk
+        out.append({row, url, list.value(row, DownloadListModel::SavePath)});
+    }
+    return out;
+}
+
 void QueueCommands::ReDownload()
 {
-    DownloadListView *view = m_mainView;
-    if (!view || m_mainList.count() == 0)
-        return;
     const QPointer<QueueCommands> self(this);
-    // The rows are taken first: a start may add or remove rows meanwhile.
-    const QList<DownloadListModel::RowId> rows = view->selectedRowIds();
-    for (DownloadListModel::RowId row : rows) {
+    for (const SelectedUrl &s : selectedUrls(m_mainView, m_mainList)) {
         if (!self)
             return;
-        if (!m_mainList.contains(row))
-            continue;
-        const QString url = urlFromScheme(m_mainList.value(row, DownloadListModel::Url));
-        if (url.isEmpty())
-            break;
-        RedownloadRow(url, m_mainList.value(row, DownloadListModel::SavePath), m_mainList.indexOf(row), row);
+        if (m_mainList.contains(s.row))
+            RedownloadRow(s.url, s.savePath, m_mainList.indexOf(s.row), s.row);
     }
 }
 
 void QueueCommands::ReDownloadCompleted()
 {
-    DownloadListView *view = m_completeView;
-    if (!view || m_completeList.count() == 0)
-        return;
     const QPointer<QueueCommands> self(this);
-    const QList<DownloadListModel::RowId> rows = view->selectedRowIds();
-    for (DownloadListModel::RowId row : rows) {
+    for (const SelectedUrl &s : selectedUrls(m_completeView, m_completeList)) {
         if (!self)
             return;
-        if (!m_completeList.contains(row))
-            continue;
-        const QString url = urlFromScheme(m_completeList.value(row, DownloadListModel::Url));
-        if (url.isEmpty())
-            break;
-        if (m_callbacks.beginDownload)
-            m_callbacks.beginDownload(url, m_completeList.value(row, DownloadListModel::SavePath));
+        if (m_completeList.contains(s.row) && m_callbacks.beginDownload)
+            m_callbacks.beginDownload(s.url, s.savePath);
     }
 }
 

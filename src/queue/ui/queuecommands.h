@@ -119,6 +119,14 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    struct SelectedUrl {
+        DownloadListModel::RowId row;
+        QString url;
+        QString savePath;
+    };
+    // The selected rows' URLs in the order shown, up to the first row without one.
+    QList<SelectedUrl> selectedUrls(DownloadListView *view, DownloadListModel &list) const;
+
     enum class Walk { Pause, Resume };
     void walkWindows(Walk walk);
     void yieldEvents();
