@@ -65,3 +65,74 @@ function(suite_test name)
     ENVIRONMENT "QT_QPA_PLATFORM=offscreen;SUITE_TEST_BIN_DIR=${CMAKE_BINARY_DIR}/tests;SUITE_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
     TIMEOUT 300)
 endfunction()
+
+# The folders of src/ from the lowest layer to the highest. A folder may
+# include from its own layer and the layers below it, never from above; every
+# ui/ folder sits above every engine folder, and the programs' main windows
+# (shell/tessel, shell/corvane) sit above everything. Folders on one line
+# share a layer.
+set(SUITE_LAYERS
+  "platform"
+  "config,controls"
+  "ftp"
+  "download"
+  "queue"
+  "intake"
+  "ftpclient"
+  "shell"
+)
+
+# The layer rank of a folder below src/ ("download", "queue/ui",
+# "shell/tessel"); empty when the folder is not one of the layers.
+function(_suite_layer_rank folder out)
+  string(REGEX MATCH "^[^/]+" top "${folder}")
+  set(rank "")
+  set(i 0)
+  foreach(layer IN LISTS SUITE_LAYERS)
+    math(EXPR i "${i} + 1")
+    string(REPLACE "," ";" members "${layer}")
+    if(top IN_LIST members)
+      set(rank ${i})
+    endif()
+  endforeach()
+  if(rank STREQUAL "")
+    set(${out} "" PARENT_SCOPE)
+    return()
+  endif()
+  if(folder MATCHES "^shell/(tessel|corvane)(/|$)")
+    math(EXPR rank "1000")
+  elseif(folder MATCHES "^[^/]+/ui(/|$)")
+    math(EXPR rank "100 + ${rank}")
+  endif()
+  set(${out} ${rank} PARENT_SCOPE)
+endfunction()
+
+# Fails the configure step when a source file under src/ includes a header
+# of a folder above its own, naming the file and the include.
+function(suite_check_includes)
+  file(GLOB_RECURSE sources RELATIVE ${PROJECT_SOURCE_DIR}/src
+       ${PROJECT_SOURCE_DIR}/src/*.h ${PROJECT_SOURCE_DIR}/src/*.cpp)
+  set(errors "")
+  foreach(src IN LISTS sources)
+    get_filename_component(folder "${src}" DIRECTORY)
+    _suite_layer_rank("${folder}" own)
+    if(own STREQUAL "")
+      continue()
+    endif()
+    file(STRINGS ${PROJECT_SOURCE_DIR}/src/${src} lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
+    foreach(line IN LISTS lines)
+      string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"]+)\".*" "\\1" header "${line}")
+      get_filename_component(target_folder "${header}" DIRECTORY)
+      if(target_folder STREQUAL "")
+        continue()
+      endif()
+      _suite_layer_rank("${target_folder}" theirs)
+      if(NOT theirs STREQUAL "" AND theirs GREATER own)
+        string(APPEND errors "\n  src/${src} includes \"${header}\" from a higher layer")
+      endif()
+    endforeach()
+  endforeach()
+  if(errors)
+    message(FATAL_ERROR "Layer check failed (allowed order: SUITE_LAYERS in cmake/SuiteTargets.cmake):${errors}")
+  endif()
+endfunction()

@@ -5,7 +5,7 @@
 #include "platform/singleinstance.h"
 #include "platform/ui/qtprompts.h"
 #include "platform/ui/skin.h"
-#include "shell/ui/skinform.h"
+#include "platform/ui/skinform.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

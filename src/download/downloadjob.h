@@ -6,7 +6,7 @@
 #include "download/httpmessage.h"
 #include "download/httprequest.h"
 #include "download/urlmodel.h"
-#include "shell/captionlookup.h"
+#include "platform/captionlookup.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>

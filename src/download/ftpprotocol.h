@@ -6,7 +6,7 @@
 // size of the file. The download job carries them out (sockets, timers, the
 // file, the display).
 
-#include "shell/captionlookup.h"
+#include "platform/captionlookup.h"
 
 #include <QByteArray>
 #include <QByteArrayList>

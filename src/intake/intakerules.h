@@ -2,7 +2,7 @@
 
 #include "config/settingsmodel.h"
 #include "config/settingsrecord.h"
-#include "shell/captionlookup.h"
+#include "platform/captionlookup.h"
 
 #include <QDate>
 #include <QList>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "config/cregister.h"
-#include "shell/captionlookup.h"
+#include "platform/captionlookup.h"
 
 #include <QByteArray>
 #include <QDate>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "shell/captionlookup.h"
+#include "platform/captionlookup.h"
 
 #include <QString>
 

@@ -10,7 +10,7 @@
 #include "platform/registrystore.h"
 #include "platform/ui/shell.h"
 #include "platform/ui/skin.h"
-#include "shell/skinelements.h"
+#include "platform/skinelements.h"
 
 #include "fakeserver.h"
 #include "scriptedprompts.h"

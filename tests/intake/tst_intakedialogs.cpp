@@ -5,7 +5,7 @@
 #include "intake/ui/frmfile.h"
 #include "intake/ui/frmurl.h"
 #include "platform/ui/skin.h"
-#include "shell/skinelements.h"
+#include "platform/skinelements.h"
 
 #include "scriptedprompts.h"
 

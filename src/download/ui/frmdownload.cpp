@@ -3,8 +3,8 @@
 #include "download/ui/frmserverdata.h"
 #include "platform/prompts.h"
 #include "platform/ui/shell.h"
-#include "shell/skinelements.h"
-#include "shell/ui/skinform.h"
+#include "platform/skinelements.h"
+#include "platform/ui/skinform.h"
 
 #include <QAction>
 #include <QCloseEvent>

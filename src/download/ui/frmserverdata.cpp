@@ -1,7 +1,7 @@
 #include "download/ui/frmserverdata.h"
 
-#include "shell/skinelements.h"
-#include "shell/ui/skinform.h"
+#include "platform/skinelements.h"
+#include "platform/ui/skinform.h"
 
 #include <QClipboard>
 #include <QFontDatabase>

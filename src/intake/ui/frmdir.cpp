@@ -1,8 +1,8 @@
 #include "intake/ui/frmdir.h"
 
 #include "platform/prompts.h"
-#include "shell/skinelements.h"
-#include "shell/ui/skinform.h"
+#include "platform/skinelements.h"
+#include "platform/ui/skinform.h"
 
 #include <QAction>
 #include <QDir>

@@ -2,8 +2,8 @@
 
 #include "intake/intakerules.h"
 #include "platform/prompts.h"
-#include "shell/skinelements.h"
-#include "shell/ui/skinform.h"
+#include "platform/skinelements.h"
+#include "platform/ui/skinform.h"
 
 #include <QFormLayout>
 #include <QGroupBox>

@@ -1,7 +1,7 @@
 #include "intake/ui/frmurl.h"
 
-#include "shell/skinelements.h"
-#include "shell/ui/skinform.h"
+#include "platform/skinelements.h"
+#include "platform/ui/skinform.h"
 
 #include <QComboBox>
 #include <QEvent>

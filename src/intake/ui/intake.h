@@ -2,7 +2,7 @@
 
 #include "download/downloadjob.h"
 #include "download/downloadlist.h"
-#include "shell/captionlookup.h"
+#include "platform/captionlookup.h"
 
 #include <QDate>
 #include <QList>

@@ -3,7 +3,7 @@
 #include "download/downloadlist.h"
 #include "queue/ui/downloadlistview.h"
 #include "queue/ui/modelist.h"
-#include "shell/captionlookup.h"
+#include "platform/captionlookup.h"
 
 #include <QLocale>
 #include <QObject>

@@ -9,7 +9,7 @@
 #include "platform/ui/shell.h"
 #include "platform/ui/toolbarmovie.h"
 #include "queue/historystore.h"
-#include "shell/ui/skinform.h"
+#include "platform/ui/skinform.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -1,5 +1,5 @@
 #include "platform/ui/skin.h"
-#include "shell/ui/skinform.h"
+#include "platform/ui/skinform.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,4 +1,4 @@
-#include "shell/skinelements.h"
+#include "platform/skinelements.h"
 
 QString skinElementName(ControlKind kind, SkinFlavour flavour, bool frameHasBorder)
 {

@@ -1,4 +1,4 @@
-#include "shell/ui/skinform.h"
+#include "platform/ui/skinform.h"
 
 #include "platform/ui/skin.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "shell/skinelements.h"
+#include "platform/skinelements.h"
 
 class QWidget;
 
