@@ -91,3 +91,8 @@ protected:
     TransferHost &m_host;
     UrlFields m_url;
 };
+
+// The two protocols (httptransfer.cpp, ftptransfer.cpp). The job makes one
+// for every start and restart, by url.FTPMODE.
+std::unique_ptr<TransferProtocol> createHttpTransfer(TransferHost &host, const UrlFields &url);
+std::unique_ptr<TransferProtocol> createFtpTransfer(TransferHost &host, const UrlFields &url);
