@@ -39,10 +39,10 @@ struct TransferSettings {
     qint64 rollback = 4096;    // bytes fetched again before every resume point
     bool stopResume = false;   // the stall detector runs
     int timeResume = 300;      // its period in seconds
-    int timeNoResume = 300;    // its period for a server that cannot resume
+    int timeNoResume = 600;    // its period for a server that cannot resume
     bool segment = false;      // large HTTP files may be split
     std::array<double, 9> segmentSize{}; // the size table of the segment decision
-    bool passive = true;       // FTP data connections in passive mode
+    bool passive = false;      // FTP data connections in passive mode (UsePASV)
     HttpProxySettings proxy;
 
     static TransferSettings fromRecord(const SettingsRecord &record);
