@@ -166,7 +166,7 @@ CONF
   local port tries
   for port in "$port_one" "$port_even" "$port_uneven"; do
     for ((tries = 0; ; tries++)); do
-      curl -s -o /dev/null "http://127.0.0.1:$port/" && break
+      curl -s -A bench-ready -o /dev/null "http://127.0.0.1:$port/" && break
       if ! kill -0 "$nginx_pid" 2>/dev/null || ((tries >= 50)); then
         cat "$work/logs/error.log" >&2
         die "nginx did not start on port $port"
@@ -291,8 +291,10 @@ stats() {
         printf "%d %.2f %.2f %.2f %d\n", NR, med, s[1], s[NR], rss }'
 }
 
-# conns CASE TOOL: connections per run and, on the uneven server, how many of
-# them were slow, from the access log.
+# conns CASE TOOL: per run, the connections and requests the tool made and,
+# on the uneven server, how many of its connections were slow (access log).
+# nginx's limit_rate lets each request start with up to one second's worth
+# ahead of the rate, so more requests can mean more bytes early.
 conns() {
   local port total
   port=$(case_port "$1")
@@ -305,11 +307,13 @@ conns() {
       if (ua ~ /^curl/) return "curl"
       return "?"
     }
-    $1 == p && tool($4) == t && !(($2) in seen) { seen[$2] = 1; all++; if ($3 == "2m") slow++ }
+    $1 != p || tool($4) != t { next }
+    { requests++ }
+    !(($2) in seen) { seen[$2] = 1; all++; if ($3 == "2m") slow++ }
     END {
-      if (n == 0) { print "-"; exit }
-      if (uneven) printf "%.1f (%.1f slow)\n", all / n, slow / n
-      else printf "%.1f\n", all / n }' "$work/logs/access.log"
+      if (n == 0) { print "- | - | -"; exit }
+      printf "%.1f | %.1f | %s\n", all / n, requests / n, uneven ? sprintf("%.1f", slow / n) : "-" }' \
+    "$work/logs/access.log"
 }
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a == "-" || b == "-" || b == 0) print "-"; else printf "%.2f", a / b }'; }
@@ -321,8 +325,8 @@ summarise() {
   declare -A median peak
   local case_name tool n med lo hi rss aria
   echo
-  echo "| case | tool | good runs | median s | min s | max s | MiB/s | ÷ aria2c | peak RSS MiB | connections/run |"
-  echo "|---|---|---|---|---|---|---|---|---|---|"
+  echo "| case | tool | good runs | median s | min s | max s | MiB/s | ÷ aria2c | peak RSS MiB | conns/run | requests/run | slow conns/run |"
+  echo "|---|---|---|---|---|---|---|---|---|---|---|---|"
   for case_name in $cases; do
     for tool in $(case_tools "$case_name"); do
       read -r n med lo hi rss < <(stats "$case_name" "$tool")
