@@ -299,16 +299,19 @@ void FtpTransfer::failed(const FtpLoginStep &step, const FtpReply &reply)
 bool FtpTransfer::openActiveDataSide(quint16 preferred, bool sendPort)
 {
     m_data->close();
+    // The data side listens on the address the PORT announces: the one the
+    // control connection uses, and no other interface.
+    const QHostAddress local(m_control->localAddress());
+    const QHostAddress address = local.isNull() ? QHostAddress(QHostAddress::AnyIPv4) : local;
     const quint16 first = preferred ? preferred : FindPort().sngDataPort;
     // A port that is taken is no reason to fail: try the others of the
     // range, then any free port, and announce the one actually bound.
     for (quint16 port : activePortCandidates(first)) {
-        if (!m_data->listen(port, QHostAddress::AnyIPv4))
+        if (!m_data->listen(port, address))
             continue;
         m_ftp.sngDataPort = m_data->localPort();
         if (sendPort) {
-            const QByteArrayList commands =
-                activeModeCommands(QHostAddress(m_control->localAddress()), m_ftp.sngDataPort);
+            const QByteArrayList commands = activeModeCommands(local, m_ftp.sngDataPort);
             if (commands.isEmpty())
                 return false;
             for (const QByteArray &command : commands)

@@ -1,15 +1,18 @@
 #include "ftpfileserver.h"
 
+#include "download/ftpprotocol.h"
 #include "download/transferprotocol.h"
 #include "download/urlmodel.h"
 #include "platform/socketchannel.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <optional>
+#include <vector>
 
 Q_DECLARE_METATYPE(ExistingFile)
 Q_DECLARE_METATYPE(FailureKind)
@@ -186,6 +189,7 @@ private Q_SLOTS:
     void interruptedTransfer();
     void refused_data();
     void refused();
+    void activePortTakenFallsBack();
     void dataConnectionErrorIsNoticed();
     void suspendAndResumeGoBackByRollback();
     void restRefusedHandsTheStallDetectorItsLongerPeriod();
@@ -445,6 +449,42 @@ void TestFtpTransfer::refused()
     QVERIFY(!QFile::exists(rig.savePath()));
 }
 
+void TestFtpTransfer::activePortTakenFallsBack()
+{
+    // Every port of the active range is taken (by this test or another
+    // program): the data side binds some other port and the PORT names it.
+    std::vector<std::unique_ptr<QTcpServer>> taken;
+    QList<quint16> held;
+    for (quint16 port = FtpFirstActivePort; port <= FtpLastActivePort; ++port) {
+        auto server = std::make_unique<QTcpServer>();
+        if (server->listen(QHostAddress::LocalHost, port)) {
+            held << port;
+            taken.push_back(std::move(server));
+        }
+    }
+    QVERIFY(!held.isEmpty());
+
+    FtpFileServer server(5000);
+    Rig rig;
+    rig.start(server.url());
+    QVERIFY(rig.waitEnded());
+    QVERIFY(rig.host.completed);
+    QCOMPARE(rig.saved(), HttpFileServer::bytes(0, 5000));
+    const QByteArrayList ports = [&] {
+        QByteArrayList out;
+        for (const QByteArray &c : server.commands) {
+            if (c.startsWith("PORT"))
+                out << c;
+        }
+        return out;
+    }();
+    QCOMPARE(ports.size(), 1);
+    const auto port = FakeServer::parseFtpHostPort(ports.first().mid(5));
+    QVERIFY(port.has_value());
+    QVERIFY(port->second != 0);
+    QVERIFY2(!held.contains(port->second), ports.first().constData());
+}
+
 void TestFtpTransfer::dataConnectionErrorIsNoticed()
 {
     // The passive reply names a port where nothing listens.
@@ -488,11 +528,15 @@ void TestFtpTransfer::suspendAndResumeGoBackByRollback()
     server.pieceDelayMs = 10;
     Rig rig;
     rig.host.config.rollback = 1000;
+    rig.write(QByteArray(size + 5000, 'x')); // overwritten: none of it may count as downloaded
     TransferProtocol &ftp = rig.start(server.url());
     QTRY_VERIFY_WITH_TIMEOUT(ftp.received() >= 30000, 10000);
     ftp.suspend(true);
     const qint64 at = ftp.received();
     QVERIFY(at < size);
+    // The file holds exactly what arrived, so a later start resumes from there.
+    QCOMPARE(QFileInfo(rig.savePath()).size(), at);
+    QCOMPARE(rig.saved(), HttpFileServer::bytes(0, at));
     QCOMPARE(rig.host.endings, 0);
     ftp.resume();
     // Back by Rollback from the 1-based write position, once more at REST.
