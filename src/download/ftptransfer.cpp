@@ -62,7 +62,7 @@ void FtpTransfer::start()
     if (m_phase != Phase::Idle)
         return;
     const QFileInfo existing(m_host.request().saveTo);
-    const bool resume = m_host.request().existing == ExistingFile::Resume && existing.exists();
+    const bool resume = m_host.existing() == ExistingFile::Resume && existing.exists();
     m_ftp = ftpStartState(resume ? existing.size() : -1, resume, m_host.settings().rollback);
     connectControl();
 }
