@@ -242,8 +242,11 @@ bool FtpTransfer::apply(const FtpLoginStep &step, const FtpReply &reply)
         break;
     }
 
-    if (step.resumeLabel && step.next.intFTPState == 504)
-        m_resumable = false;
+    if (step.resumeLabel) {
+        // The REST's turn: "504" says the server cannot resume.
+        m_resumable = step.next.intFTPState != 504;
+        m_host.sizeKnown(m_size, m_resumable);
+    }
     if (step.stall == FtpLoginStep::Stall::StartTimeNoResume) {
         // The server cannot resume: the stall detector watches this login
         // with its longer period.

@@ -252,10 +252,11 @@ void TestFtpTransfer::download()
         QCOMPARE(server.passiveData.connectionCount(), 0);
     }
     QVERIFY(rig.host.log.startsWith(banner.left(9)));
-    // The sizes: from the 150, or -1 there and the count at the end.
+    // Resumable at the REST's turn; the size from the 150, or the count at
+    // the end when the 150 names none.
     const QList<std::pair<qint64, bool>> sizes = sizeInReply
-        ? QList<std::pair<qint64, bool>>{{size, true}}
-        : QList<std::pair<qint64, bool>>{{-1, true}, {size, true}};
+        ? QList<std::pair<qint64, bool>>{{-1, true}, {size, true}}
+        : QList<std::pair<qint64, bool>>{{-1, true}, {-1, true}, {size, true}};
     QCOMPARE(rig.host.sizes, sizes);
     QCOMPARE(rig.host.dataPhases, QList<bool>{false});
     QCOMPARE(rig.host.states,
@@ -562,6 +563,7 @@ void TestFtpTransfer::restRefusedHandsTheStallDetectorItsLongerPeriod()
     rig.host.config.stopResume = true;
     rig.start(server.url());
     QTRY_COMPARE_WITH_TIMEOUT(rig.host.dataPhases, QList<bool>{true}, 10000);
+    QCOMPARE(rig.host.sizes.last(), (std::pair<qint64, bool>{-1, false}));
     QVERIFY(!server.commands.contains("RETR pub/file.bin"));
     QCOMPARE(rig.host.endings, 0);
 }
