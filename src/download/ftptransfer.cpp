@@ -275,8 +275,7 @@ bool FtpTransfer::apply(const FtpLoginStep &step, const FtpReply &reply)
     case FtpLoginStep::Outcome::Continue:
         return true;
     case FtpLoginStep::Outcome::Failed:
-        failed(step, reply);
-        return false;
+        return failed(step, reply);
     case FtpLoginStep::Outcome::Resume:
         retryTransfer(reply, step.status.value_or(TransferStatus{}));
         return false;
@@ -284,7 +283,7 @@ bool FtpTransfer::apply(const FtpLoginStep &step, const FtpReply &reply)
     return true;
 }
 
-void FtpTransfer::failed(const FtpLoginStep &step, const FtpReply &reply)
+bool FtpTransfer::failed(const FtpLoginStep &step, const FtpReply &reply)
 {
     const TransferStatus status = step.status.value_or(step.messageBox.value_or(TransferStatus{}));
     // A missing file and a refused login end the download with the server's
@@ -293,10 +292,11 @@ void FtpTransfer::failed(const FtpLoginStep &step, const FtpReply &reply)
     const bool final = reply.code == 550 || reply.code == 530 || !m_countdown;
     if (final) {
         fail(FailureKind::FtpReply, reply.code, reply.text, status);
-        return;
+        return false;
     }
     if (step.messageBox)
         m_host.setStatus(*step.messageBox);
+    return true;
 }
 
 bool FtpTransfer::openActiveDataSide(quint16 preferred, bool sendPort)

@@ -60,7 +60,9 @@ private:
     // Carries out one step; false when the login ended or starts over.
     bool apply(const FtpLoginStep &step, const FtpReply &reply);
     bool openActiveDataSide(quint16 preferred, bool sendPort);
-    void failed(const FtpLoginStep &step, const FtpReply &reply);
+    // A reply the state machine calls an error: ends the download, or waits
+    // for the countdown (true: the login goes on reading replies).
+    bool failed(const FtpLoginStep &step, const FtpReply &reply);
     bool beginTransfer(qint64 size);
     void write(const QByteArray &bytes);
     void checkEnd();
