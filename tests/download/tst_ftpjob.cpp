@@ -3,7 +3,6 @@
 #include "transferrig.h"
 
 #include <QFile>
-#include <QTcpServer>
 #include <QTest>
 
 Q_DECLARE_METATYPE(TransferStatus)
@@ -172,22 +171,6 @@ private Q_SLOTS:
         QCOMPARE(rig.saved(), HttpFileServer::bytes(0, 20000));
     }
 
-    void overwriteStartsFromTheFirstByte()
-    {
-        FtpFileServer ftp(20000);
-        TransferRig rig;
-        {
-            QFile old(rig.savePath());
-            QVERIFY(old.open(QIODevice::WriteOnly));
-            old.write(QByteArray(50000, 'x'));
-        }
-        TransferJob &job = rig.start(ftp.url(), ExistingFile::Overwrite);
-        QVERIFY(rig.waitFinished());
-        QCOMPARE(job.outcome().kind, TransferOutcome::Kind::Success);
-        QVERIFY(ftp.commands.contains("REST 0"));
-        QCOMPARE(rig.saved(), HttpFileServer::bytes(0, 20000));
-    }
-
     void sizeFromTheReplyOrTheCount_data()
     {
         QTest::addColumn<bool>("sizeInReply");
@@ -307,31 +290,6 @@ private Q_SLOTS:
         // Back by Rollback from the 1-based write position, once more at REST.
         QVERIFY(ftp.commands.contains("REST " + QByteArray::number(at - 2000 + 2)));
         QCOMPARE(rig.saved(), HttpFileServer::bytes(0, 150000));
-    }
-
-    void dataConnectionErrorIsANotice()
-    {
-        QTcpServer gone;
-        QVERIFY(gone.listen(QHostAddress::LocalHost));
-        const quint16 closedPort = gone.serverPort();
-        gone.close();
-        FtpFileServer ftp(10);
-        ftp.override = [&](const QByteArray &line, FakePlan &plan) {
-            if (!line.startsWith("PASV"))
-                return false;
-            plan.send("227 Entering Passive Mode (127,0,0,1," + QByteArray::number(closedPort / 256) + ","
-                      + QByteArray::number(closedPort % 256) + ")\r\n");
-            return true;
-        };
-        TransferRig rig;
-        rig.settings.passive = true;
-        TransferJob &job = rig.start(ftp.url());
-        QTRY_COMPARE_WITH_TIMEOUT(rig.notices.size(), 1, 10000);
-        QCOMPARE(rig.notices.first().kind, TransferNotice::Kind::FtpDataError);
-        QVERIFY(!rig.notices.first().description.isEmpty());
-        QVERIFY(!job.isFinished());
-        job.cancel();
-        QCOMPARE(rig.outcomes.size(), 1);
     }
 };
 
