@@ -1,14 +1,19 @@
 #include "transferrig.h"
 
+#include "download/segmentplan.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QPointer>
+#include <QSet>
 #include <QSignalSpy>
 
 #include <algorithm>
 
 namespace {
+
+constexpr qint64 MiB = 1048576;
 
 TransferStatus caption(const char *id, const char *text)
 {
@@ -40,6 +45,16 @@ FakePlan headOnlyProbe(qint64 size)
     FakePlan plan;
     plan.send(FakeServer::httpHead("HTTP/1.1 200 OK", {"Content-Length: " + QByteArray::number(size)})).close();
     return plan;
+}
+
+// The progress when the data phase was first planned.
+TransferProgress firstPlanned(const TransferRig &rig)
+{
+    for (const TransferProgress &p : rig.progressSeen) {
+        if (!p.segments.isEmpty())
+            return p;
+    }
+    return {};
 }
 
 } // namespace
@@ -801,6 +816,318 @@ private Q_SLOTS:
         QCOMPARE(job.state(), TransferState::Cancelled);
         QCOMPARE(rig.outcomes.size(), 1);
         QVERIFY(dataRequests(http).isEmpty());
+    }
+
+    // ---------------------------------------------------------------- segments
+
+    void fiveMebibytesStartAsTwoSegmentsByteIdentical()
+    {
+        const qint64 size = 5 * MiB;
+        HttpFileServer http(size);
+        TransferRig rig;
+        rig.settings.segment = true;
+        rig.script = {{TransferQuestion::Kind::UseSegments, true}};
+        TransferJob &job = rig.start(http.url());
+        QVERIFY(rig.waitFinished(60000));
+        QVERIFY(rig.questionsDone());
+        QCOMPARE(rig.asked.first().segments, 2);
+        QVERIFY(rig.asked.first().afterPartialReply);
+        QCOMPARE(job.outcome().kind, TransferOutcome::Kind::Success);
+        // The first plan: two segments of 2621440 bytes, the first carried
+        // on by the probe's connection.
+        const TransferProgress first = firstPlanned(rig);
+        QCOMPARE(first.connections, 2);
+        QCOMPARE(first.segments.size(), 2);
+        QCOMPARE(first.segments[0].start, qint64(0));
+        QCOMPARE(first.segments[0].end, qint64(2621440));
+        QCOMPARE(first.segments[1].start, qint64(2621440));
+        QCOMPARE(first.segments[1].end, size);
+        const QList<HttpFileServer::Request> data = dataRequests(http);
+        QVERIFY(!data.isEmpty());
+        QCOMPARE(data.first().range, QByteArray("bytes=2621440-5242879"));
+        QVERIFY(data.first().text.contains("User-Agent: NELV Segment 1\r\n"));
+        QCOMPARE(rig.saved(), HttpFileServer::bytes(0, size));
+        QVERIFY(!QFile::exists(rig.sidecarPath()));
+        for (const SegmentProgress &s : job.progress().segments)
+            QCOMPARE(s.done, s.end - s.start);
+    }
+
+    void firstPlanOfLargerFiles_data()
+    {
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<QByteArrayList>("ranges");
+        QTest::newRow("5 MiB + 1") << 5 * MiB + 1 << QByteArrayList{"bytes=1747627-3495253", "bytes=3495254-5242880"};
+        QTest::newRow("30 MiB") << 30 * MiB
+                                << QByteArrayList{"bytes=10485760-15728639", "bytes=15728640-20971519",
+                                                  "bytes=20971520-26214399", "bytes=26214400-31457279",
+                                                  "bytes=5242880-10485759"};
+    }
+
+    void firstPlanOfLargerFiles()
+    {
+        QFETCH(qint64, size);
+        QFETCH(QByteArrayList, ranges);
+        HttpFileServer http(size);
+        http.override = [](const QByteArray &request, FakePlan &plan) {
+            if (!request.contains("NELV"))
+                return false;
+            plan.stall(); // only the plan matters here
+            return true;
+        };
+        http.pace = [](int) { return HttpFileServer::Pace{4096, 50}; }; // the first range stays busy
+        TransferRig rig;
+        rig.settings.segment = true;
+        rig.script = {{TransferQuestion::Kind::UseSegments, true}};
+        TransferJob &job = rig.start(http.url());
+        QTRY_COMPARE_WITH_TIMEOUT(dataRequests(http).size(), ranges.size(), 10000);
+        QByteArrayList asked;
+        for (const HttpFileServer::Request &r : dataRequests(http))
+            asked.append(r.range);
+        std::sort(asked.begin(), asked.end());
+        QCOMPARE(asked, ranges);
+        QCOMPARE(job.progress().segments.size(), ranges.size() + 1);
+        QCOMPARE(job.progress().connections, int(ranges.size()) + 1);
+        job.cancel();
+        QCOMPARE(job.state(), TransferState::Cancelled);
+    }
+
+    void segmentOffOrNoUsesOneConnection()
+    {
+        for (const bool ask : {false, true}) {
+            HttpFileServer http(3 * MiB);
+            http.style = HttpFileServer::RangeStyle::Lenient; // a 200 probe: the other question
+            TransferRig rig;
+            rig.settings.segment = ask;
+            if (ask)
+                rig.script = {{TransferQuestion::Kind::UseSegments, false}};
+            TransferJob &job = rig.start(http.url());
+            QVERIFY(rig.waitFinished(60000));
+            QVERIFY(rig.questionsDone());
+            if (ask)
+                QVERIFY(!rig.asked.first().afterPartialReply);
+            QCOMPARE(job.progress().connections, 0);
+            QCOMPARE(job.progress().segments.size(), 1);
+            QVERIFY(dataRequests(http).isEmpty());
+            QCOMPARE(rig.saved(), HttpFileServer::bytes(0, 3 * MiB));
+        }
+    }
+
+    void resumedFileWithoutPlanIsNotSegmented()
+    {
+        HttpFileServer http(3 * MiB);
+        TransferRig rig;
+        rig.settings.segment = true;
+        {
+            QFile partial(rig.savePath());
+            QVERIFY(partial.open(QIODevice::WriteOnly));
+            partial.write(HttpFileServer::bytes(0, MiB));
+        }
+        TransferJob &job = rig.start(http.url(), ExistingFile::Resume); // no question is expected
+        QVERIFY(rig.waitFinished(60000));
+        QVERIFY(rig.questionsDone());
+        QVERIFY(rig.asked.isEmpty());
+        QCOMPARE(job.progress().connections, 0);
+        QCOMPARE(dataRequests(http).size(), 1);
+        QCOMPARE(dataRequests(http).first().range, "bytes=" + QByteArray::number(MiB - 4096 - 1) + "-3145727");
+        QCOMPARE(rig.saved(), HttpFileServer::bytes(0, 3 * MiB));
+    }
+
+    void serverIgnoringRangesEndsThePlan()
+    {
+        HttpFileServer http(3 * MiB);
+        http.style = HttpFileServer::RangeStyle::IgnoreRanges;
+        http.pieceSize = 256 * 1024;
+        http.pieceDelayMs = 5;
+        TransferRig rig;
+        rig.settings.segment = true;
+        rig.script = {{TransferQuestion::Kind::UseSegments, true}};
+        TransferJob &job = rig.start(http.url());
+        QVERIFY(rig.waitFinished(60000));
+        QCOMPARE(job.outcome().kind, TransferOutcome::Kind::Success);
+        QCOMPARE(job.progress().connections, 0);
+        QCOMPARE(job.progress().segments.size(), 1);
+        QCOMPARE(rig.saved(), HttpFileServer::bytes(0, 3 * MiB));
+        QVERIFY(!QFile::exists(rig.sidecarPath()));
+    }
+
+    void stopQuestionAndResumeInANewJob()
+    {
+        const qint64 size = 3 * MiB;
+        HttpFileServer http(size);
+        http.pieceSize = 64 * 1024;
+        http.pieceDelayMs = 20;
+        TransferRig rig;
+        rig.settings.segment = true;
+        rig.script = {{TransferQuestion::Kind::UseSegments, true}};
+        TransferJob &job = rig.start(http.url());
+        QTRY_VERIFY_WITH_TIMEOUT(job.progress().received > 600 * 1024, 30000);
+
+        // No keeps it running.
+        rig.script = {{TransferQuestion::Kind::StopSegmented, false}};
+        job.stop();
+        QTRY_VERIFY_WITH_TIMEOUT(rig.script.isEmpty() && job.state() == TransferState::Downloading, 5000);
+        // Yes stops it and leaves the plan beside the file.
+        rig.script = {{TransferQuestion::Kind::StopSegmented, true}};
+        job.stop();
+        QTRY_COMPARE_WITH_TIMEOUT(job.state(), TransferState::Stopped, 5000);
+        QVERIFY(rig.questionsDone());
+        QVERIFY(QFile::exists(rig.sidecarPath()));
+        const QList<SegmentProgress> stoppedAt = job.progress().segments;
+        job.cancel();
+        QCOMPARE(rig.outcomes.size(), 1);
+
+        // A new job resumes every range where it stopped.
+        http.pieceDelayMs = 0;
+        const qsizetype before = dataRequests(http).size();
+        TransferJob &again = rig.start(http.url(), ExistingFile::Resume); // no question: the plan is kept
+        QVERIFY(rig.waitFinished(60000));
+        QVERIFY(rig.questionsDone());
+        QCOMPARE(again.outcome().kind, TransferOutcome::Kind::Success);
+        QCOMPARE(rig.saved(), HttpFileServer::bytes(0, size));
+        QVERIFY(!QFile::exists(rig.sidecarPath()));
+        const QList<HttpFileServer::Request> all = dataRequests(http);
+        QVERIFY(all.size() > before);
+        for (const SegmentProgress &s : stoppedAt) {
+            if (s.done == s.end - s.start)
+                continue;
+            const QByteArray wanted = "bytes=" + QByteArray::number(std::max(s.start, s.start + s.done - 4096)) + "-"
+                                      + QByteArray::number(s.end - 1);
+            QVERIFY2(std::any_of(all.begin() + before, all.end(),
+                                 [&](const HttpFileServer::Request &r) { return r.range == wanted; }),
+                     wanted.constData());
+        }
+    }
+
+    void pauseKeepsConnectionsInsideTheirRanges()
+    {
+        const qint64 size = 4 * MiB;
+        HttpFileServer http(size);
+        http.pieceSize = 64 * 1024;
+        http.pieceDelayMs = 15;
+        TransferRig rig;
+        rig.settings.segment = true;
+        rig.settings.rollback = 1024 * 1024; // larger than what a range got so far
+        rig.script = {{TransferQuestion::Kind::UseSegments, true}};
+        TransferJob &job = rig.start(http.url());
+        QTRY_VERIFY_WITH_TIMEOUT(job.progress().segments.size() == 2 && job.progress().segments[1].done > 100 * 1024,
+                                 30000);
+        const QList<SegmentProgress> before = job.progress().segments;
+        job.pause();
+        job.resume();
+        const qsizetype asked = dataRequests(http).size();
+        QVERIFY(rig.waitFinished(60000));
+        // Both ranges were asked again, each from no earlier than its start.
+        const QList<HttpFileServer::Request> data = dataRequests(http);
+        QVERIFY(data.size() >= asked + 1);
+        QVERIFY(std::any_of(data.begin(), data.end(), [&](const HttpFileServer::Request &r) {
+            return r.range == "bytes=" + QByteArray::number(before[1].start) + "-" + QByteArray::number(size - 1);
+        }));
+        for (const HttpFileServer::Request &r : data) {
+            const qint64 first = r.range.mid(6, r.range.indexOf('-') - 6).toLongLong();
+            QVERIFY2(first == 0 || first >= before[1].start || first < before[0].end, r.range.constData());
+        }
+        QCOMPARE(rig.saved(), HttpFileServer::bytes(0, size));
+        QCOMPARE(job.progress().received, size);
+    }
+
+    // ---------------------------------------------------------------- dynamic split
+
+    void idleConnectionsTakeOverTheSlowOnes_data()
+    {
+        QTest::addColumn<bool>("keepAlive");
+        QTest::newRow("keep-alive") << true;
+        QTest::newRow("connection: close") << false;
+    }
+
+    void idleConnectionsTakeOverTheSlowOnes()
+    {
+        QFETCH(bool, keepAlive);
+        const qint64 size = 21 * MiB; // six segments
+        HttpFileServer http(size);
+        http.maxReplyBody = size;
+        http.closeAfterReply = !keepAlive;
+        // Connections 3 and 4 (the probe is 0 and 1) crawl; the others run.
+        http.pace = [](int connection) {
+            return connection == 3 || connection == 4 ? HttpFileServer::Pace{16 * 1024, 20}
+                                                      : HttpFileServer::Pace{256 * 1024, 2};
+        };
+        TransferRig rig;
+        rig.settings.segment = true;
+        rig.script = {{TransferQuestion::Kind::UseSegments, true}};
+        TransferJob &job = rig.start(http.url());
+        int most = 0;
+        connect(&job, &TransferJob::progressChanged, this, [&] {
+            most = std::max(most, int(job.progress().segments.size()));
+        });
+        QVERIFY(rig.waitFinished(60000));
+        QCOMPARE(job.outcome().kind, TransferOutcome::Kind::Success);
+        QCOMPARE(rig.saved(), HttpFileServer::bytes(0, size));
+        QVERIFY(!QFile::exists(rig.sidecarPath()));
+        QVERIFY(most <= 6); // never more than the plan's connections
+
+        // Beyond the first plan's five data requests, idle connections asked
+        // for upper halves of what the slow ones had left.
+        const QList<HttpFileServer::Request> data = dataRequests(http);
+        QVERIFY2(data.size() > 5, qPrintable(QString::number(data.size())));
+        const qint64 part = size / 6;
+        int splits = 0;
+        for (const HttpFileServer::Request &r : data) {
+            const qint64 first = r.range.mid(6, r.range.indexOf('-') - 6).toLongLong();
+            if (first % part != 0)
+                ++splits;
+        }
+        QVERIFY(splits > 0);
+        if (keepAlive) {
+            // A connection whose reply ended went on with its next range.
+            QSet<int> seen;
+            bool reused = false;
+            for (const HttpFileServer::Request &r : data) {
+                reused = reused || seen.contains(r.connection);
+                seen.insert(r.connection);
+            }
+            QVERIFY(reused);
+        }
+        // The segment bars showed the connections' new ranges.
+        bool shrunk = false;
+        for (const TransferProgress &p : rig.progressSeen) {
+            for (const SegmentProgress &s : p.segments)
+                shrunk = shrunk || (s.end - s.start != part && s.end != size);
+        }
+        QVERIFY(shrunk);
+    }
+
+    void stopAfterSplitsAndResumeFillEveryGap()
+    {
+        const qint64 size = 21 * MiB;
+        HttpFileServer http(size);
+        http.maxReplyBody = size;
+        http.pace = [](int connection) {
+            return connection == 3 || connection == 4 ? HttpFileServer::Pace{16 * 1024, 20}
+                                                      : HttpFileServer::Pace{128 * 1024, 5};
+        };
+        TransferRig rig;
+        rig.settings.segment = true;
+        rig.script = {{TransferQuestion::Kind::UseSegments, true}};
+        TransferJob &job = rig.start(http.url());
+        // Wait until ranges were split, then stop.
+        QTRY_VERIFY_WITH_TIMEOUT(dataRequests(http).size() > 6, 60000);
+        rig.script = {{TransferQuestion::Kind::StopSegmented, true}};
+        job.stop();
+        QTRY_COMPARE_WITH_TIMEOUT(job.state(), TransferState::Stopped, 5000);
+        job.cancel();
+        QFile sidecar(rig.sidecarPath());
+        QVERIFY(sidecar.open(QIODevice::ReadOnly));
+        const std::optional<SegmentPlan> plan = SegmentPlan::parse(sidecar.readAll(), size, 0);
+        QVERIFY(plan);
+        QVERIFY(!plan->isComplete());
+
+        // A kill leaves the same plan; the next start fills every gap.
+        http.pace = {};
+        TransferJob &again = rig.start(http.url(), ExistingFile::Resume);
+        QVERIFY(rig.waitFinished(60000));
+        QCOMPARE(again.outcome().kind, TransferOutcome::Kind::Success);
+        QCOMPARE(rig.saved(), HttpFileServer::bytes(0, size));
+        QVERIFY(!QFile::exists(rig.sidecarPath()));
     }
 };
 
