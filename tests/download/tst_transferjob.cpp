@@ -1,5 +1,6 @@
 #include "transferrig.h"
 
+#include "config/settingsrecord.h"
 #include "download/segmentplan.h"
 
 #include <QDir>
@@ -1128,6 +1129,82 @@ private Q_SLOTS:
         QCOMPARE(again.outcome().kind, TransferOutcome::Kind::Success);
         QCOMPARE(rig.saved(), HttpFileServer::bytes(0, size));
         QVERIFY(!QFile::exists(rig.sidecarPath()));
+    }
+
+    // ---------------------------------------------------------------- settings
+
+    void existingFileChoicesMapBothWays_data()
+    {
+        QTest::addColumn<int>("choice");
+        QTest::addColumn<int>("existing");
+        QTest::newRow("overwrite") << 0 << int(ExistingFile::Overwrite);
+        QTest::newRow("resume") << -1 << int(ExistingFile::Resume);
+        QTest::newRow("cancel") << -2 << int(ExistingFile::Cancel);
+    }
+
+    void existingFileChoicesMapBothWays()
+    {
+        QFETCH(int, choice);
+        QFETCH(int, existing);
+        QCOMPARE(int(existingFileFromChoice(choice)), existing);
+        QCOMPARE(existingFileChoice(ExistingFile(existing)), choice);
+    }
+
+    void settingsComeFromTheRecord()
+    {
+        SettingsRecord record;
+        record.Timeout = 7;
+        record.Retry = false;
+        record.Retries = 4;
+        record.Rollback = 100;
+        record.StopResume = true;
+        record.TimeResume = 11;
+        record.TimeNoResume = 22;
+        record.Segment = 1;
+        record.SegmentSize[0] = 123;
+        record.UsePASV = true;
+        record.UseProxy = true;
+        record.ProxyServer = QStringLiteral("proxy.example");
+        const TransferSettings s = TransferSettings::fromRecord(record);
+        QCOMPARE(s.timeout, 7);
+        QCOMPARE(s.retry, false);
+        QCOMPARE(s.retries, 4);
+        QCOMPARE(s.rollback, qint64(100));
+        QCOMPARE(s.stopResume, true);
+        QCOMPARE(s.timeResume, 11);
+        QCOMPARE(s.timeNoResume, 22);
+        QCOMPARE(s.segment, true);
+        QCOMPARE(s.segmentSize[0], 123.0);
+        QCOMPARE(s.passive, true);
+        QVERIFY(s.proxy.active());
+        record.Segment = 2; // only 1 turns segmenting on
+        QVERIFY(!TransferSettings::fromRecord(record).segment);
+    }
+
+    void settingsAreReadAgainAtEveryRestart()
+    {
+        HttpFileServer http(1000);
+        int stalls = 1;
+        http.override = [&](const QByteArray &, FakePlan &plan) {
+            if (stalls-- <= 0)
+                return false;
+            plan.stall(); // the first try times out
+            return true;
+        };
+        TransferRig rig;
+        rig.settings.timeout = 2;
+        int reads = 0;
+        TransferServices services = rig.services();
+        services.settings = [&] {
+            ++reads;
+            return rig.settings;
+        };
+        TransferJob job(services);
+        job.start(TransferRequest{http.url(), rig.savePath(), ExistingFile::Overwrite});
+        QTRY_VERIFY_WITH_TIMEOUT(job.isFinished(), 20000);
+        QCOMPARE(job.outcome().kind, TransferOutcome::Kind::Success);
+        QCOMPARE(job.progress().retries, 1);
+        QCOMPARE(reads, 2);
     }
 };
 
