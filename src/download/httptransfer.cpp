@@ -459,8 +459,13 @@ void HttpTransfer::beginData(SegmentPlan plan)
 
     m_conns.resize(m_plan.connections());
     const QList<int> open = m_plan.incomplete();
-    for (int k = 0; k < m_conns.size(); ++k) {
+    for (int k = 0; k < m_conns.size(); ++k)
         m_conns[k].range = k < open.size() ? open.at(k) : -1;
+    // A restored plan may have fewer open ranges than connections: the
+    // others take halves at once.
+    for (int k = 0; k < m_conns.size(); ++k) {
+        if (m_conns[k].range < 0 && m_plan.isSegmented())
+            m_conns[k].range = nextRange();
         m_conns[k].shownRange = m_conns[k].range;
     }
 
