@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QSet>
 #include <QSignalSpy>
+#include <QTcpServer>
 
 #include <algorithm>
 
@@ -695,13 +696,20 @@ private Q_SLOTS:
         QCOMPARE(http.server.connectionCount(), 1 + 2); // the probe's try and two retries
     }
 
-    void ftpIsRefusedUntilItIsBuiltIn()
+    void ftpUrlsRunTheFtpProtocol()
     {
+        // The control connection of an FTP login reaches the server; the job
+        // then waits for the greeting.
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
         TransferRig rig;
-        TransferJob &job = rig.start(QStringLiteral("ftp://127.0.0.1:1/file.bin"));
-        QVERIFY(job.isFinished());
-        QCOMPARE(job.outcome().failure, FailureKind::Protocol);
-        QCOMPARE(job.status().text, QStringLiteral("FTP is not available in this build"));
+        rig.settings.timeout = 1000;
+        TransferJob &job = rig.start(QStringLiteral("ftp://127.0.0.1:%1/file.bin").arg(server.serverPort()));
+        QTRY_VERIFY_WITH_TIMEOUT(server.hasPendingConnections(), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(job.state(), TransferState::LoggingIn, 5000);
+        QVERIFY(!job.isFinished());
+        job.cancel();
+        QCOMPARE(rig.outcomes.size(), 1);
     }
 
     // ---------------------------------------------------------------- once and last
