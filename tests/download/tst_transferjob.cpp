@@ -406,6 +406,31 @@ private Q_SLOTS:
         QCOMPARE(rig.outcomes.size(), 1);
     }
 
+    void pauseBeforeTheServerAnsweredStartsOverOnResume()
+    {
+        HttpFileServer http(5000);
+        bool first = true;
+        http.override = [&](const QByteArray &, FakePlan &plan) {
+            if (!first)
+                return false;
+            first = false;
+            plan.stall(); // the first probe is never answered
+            return true;
+        };
+        TransferRig rig;
+        TransferJob &job = rig.start(http.url());
+        QTRY_COMPARE_WITH_TIMEOUT(http.requests.size(), 1, 5000);
+        job.pause();
+        QCOMPARE(job.state(), TransferState::Paused);
+        QCOMPARE(job.progress().timeoutLeft, -1); // no countdown while paused
+        job.resume();
+        QCOMPARE(job.state(), TransferState::Connecting);
+        QVERIFY(rig.waitFinished());
+        QCOMPARE(job.outcome().kind, TransferOutcome::Kind::Success);
+        QCOMPARE(rig.saved(), HttpFileServer::bytes(0, 5000));
+        QCOMPARE(http.server.connectionCount(), 3); // the unanswered probe, then 416 and "0-"
+    }
+
     void stallIsPausedAndResumed()
     {
         HttpFileServer http(80000);
@@ -1097,8 +1122,16 @@ private Q_SLOTS:
         QVERIFY(shrunk);
     }
 
+    void stopAfterSplitsAndResumeFillEveryGap_data()
+    {
+        QTest::addColumn<bool>("kill");
+        QTest::newRow("stopped") << false;
+        QTest::newRow("killed") << true;
+    }
+
     void stopAfterSplitsAndResumeFillEveryGap()
     {
+        QFETCH(bool, kill);
         const qint64 size = 21 * MiB;
         HttpFileServer http(size);
         http.maxReplyBody = size;
@@ -1112,10 +1145,16 @@ private Q_SLOTS:
         TransferJob &job = rig.start(http.url());
         // Wait until ranges were split, then stop.
         QTRY_VERIFY_WITH_TIMEOUT(dataRequests(http).size() > 6, 60000);
-        rig.script = {{TransferQuestion::Kind::StopSegmented, true}};
-        job.stop();
-        QTRY_COMPARE_WITH_TIMEOUT(job.state(), TransferState::Stopped, 5000);
-        job.cancel();
+        if (kill) {
+            // Gone without a word: what the last split or checkpoint wrote is
+            // all a later start has.
+            rig.job.reset();
+        } else {
+            rig.script = {{TransferQuestion::Kind::StopSegmented, true}};
+            job.stop();
+            QTRY_COMPARE_WITH_TIMEOUT(job.state(), TransferState::Stopped, 5000);
+            job.cancel();
+        }
         QFile sidecar(rig.sidecarPath());
         QVERIFY(sidecar.open(QIODevice::ReadOnly));
         const std::optional<SegmentPlan> plan = SegmentPlan::parse(sidecar.readAll(), size, 0);
