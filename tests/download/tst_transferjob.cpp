@@ -962,8 +962,7 @@ private Q_SLOTS:
     {
         HttpFileServer http(3 * MiB);
         http.style = HttpFileServer::RangeStyle::IgnoreRanges;
-        http.pieceSize = 256 * 1024;
-        http.pieceDelayMs = 5;
+        http.pace = [](int) { return HttpFileServer::Pace{64 * 1024, 10}; };
         TransferRig rig;
         rig.settings.segment = true;
         rig.script = {{TransferQuestion::Kind::UseSegments, true}};
@@ -974,6 +973,11 @@ private Q_SLOTS:
         QCOMPARE(job.progress().segments.size(), 1);
         QCOMPARE(rig.saved(), HttpFileServer::bytes(0, 3 * MiB));
         QVERIFY(!QFile::exists(rig.sidecarPath()));
+        // The probe's reply, the whole file from byte 0, went on alone: the
+        // second segment's request was the only other one.
+        QCOMPARE(http.requests.size(), 2);
+        QVERIFY(http.server.connection(0)->bytesSent() > 3 * MiB);
+        QVERIFY(http.server.connection(1)->bytesSent() < 3 * MiB);
     }
 
     void stopQuestionAndResumeInANewJob()
