@@ -407,6 +407,31 @@ private Q_SLOTS:
         QCOMPARE(rig.outcomes.size(), 1);
     }
 
+    void pauseBeforeTheServerAnsweredStartsOverOnResume()
+    {
+        HttpFileServer http(5000);
+        bool first = true;
+        http.override = [&](const QByteArray &, FakePlan &plan) {
+            if (!first)
+                return false;
+            first = false;
+            plan.stall(); // the first probe is never answered
+            return true;
+        };
+        TransferRig rig;
+        TransferJob &job = rig.start(http.url());
+        QTRY_COMPARE_WITH_TIMEOUT(http.requests.size(), 1, 5000);
+        job.pause();
+        QCOMPARE(job.state(), TransferState::Paused);
+        QCOMPARE(job.progress().timeoutLeft, -1); // no countdown while paused
+        job.resume();
+        QCOMPARE(job.state(), TransferState::Connecting);
+        QVERIFY(rig.waitFinished());
+        QCOMPARE(job.outcome().kind, TransferOutcome::Kind::Success);
+        QCOMPARE(rig.saved(), HttpFileServer::bytes(0, 5000));
+        QCOMPARE(http.server.connectionCount(), 3); // the unanswered probe, then 416 and "0-"
+    }
+
     void stallIsPausedAndResumed()
     {
         HttpFileServer http(80000);
@@ -945,8 +970,7 @@ private Q_SLOTS:
     {
         HttpFileServer http(3 * MiB);
         http.style = HttpFileServer::RangeStyle::IgnoreRanges;
-        http.pieceSize = 256 * 1024;
-        http.pieceDelayMs = 5;
+        http.pace = [](int) { return HttpFileServer::Pace{64 * 1024, 10}; };
         TransferRig rig;
         rig.settings.segment = true;
         rig.script = {{TransferQuestion::Kind::UseSegments, true}};
@@ -957,6 +981,11 @@ private Q_SLOTS:
         QCOMPARE(job.progress().segments.size(), 1);
         QCOMPARE(rig.saved(), HttpFileServer::bytes(0, 3 * MiB));
         QVERIFY(!QFile::exists(rig.sidecarPath()));
+        // The probe's reply, the whole file from byte 0, went on alone: the
+        // second segment's request was the only other one.
+        QCOMPARE(http.requests.size(), 2);
+        QVERIFY(http.server.connection(0)->bytesSent() > 3 * MiB);
+        QVERIFY(http.server.connection(1)->bytesSent() < 3 * MiB);
     }
 
     void stopQuestionAndResumeInANewJob()
@@ -1105,8 +1134,16 @@ private Q_SLOTS:
         QVERIFY(shrunk);
     }
 
+    void stopAfterSplitsAndResumeFillEveryGap_data()
+    {
+        QTest::addColumn<bool>("kill");
+        QTest::newRow("stopped") << false;
+        QTest::newRow("killed") << true;
+    }
+
     void stopAfterSplitsAndResumeFillEveryGap()
     {
+        QFETCH(bool, kill);
         const qint64 size = 21 * MiB;
         HttpFileServer http(size);
         http.maxReplyBody = size;
@@ -1120,10 +1157,16 @@ private Q_SLOTS:
         TransferJob &job = rig.start(http.url());
         // Wait until ranges were split, then stop.
         QTRY_VERIFY_WITH_TIMEOUT(dataRequests(http).size() > 6, 60000);
-        rig.script = {{TransferQuestion::Kind::StopSegmented, true}};
-        job.stop();
-        QTRY_COMPARE_WITH_TIMEOUT(job.state(), TransferState::Stopped, 5000);
-        job.cancel();
+        if (kill) {
+            // Gone without a word: what the last split or checkpoint wrote is
+            // all a later start has.
+            rig.job.reset();
+        } else {
+            rig.script = {{TransferQuestion::Kind::StopSegmented, true}};
+            job.stop();
+            QTRY_COMPARE_WITH_TIMEOUT(job.state(), TransferState::Stopped, 5000);
+            job.cancel();
+        }
         QFile sidecar(rig.sidecarPath());
         QVERIFY(sidecar.open(QIODevice::ReadOnly));
         const std::optional<SegmentPlan> plan = SegmentPlan::parse(sidecar.readAll(), size, 0);
