@@ -155,6 +155,21 @@ private Q_SLOTS:
         QCOMPARE(ftp.control.connectionCount(), 1); // no retry of a refusal
     }
 
+    void silentServerTimesOutAfterTheRetries()
+    {
+        FtpFileServer ftp(10);
+        ftp.control.setGreeting(FakePlan()); // connects, never greets
+        TransferRig rig;
+        rig.settings.timeout = 3;
+        rig.settings.retries = 0;
+        TransferJob &job = rig.start(ftp.url());
+        QVERIFY(rig.waitFinished());
+        QCOMPARE(job.outcome().kind, TransferOutcome::Kind::Failure);
+        QCOMPARE(job.outcome().failure, FailureKind::Timeout);
+        QCOMPARE(ftp.control.connectionCount(), 2); // the first login and one retry
+        QVERIFY(ftp.commands.isEmpty());
+    }
+
     void resumeSendsRestWithDoubleRollback()
     {
         FtpFileServer ftp(20000);
