@@ -108,7 +108,7 @@ void DownloadJob::onControlData()
         if (m_finished || m_state == State::Paused || m_state == State::Stopped)
             return;
         m_lastReply = reply;
-        applyFtpStep(StartLoginFTP(reply, m_ftp, context, m_services.captions));
+        applyFtpStep(StartLoginFTP(reply, m_ftp, context));
     }
 }
 
@@ -164,13 +164,14 @@ void DownloadJob::applyFtpStep(const FtpLoginStep &step)
     }
 
     if (step.status)
-        m_display.status = *step.status;
+        m_display.status = ftpStatusText(*step.status, m_services.captions);
     if (step.rowStatus)
-        setRow(Column::Status, *step.rowStatus);
+        setRow(Column::Status, ftpStatusText(*step.rowStatus, m_services.captions));
     if (step.resumeLabel)
-        m_display.resume = *step.resumeLabel;
-    if (step.modeEntry)
-        Q_EMIT modeEntryChanged(intAssignedIndex, *step.modeEntry);
+        m_display.resume = ftpStatusText(*step.resumeLabel, m_services.captions);
+    // A missing file marks the window's entry in the mode list.
+    if (step.outcome == FtpLoginStep::Outcome::Failed && step.next.intFTPState == 550)
+        Q_EMIT modeEntryChanged(intAssignedIndex, caption("11035", "Error"));
     if (step.beep)
         Q_EMIT beepRequested();
     if (step.showUrl)

@@ -10,7 +10,20 @@ namespace {
 
 // Shown when the server breaks a transfer off; there is no language-file
 // caption for it.
-const QString TransferInterrupted = QStringLiteral("Transfer interrupted.");
+TransferStatus transferInterrupted()
+{
+    TransferStatus status;
+    status.text = QStringLiteral("Transfer interrupted.");
+    return status;
+}
+
+TransferStatus caption(const char *id, const char *defaultText)
+{
+    TransferStatus status;
+    status.captionId = QString::fromLatin1(id);
+    status.defaultText = QString::fromLatin1(defaultText);
+    return status;
+}
 
 bool isDigit(char c)
 {
@@ -77,11 +90,6 @@ std::optional<FtpPassiveTarget> parseExtended(QByteArrayView inside)
     FtpPassiveTarget target;
     target.port = static_cast<quint16>(*port);
     return target;
-}
-
-CaptionLookup orDefault(const CaptionLookup &captions)
-{
-    return captions ? captions : defaultCaptions();
 }
 
 } // namespace
@@ -306,14 +314,17 @@ FtpLoginState ftpResumedState(const FtpLoginState &state, qint64 rollback)
 
 // --- the reply state machine ---
 
-FtpLoginStep StartLoginFTP(const FtpReply &reply, const FtpLoginState &state, const FtpLoginContext &context,
-                           const CaptionLookup &lookup)
+QString ftpStatusText(const TransferStatus &status, const CaptionLookup &captions)
 {
-    const CaptionLookup captions = orDefault(lookup);
-    auto caption = [&](const char *id, const char *text) {
-        return captions(QString::fromLatin1(id), QString::fromLatin1(text));
-    };
+    if (status.captionId.isEmpty() && status.defaultText.isEmpty())
+        return status.prefix + status.text + status.suffix;
+    const QString looked =
+        captions ? captions(status.captionId, status.defaultText) : status.defaultText;
+    return status.prefix + looked + status.suffix;
+}
 
+FtpLoginStep StartLoginFTP(const FtpReply &reply, const FtpLoginState &state, const FtpLoginContext &context)
+{
     FtpLoginStep step;
     step.next = state;
     FtpLoginState &next = step.next;
@@ -406,7 +417,6 @@ FtpLoginStep StartLoginFTP(const FtpReply &reply, const FtpLoginState &state, co
             break;
         step.beep = true;
         step.status = step.rowStatus = caption("11042", "File Not Found");
-        step.modeEntry = caption("11035", "Error");
         step.stopShowsClose = true;
         step.stopEnabled = true;
         step.timeout = FtpLoginStep::Timeout::Stop;
@@ -444,22 +454,22 @@ FtpLoginStep StartLoginFTP(const FtpReply &reply, const FtpLoginState &state, co
     case 426:
         if (state.intFTPState != 150)
             break;
-        step.status = step.rowStatus = TransferInterrupted;
+        step.status = step.rowStatus = transferInterrupted();
         step.outcome = context.retryAllowed ? FtpLoginStep::Outcome::Resume : FtpLoginStep::Outcome::Failed;
         break;
 
-    case 530:
-    {
-        // A language file cannot keep the blank at the start of 11045; the
-        // name and the text still need one between them.
-        QString refused = caption("11045", " can not log in.");
-        if (!refused.startsWith(QLatin1Char(' ')))
-            refused.prepend(QLatin1Char(' '));
-        step.status = caption("11047", "User ") + context.strUserName + refused;
+    case 530: {
+        // "User <name> can not log in." and " can not log in.": a language
+        // file cannot keep the blank at the start of 11045, so the blank
+        // travels outside the caption and its default leaves it off.
+        TransferStatus refused = caption("11045", "can not log in.");
+        refused.prefix = QStringLiteral("User ") + context.strUserName + QLatin1Char(' ');
+        step.status = refused;
+        refused.prefix = QStringLiteral(" ");
         step.rowStatus = refused;
-    }
         step.outcome = FtpLoginStep::Outcome::Failed;
         break;
+    }
 
     case 226:
         step.status = caption("11046", "Transfer Completed...");

@@ -6,6 +6,7 @@
 // size of the file. The download job carries them out (sockets, timers, the
 // file, the display).
 
+#include "download/transferjob.h"
 #include "platform/captionlookup.h"
 
 #include <QByteArray>
@@ -173,14 +174,13 @@ struct FtpLoginStep {
     FtpPassiveTarget passive;
     bool closeControl = false;
 
-    // Looked-up texts for the status label, row sub-item 5, the resume
-    // label, the window's entry in the main window's mode list, and a plain
-    // message box.
-    std::optional<QString> status;
-    std::optional<QString> rowStatus;
-    std::optional<QString> resumeLabel;
-    std::optional<QString> modeEntry;
-    std::optional<QString> messageBox;
+    // Texts for the status label, row sub-item 5, the resume label and a
+    // plain message box, by caption identifier and English default: the
+    // owner looks them up (ftpStatusText with its caption lookup).
+    std::optional<TransferStatus> status;
+    std::optional<TransferStatus> rowStatus;
+    std::optional<TransferStatus> resumeLabel;
+    std::optional<TransferStatus> messageBox;
     bool beep = false;
     bool showUrl = false; // the URL box shows strURL
 
@@ -217,8 +217,9 @@ struct FtpLoginStep {
 
     enum class Outcome {
         Continue,
-        // The reply reports an error; the texts say which. The download waits
-        // (a running countdown may still restart it).
+        // The reply reports an error; the texts say which. A missing file
+        // ("550" after RETR) and a refused login ("530") end the download; the
+        // others wait (a running countdown may still restart it).
         Failed,
         // The transfer broke off ("426"): count a retry, then pause and resume
         // (a new login that continues with REST).
@@ -230,8 +231,11 @@ struct FtpLoginStep {
 };
 
 // Runs the reply state machine on one complete reply.
-FtpLoginStep StartLoginFTP(const FtpReply &reply, const FtpLoginState &state, const FtpLoginContext &context,
-                           const CaptionLookup &captions);
+FtpLoginStep StartLoginFTP(const FtpReply &reply, const FtpLoginState &state, const FtpLoginContext &context);
+
+// The text of a status with the owner's captions: prefix, the looked-up
+// caption (or `text` when there is no caption), suffix.
+QString ftpStatusText(const TransferStatus &status, const CaptionLookup &captions);
 
 // Whether an FTP transfer has ended, from what is known about it.
 struct FtpTransferProgress {

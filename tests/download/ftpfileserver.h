@@ -33,6 +33,7 @@ public:
     qint64 stopDataAfter = -1;             // the first transfer ends after this many bytes
     QByteArray replyAfterShortData = "226 Transfer complete\r\n"; // or a 426
     int pieceDelayMs = 0;                  // pace of the data
+    qint64 replyPieceSize = 0;             // replies in pieces of this many bytes (0: whole)
     qint64 pieceSize = 0;
     // Answers a command before the logic below; return true when handled.
     std::function<bool(const QByteArray &command, FakePlan &plan)> override;
@@ -41,6 +42,12 @@ public:
     int transfers = 0;
 
 private:
+    // A reply, whole or a byte at a time (replyPieceSize).
+    FakePlan &say(FakePlan &plan, const QByteArray &reply) const
+    {
+        return replyPieceSize > 0 ? plan.sendInPieces(reply, replyPieceSize, 1) : plan.send(reply);
+    }
+
     FakePlan answer(FakeConnection &, const QByteArray &request)
     {
         const QByteArray command = request.trimmed();
@@ -51,24 +58,24 @@ private:
         const QByteArray verb = command.split(' ').value(0).toUpper();
         const QByteArray arg = command.mid(verb.size()).trimmed();
         if (verb == "USER")
-            return plan.send("331 Password required\r\n");
+            return say(plan, "331 Password required\r\n");
         if (verb == "PASS")
-            return plan.send("230 Logged in\r\n");
+            return say(plan, "230 Logged in\r\n");
         if (verb == "TYPE")
-            return plan.send("200 Type set to I\r\n");
+            return say(plan, "200 Type set to I\r\n");
         if (verb == "PORT") {
             m_active = FakeServer::parseFtpHostPort(arg);
-            return plan.send("200 PORT command successful\r\n");
+            return say(plan, "200 PORT command successful\r\n");
         }
         if (verb == "PASV") {
             m_active.reset();
             const quint16 p = passiveData.port();
-            return plan.send("227 Entering Passive Mode (" + passiveHost + "," + QByteArray::number(p / 256) + ","
+            return say(plan, "227 Entering Passive Mode (" + passiveHost + "," + QByteArray::number(p / 256) + ","
                              + QByteArray::number(p % 256) + ")\r\n");
         }
         if (verb == "REST") {
             m_offset = arg.toLongLong();
-            return plan.send("350 Restarting at " + arg + "\r\n");
+            return say(plan, "350 Restarting at " + arg + "\r\n");
         }
         if (verb == "RETR") {
             ++transfers;
@@ -82,7 +89,7 @@ private:
             QByteArray reply = "150 Opening BINARY mode data connection for file.bin";
             if (sizeInReply)
                 reply += " (" + QByteArray::number(m_size) + " bytes)";
-            plan.send(reply + "\r\n");
+            say(plan, reply + "\r\n");
             FakePlan data;
             const QByteArray body = HttpFileServer::bytes(m_offset, send);
             if (pieceSize > 0)
@@ -100,13 +107,13 @@ private:
                 });
             }
             plan.wait(50);
-            return plan.send(shortened ? replyAfterShortData : QByteArray("226 Transfer complete\r\n"));
+            return say(plan, shortened ? replyAfterShortData : QByteArray("226 Transfer complete\r\n"));
         }
         if (verb == "SIZE")
-            return plan.send("213 " + QByteArray::number(m_size) + "\r\n");
+            return say(plan, "213 " + QByteArray::number(m_size) + "\r\n");
         if (verb == "QUIT")
-            return plan.send("221 Bye\r\n").close();
-        return plan.send("502 Command not implemented\r\n");
+            return say(plan, "221 Bye\r\n").close();
+        return say(plan, "502 Command not implemented\r\n");
     }
 
     qint64 m_size;

@@ -22,9 +22,30 @@ QString taggedCaption(const QString &id, const QString &defaultText)
     return id + QLatin1Char('|') + defaultText;
 }
 
-QString tag(const char *id, const char *text)
+// A status as the state machine gives it: a caption to look up.
+TransferStatus tag(const char *id, const char *text)
 {
-    return taggedCaption(QString::fromLatin1(id), QString::fromLatin1(text));
+    TransferStatus status;
+    status.captionId = QString::fromLatin1(id);
+    status.defaultText = QString::fromLatin1(text);
+    return status;
+}
+
+TransferStatus plain(const QString &text)
+{
+    TransferStatus status;
+    status.text = text;
+    return status;
+}
+
+// A language file: its texts never keep a blank at either end.
+QString translated(const QString &id, const QString &defaultText)
+{
+    if (id == QLatin1String("11045"))
+        return QStringLiteral("kann sich nicht anmelden.");
+    if (id == QLatin1String("11042"))
+        return QStringLiteral("Datei nicht gefunden");
+    return defaultText.trimmed();
 }
 
 // Replies as "code:text" lines, so a mismatch shows what was read.
@@ -36,9 +57,12 @@ QByteArrayList describe(const QList<FtpReply> &replies)
     return out;
 }
 
-QString opt(const std::optional<QString> &text)
+QString opt(const std::optional<TransferStatus> &status)
 {
-    return text ? QLatin1Char('"') + *text + QLatin1Char('"') : QStringLiteral("-");
+    if (!status)
+        return QStringLiteral("-");
+    return QStringLiteral("[id=%1 default=\"%2\" prefix=\"%3\" suffix=\"%4\" text=\"%5\"]")
+        .arg(status->captionId, status->defaultText, status->prefix, status->suffix, status->text);
 }
 
 QString describe(const FtpLoginState &s)
@@ -68,8 +92,7 @@ QStringList describe(const FtpLoginStep &s)
                .arg(s.passive.port)
                .arg(s.closeControl);
     out << QStringLiteral("status=") + opt(s.status) << QStringLiteral("row=") + opt(s.rowStatus)
-        << QStringLiteral("resume=") + opt(s.resumeLabel) << QStringLiteral("mode=") + opt(s.modeEntry)
-        << QStringLiteral("box=") + opt(s.messageBox);
+        << QStringLiteral("resume=") + opt(s.resumeLabel) << QStringLiteral("box=") + opt(s.messageBox);
     out << QStringLiteral("beep=%1 showUrl=%2 pause=%3 stop=%4 stopShowsClose=%5")
                .arg(s.beep)
                .arg(s.showUrl)
@@ -120,7 +143,7 @@ LoginRun runLogin(const QByteArrayList &chunks, FtpLoginState state, const FtpLo
     FtpReplyReader reader;
     auto take = [&](const QList<FtpReply> &replies) {
         for (const FtpReply &reply : replies) {
-            FtpLoginStep step = StartLoginFTP(reply, state, context, defaultCaptions());
+            FtpLoginStep step = StartLoginFTP(reply, state, context);
             QByteArrayList sent = step.commands;
             if (step.dataSide == FtpLoginStep::DataSide::Listen && step.sendPortCommand) {
                 const quint16 port = FindPort([] { return 0.0; }).sngDataPort;
@@ -206,6 +229,9 @@ private slots:
 
     void replyTable_data();
     void replyTable();
+
+    void statusTexts_data();
+    void statusTexts();
 
     void loginSequence_data();
     void loginSequence();
@@ -764,7 +790,6 @@ void TestFtpProtocol::replyTable_data()
         Step e = unchanged(atState(550));
         e.beep = true;
         e.status = e.rowStatus = tag("11042", "File Not Found");
-        e.modeEntry = tag("11035", "Error");
         e.stopShowsClose = true;
         e.stopEnabled = true;
         e.timeout = Step::Timeout::Stop;
@@ -826,7 +851,7 @@ void TestFtpProtocol::replyTable_data()
     }
     {
         Step e = unchanged(atState(150));
-        e.status = e.rowStatus = QStringLiteral("Transfer interrupted.");
+        e.status = e.rowStatus = plain(QStringLiteral("Transfer interrupted."));
         e.outcome = Step::Outcome::Resume;
         QTest::newRow("426 while transferring resumes") << QByteArray("426 Failure writing network stream.\r\n")
                                                         << atState(150) << ctx << e;
@@ -842,9 +867,12 @@ void TestFtpProtocol::replyTable_data()
         FtpLoginContext bob = ctx;
         bob.strUserName = QStringLiteral("bob");
         Step e = unchanged(atState(331));
-        // A blank always stands between the name and the refusal text.
-        e.status = tag("11047", "User ") + QStringLiteral("bob") + QStringLiteral(" ") + tag("11045", " can not log in.");
-        e.rowStatus = QStringLiteral(" ") + tag("11045", " can not log in.");
+        // A blank always stands between the name and the refusal text: it
+        // travels outside the caption, whose default leaves it off.
+        e.status = tag("11045", "can not log in.");
+        e.status->prefix = QStringLiteral("User bob ");
+        e.rowStatus = tag("11045", "can not log in.");
+        e.rowStatus->prefix = QStringLiteral(" ");
         e.outcome = Step::Outcome::Failed;
         QTest::newRow("530") << QByteArray("530 Login incorrect.\r\n") << atState(331) << bob << e;
     }
@@ -870,9 +898,66 @@ void TestFtpProtocol::replyTable()
     FtpReplyReader reader;
     const QList<FtpReply> replies = reader.feed(reply);
     QCOMPARE(replies.size(), 1);
-    const FtpLoginStep got = StartLoginFTP(replies.first(), state, context, taggedCaption);
+    const FtpLoginStep got = StartLoginFTP(replies.first(), state, context);
     QCOMPARE(describe(got), describe(expected));
     QVERIFY(got == expected);
+}
+
+void TestFtpProtocol::statusTexts_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<FtpLoginState>("state");
+    QTest::addColumn<bool>("languageFile");
+    // The texts the owner shows: status label, row status, resume label and
+    // message box ("-": none).
+    QTest::addColumn<QStringList>("texts");
+
+    const auto row = [](const char *name, const char *reply, int state, bool language, QStringList texts) {
+        QTest::newRow(name) << QByteArray(reply) << atState(state) << language << texts;
+    };
+    row("220", "220 ready\r\n", 0, false, {"Logging In...", "Logging In...", "-", "-"});
+    row("230", "230 ok\r\n", 331, false, {"Connected... Setting Up Transfer!", "Connected", "-", "-"});
+    row("227 unreadable", "227 no\r\n", 230, false,
+        {"-", "-", "-", "FTP Server could not build PASV Mode data connection!  Try Non-PASV mode!"});
+    row("200", "200 ok\r\n", 230, false, {"-", "-", "** Resume Supported **", "-"});
+    row("350", "350 ok\r\n", 200, false, {"Waiting For File...", "-", "-", "-"});
+    row("550", "550 no\r\n", 350, false, {"File Not Found", "File Not Found", "-", "-"});
+    row("550, language file", "550 no\r\n", 350, true, {"Datei nicht gefunden", "Datei nicht gefunden", "-", "-"});
+    row("504", "504 no\r\n", 200, false, {"-", "-", "**RESUME NOT SUPPORTED**", "-"});
+    row("150", "150 go\r\n", 350, false, {"Downloading", "Downloading", "-", "-"});
+    row("425", "425 no\r\n", 350, false,
+        {"Could Not Establish Data Connection", "Could Not Establish Data Connection", "-", "-"});
+    row("426", "426 broken\r\n", 150, false, {"Transfer interrupted.", "Transfer interrupted.", "-", "-"});
+    row("426, language file", "426 broken\r\n", 150, true,
+        {"Transfer interrupted.", "Transfer interrupted.", "-", "-"});
+    row("530", "530 no\r\n", 331, false, {"User bob can not log in.", " can not log in.", "-", "-"});
+    // The language file's text has no blank at its start; one is still there.
+    row("530, language file", "530 no\r\n", 331, true,
+        {"User bob kann sich nicht anmelden.", " kann sich nicht anmelden.", "-", "-"});
+    row("226", "226 done\r\n", 150, false, {"Transfer Completed...", "-", "-", "-"});
+}
+
+void TestFtpProtocol::statusTexts()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(FtpLoginState, state);
+    QFETCH(bool, languageFile);
+
+    FtpLoginContext context = anonymous();
+    context.strUserName = QStringLiteral("bob");
+    FtpReplyReader reader;
+    const QList<FtpReply> replies = reader.feed(reply);
+    QCOMPARE(replies.size(), 1);
+    const FtpLoginStep step = StartLoginFTP(replies.first(), state, context);
+    const CaptionLookup captions = languageFile ? CaptionLookup(translated) : defaultCaptions();
+    const auto text = [&](const std::optional<TransferStatus> &status) {
+        return status ? ftpStatusText(*status, captions) : QStringLiteral("-");
+    };
+    QTEST((QStringList{text(step.status), text(step.rowStatus), text(step.resumeLabel), text(step.messageBox)}),
+          "texts");
+    // The identifiers reach the lookup as they are.
+    if (step.status && !step.status->captionId.isEmpty())
+        QVERIFY(ftpStatusText(*step.status, taggedCaption).contains(step.status->captionId + QLatin1Char('|')));
 }
 
 void TestFtpProtocol::loginSequence_data()

@@ -110,11 +110,13 @@ private:
             if (done)
                 return;
             codes << reply.code;
-            const FtpLoginStep step = StartLoginFTP(reply, state, m_context, defaultCaptions());
+            const FtpLoginStep step = StartLoginFTP(reply, state, m_context);
             state = step.next;
             if (step.outcome != FtpLoginStep::Outcome::Continue || step.closeControl) {
-                fail(QStringLiteral("reply %1: %2").arg(reply.code).arg(step.status.value_or(
-                    step.messageBox.value_or(QString()))));
+                fail(QStringLiteral("reply %1: %2")
+                         .arg(reply.code)
+                         .arg(ftpStatusText(step.status.value_or(step.messageBox.value_or(TransferStatus{})),
+                                            defaultCaptions())));
                 return;
             }
             if (step.dataSide == FtpLoginStep::DataSide::Listen)

@@ -1,0 +1,94 @@
+// FTP downloads through a transfer job from a real vsftpd started on
+// loopback by the test.
+#include "ftpservers.h"
+#include "realservers.h"
+#include "transferrig.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTest>
+
+namespace {
+
+QByteArray randomBytes(qint64 size, quint32 seed)
+{
+    QByteArray data(size, Qt::Uninitialized);
+    QRandomGenerator generator(seed);
+    for (qint64 i = 0; i < size; ++i)
+        data[i] = char(generator.generate() & 0xff);
+    return data;
+}
+
+QByteArray sha256(const QByteArray &data)
+{
+    return QCryptographicHash::hash(data, QCryptographicHash::Sha256);
+}
+
+} // namespace
+
+class TestFtpTransferIntegration : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void vsftpdDownloads_data()
+    {
+        QTest::addColumn<bool>("passive");
+        QTest::addColumn<qint64>("cut"); // -1: a fresh download; else resume a file cut to this size
+        QTest::newRow("active, fresh") << false << qint64(-1);
+        QTest::newRow("passive, fresh") << true << qint64(-1);
+        QTest::newRow("active, resumed") << false << qint64(700000);
+        QTest::newRow("passive, resumed") << true << qint64(123457);
+        QTest::newRow("passive, resumed short of rollback") << true << qint64(1000);
+    }
+
+    void vsftpdDownloads()
+    {
+        QFETCH(bool, passive);
+        QFETCH(qint64, cut);
+        VsftpdServer ftp;
+        const QByteArray content = randomBytes(3 * 1024 * 1024 + 17, 7);
+        QVERIFY(ftp.addFile(QStringLiteral("pub/data.bin"), content));
+        SUITE_START_SERVER(ftp);
+
+        TransferRig rig;
+        rig.settings.passive = passive;
+        if (cut >= 0) {
+            QFile partial(rig.savePath());
+            QVERIFY(partial.open(QIODevice::WriteOnly));
+            partial.write(content.left(cut));
+        }
+        const QString url = QStringLiteral("ftp://127.0.0.1:%1/pub/data.bin").arg(ftp.port());
+        TransferJob &job = rig.start(url, cut >= 0 ? ExistingFile::Resume : ExistingFile::Overwrite);
+        QVERIFY(rig.waitFinished(60000));
+        QVERIFY2(job.outcome().kind == TransferOutcome::Kind::Success, job.serverLog().right(2000).constData());
+        QCOMPARE(rig.outcomes.size(), 1);
+        QCOMPARE(sha256(rig.saved()), sha256(content));
+        QCOMPARE(job.progress().size, qint64(content.size()));
+        QVERIFY(ftp.log().contains(passive ? "PASV" : "PORT"));
+        if (cut >= 0) {
+            // REST goes back twice Rollback from the cut (never below 0).
+            const qint64 rest = std::max<qint64>(0, cut - 2 * 4096 + 1);
+            QVERIFY2(ftp.log().contains("REST " + QByteArray::number(cut > 4096 ? rest : 0)),
+                     ftp.log().right(2000).constData());
+        }
+    }
+
+    void vsftpdMissingFile()
+    {
+        VsftpdServer ftp;
+        SUITE_START_SERVER(ftp);
+        TransferRig rig;
+        TransferJob &job = rig.start(QStringLiteral("ftp://127.0.0.1:%1/nothing.bin").arg(ftp.port()));
+        QVERIFY(rig.waitFinished(30000));
+        QCOMPARE(job.outcome().kind, TransferOutcome::Kind::Failure);
+        QCOMPARE(job.outcome().failure, FailureKind::FtpReply);
+        QCOMPARE(job.outcome().code, 550);
+        QVERIFY(job.outcome().serverText.startsWith("550"));
+        QCOMPARE(job.status().captionId, QStringLiteral("11042"));
+        QCOMPARE(job.status().defaultText, QStringLiteral("File Not Found"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFtpTransferIntegration)
+#include "tst_ftptransfer_integration.moc"
