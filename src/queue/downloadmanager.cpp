@@ -422,9 +422,12 @@ void DownloadManager::pauseAll()
 
 void DownloadManager::resumeAll()
 {
+    // Paused and stopped jobs go on; a download whose job ended (its window
+    // was closed) waits for a Re-Download.
     for (const DownloadId id : ids()) {
         const Download *d = find(id);
-        if (d && d->state == DownloadState::Paused)
+        if (d && d->job && !d->job->isFinished()
+            && (d->state == DownloadState::Paused || d->state == DownloadState::Stopped))
             resume(id);
     }
 }

@@ -110,6 +110,7 @@ public:
     void cancel(DownloadId id);
 
     void pauseAll();
+    // Resumes paused and stopped jobs (not a download whose window closed).
     void resumeAll();
     void stopAll();
     // Cancels every job (the program ends).
