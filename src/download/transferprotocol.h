@@ -19,6 +19,9 @@ public:
 
     virtual const TransferSettings &settings() const = 0;
     virtual const TransferRequest &request() const = 0;
+    // What this start does with an existing file: the request's choice, or
+    // Resume when a download paused before its plan starts over.
+    virtual ExistingFile existing() const { return request().existing; }
     virtual const LoginTable &logins() const = 0;
     virtual std::shared_ptr<ChannelGroup> channels() const = 0;
     virtual const TransferTiming &timing() const = 0;
@@ -48,6 +51,9 @@ public:
     // The whole download starts again from the probe with this URL (the
     // redirects from the fifth on).
     virtual void restartWith(const QString &url) = 0;
+    // Redirects followed in the job's life so far, across restarts.
+    virtual int redirects() const { return 0; }
+    virtual void setRedirects(int count) { Q_UNUSED(count); }
     // Counts a retry against the budget; false when none is left.
     virtual bool takeRetry() = 0;
     // Ends the job. Each may be called once; nothing of the protocol runs
@@ -84,6 +90,12 @@ public:
     // The data phase has been planned (pause and resume act on connections,
     // not on the probe).
     virtual bool planned() const = 0;
+    // Connections the plan runs at once; 0 for one connection without a
+    // plan of segments.
+    virtual int connections() const { return 0; }
+    // Called every few seconds while data flows: write what a later resume
+    // needs (the segment plan), so a kill loses little.
+    virtual void checkpoint() {}
 
     const UrlFields &url() const { return m_url; }
 

@@ -1,0 +1,690 @@
+#include "download/httptransfer.h"
+
+#include "download/httpprotocol.h"
+#include "platform/socketchannel.h"
+
+#include <QFileInfo>
+#include <QTimer>
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+constexpr qsizetype MaxPageBytes = 1 << 20;   // how much of a page is searched for the file
+constexpr qsizetype MaxHeldProbeBytes = 1 << 20; // probe body kept while the owner answers
+
+const QByteArray KeepsClosing = "The server keeps closing the connection without sending the file.";
+const QByteArray PageWithoutLink = "The server sent a page that does not link to the file.";
+
+TransferStatus textStatus(const QString &text)
+{
+    TransferStatus s;
+    s.text = text;
+    return s;
+}
+
+TransferStatus captionOrText(const QString &captionId, const QString &text)
+{
+    TransferStatus s;
+    if (captionId.isEmpty()) {
+        s.text = text;
+    } else {
+        s.captionId = captionId;
+        s.defaultText = text; // judged without a lookup: the English default
+    }
+    return s;
+}
+
+// The server lets a connection carry another request after this reply.
+bool keepsAlive(const HttpResponseHeader &reply)
+{
+    return reply.text().startsWith("HTTP/1.1") && !reply.value("connection").toLower().contains("close");
+}
+
+} // namespace
+
+std::unique_ptr<TransferProtocol> createHttpTransfer(TransferHost &host, const UrlFields &url)
+{
+    return std::make_unique<HttpTransfer>(host, url);
+}
+
+HttpTransfer::HttpTransfer(TransferHost &host, UrlFields url)
+    : TransferProtocol(host, std::move(url)), m_group(host.channels())
+{
+    m_conns.resize(1);
+}
+
+HttpTransfer::~HttpTransfer()
+{
+    m_file.close();
+}
+
+SocketChannel *HttpTransfer::channelAt(int slot)
+{
+    Connection &c = m_conns[slot];
+    if (!c.channel) {
+        auto *channel = new SocketChannel(m_group, this);
+        connect(channel, &SocketChannel::connected, this, [this, slot] { onConnected(slot); });
+        connect(channel, &SocketChannel::dataArrived, this, [this, slot] { onData(slot); });
+        connect(channel, &SocketChannel::closed, this, [this, slot] { onClosed(slot); });
+        connect(channel, &SocketChannel::errorOccurred, this,
+                [this, slot](int number, const QString &text) { onError(slot, number, text); });
+        c.channel = channel;
+    }
+    return c.channel;
+}
+
+// ---------------------------------------------------------------- control
+
+void HttpTransfer::start()
+{
+    m_stage = Stage::Probe;
+    connectProbe();
+}
+
+void HttpTransfer::suspend(bool keepPlan)
+{
+    if (m_stage == Stage::Ended)
+        return;
+    ++m_generation; // reconnects scheduled before this do not happen
+    for (int k = 0; k < m_conns.size(); ++k)
+        closeSlot(k);
+    m_probeBody.clear();
+    m_file.close();
+    if (keepPlan && m_planned && m_plan.isSegmented())
+        m_plan.save(m_host.request().saveTo);
+    m_stage = Stage::Suspended;
+}
+
+void HttpTransfer::resume()
+{
+    if (m_stage != Stage::Suspended || !m_planned)
+        return;
+    m_stage = Stage::Data;
+    m_emptyCloses = 0;
+    if (!openFile())
+        return;
+    // Every connection fetches its last Rollback bytes again, never reaching
+    // back into the range before its own.
+    const qint64 rollback = m_host.settings().rollback;
+    for (Connection &c : m_conns) {
+        if (c.range >= 0)
+            m_plan.rollBack(c.range, rollback);
+    }
+    for (int k = 0; k < m_conns.size(); ++k) {
+        if (m_conns[k].range < 0) {
+            m_conns[k].range = nextRange();
+            if (m_conns[k].range >= 0)
+                m_conns[k].shownRange = m_conns[k].range;
+        }
+        if (m_conns[k].range >= 0)
+            connectSlot(k);
+    }
+    if (m_plan.isComplete())
+        finishComplete();
+}
+
+void HttpTransfer::shutdown()
+{
+    if (m_stage == Stage::Ended)
+        return;
+    m_stage = Stage::Ended;
+    ++m_generation;
+    for (int k = 0; k < m_conns.size(); ++k)
+        closeSlot(k);
+    m_file.close();
+}
+
+qint64 HttpTransfer::received() const
+{
+    return m_planned ? m_plan.received() : 0;
+}
+
+QList<SegmentProgress> HttpTransfer::segments() const
+{
+    QList<SegmentProgress> out;
+    if (!m_planned)
+        return out;
+    for (const Connection &c : m_conns) {
+        if (c.shownRange < 0)
+            continue;
+        const SegmentRange &r = m_plan.range(c.shownRange);
+        out.append(SegmentProgress{r.start, r.end, r.pos - r.start});
+    }
+    return out;
+}
+
+int HttpTransfer::connections() const
+{
+    return m_planned && m_plan.isSegmented() ? m_plan.connections() : 0;
+}
+
+void HttpTransfer::checkpoint()
+{
+    if (m_stage == Stage::Data && m_planned && m_plan.isSegmented())
+        m_plan.save(m_host.request().saveTo);
+}
+
+void HttpTransfer::closeSlot(int slot)
+{
+    Connection &c = m_conns[slot];
+    if (c.channel)
+        c.channel->close();
+    c.phase = Connection::Phase::Idle;
+    c.accepted = false;
+    c.reused = false;
+}
+
+void HttpTransfer::failWith(FailureKind kind, int code, const QByteArray &serverText, const TransferStatus &status)
+{
+    shutdown();
+    m_host.fail(kind, code, serverText, status);
+}
+
+void HttpTransfer::failFile()
+{
+    TransferStatus s;
+    s.captionId = QStringLiteral("11002");
+    s.defaultText = QStringLiteral("Error opening File");
+    s.suffix = QLatin1Char(' ') + m_host.request().saveTo + QStringLiteral(": ") + m_file.errorString();
+    failWith(FailureKind::FileError, 0, m_file.errorString().toUtf8(), s);
+}
+
+// ---------------------------------------------------------------- events
+
+void HttpTransfer::onConnected(int slot)
+{
+    if (m_stage == Stage::Probe && slot == 0) {
+        m_conns[0].channel->send(httpProbeRequest(m_url, m_fullRange, m_host.settings().proxy));
+        return;
+    }
+    if (m_stage == Stage::Data && m_conns[slot].phase == Connection::Phase::Connecting)
+        sendRequest(slot);
+}
+
+void HttpTransfer::onData(int slot)
+{
+    SocketChannel *channel = m_conns[slot].channel;
+    if (!channel || channel->bytesAvailable() == 0)
+        return;
+    QByteArray chunk = channel->takeData();
+    if (slot == 0 && (m_stage == Stage::Probe || m_stage == Stage::Asking)) {
+        onProbeData(chunk);
+        return;
+    }
+    if (m_stage == Stage::Data)
+        onDataChunk(slot, std::move(chunk));
+}
+
+void HttpTransfer::onClosed(int slot)
+{
+    if (slot == 0 && m_stage == Stage::Probe) {
+        onProbeClosed();
+        return;
+    }
+    if (m_stage != Stage::Data)
+        return;
+    Connection &c = m_conns[slot];
+    if (c.range < 0 || c.phase == Connection::Phase::Idle || c.phase == Connection::Phase::BackingOff)
+        return;
+    c.channel->close();
+    c.phase = Connection::Phase::Idle;
+    if (c.written > 0 || (c.reused && !c.accepted)) {
+        // Closed before its range was complete: continue where it stopped.
+        // (A kept-alive connection the server let go is simply made again.)
+        connectSlot(slot);
+        return;
+    }
+    // Closed without a byte: try again later, each time waiting longer, and
+    // give up after the retry budget.
+    const TransferSettings &s = m_host.settings();
+    if (!s.retry || ++m_emptyCloses > s.retries) {
+        failWith(FailureKind::ServerKeepsClosing, 0, {}, textStatus(QString::fromUtf8(KeepsClosing)));
+        return;
+    }
+    const int steps = std::min(m_emptyCloses - 1, 5);
+    const auto delay = m_host.timing().stallSecond * (1 << steps);
+    c.phase = Connection::Phase::BackingOff;
+    QTimer::singleShot(delay, this, [this, slot, generation = m_generation] {
+        if (generation == m_generation && m_stage == Stage::Data
+            && m_conns[slot].phase == Connection::Phase::BackingOff)
+            connectSlot(slot);
+    });
+}
+
+void HttpTransfer::onError(int slot, int number, const QString &description)
+{
+    if (slot == 0 && m_stage == Stage::Probe) {
+        // The probe could not reach the server; the time-out retries it.
+        m_host.setStatus(textStatus(description));
+        m_conns[0].channel->close();
+        return;
+    }
+    if (m_stage != Stage::Data || m_conns[slot].range < 0)
+        return;
+    m_host.notice(TransferNotice{TransferNotice::Kind::DataError, number, description});
+    // A connection that failed is tried again like one the server closed,
+    // within the same budget, so a download never waits forever.
+    onClosed(slot);
+}
+
+// ---------------------------------------------------------------- probe
+
+void HttpTransfer::connectProbe()
+{
+    Connection &c = m_conns[0];
+    closeSlot(0);
+    m_probeParser.reset();
+    m_pageBody.clear();
+    m_pageMode = false;
+    const HttpEndpoint target = httpConnectTarget(m_url, m_host.settings().proxy);
+    c.phase = Connection::Phase::Connecting;
+    channelAt(0)->connectToHost(target.host, quint16(target.port));
+}
+
+void HttpTransfer::onProbeClosed()
+{
+    if (m_pageMode) {
+        // The page ended without naming the file.
+        failWith(FailureKind::PageWithoutLink, 0, {}, textStatus(QString::fromUtf8(PageWithoutLink)));
+    } else if (!m_probeParser.isComplete()) {
+        m_conns[0].channel->close(); // no reply: the time-out restarts the download
+    }
+}
+
+void HttpTransfer::onProbeData(const QByteArray &chunk)
+{
+    m_host.replyArrived();
+    if (m_stage == Stage::Asking) {
+        // The owner has not answered yet: keep the start of the file, but
+        // not without bound; beyond it the first connection asks again.
+        m_probeBody += chunk;
+        if (m_probeBody.size() > MaxHeldProbeBytes) {
+            m_probeBody.clear();
+            m_probeCovers = false;
+            closeSlot(0);
+        }
+        return;
+    }
+    if (m_probeParser.isComplete()) {
+        if (m_pageMode) {
+            m_pageBody += chunk;
+            handlePageBody();
+        }
+        return;
+    }
+    if (m_probeParser.feed(chunk) == HttpResponseParser::State::Failed) {
+        const QByteArray why = m_probeParser.errorText();
+        failWith(FailureKind::Protocol, 0, why, textStatus(QString::fromUtf8(why)));
+        return;
+    }
+    if (!m_probeParser.isComplete())
+        return; // the header is not complete yet
+
+    const HttpResponseHeader &reply = m_probeParser.header();
+    m_host.appendLog("\r\n" + reply.text() + "\r\n");
+
+    ProbeContext context;
+    context.url = m_url;
+    context.redirects = m_host.redirects();
+    context.fullRange = m_fullRange;
+    const ProbeDecision decision = ProcessProbeReply(reply, context, CaptionLookup());
+
+    switch (decision.action) {
+    case ProbeDecision::Action::Fail: {
+        FailureKind kind = FailureKind::HttpStatus;
+        if (decision.captionId.isEmpty() && decision.statusCode >= 300 && decision.statusCode < 400)
+            kind = decision.text.contains(QStringLiteral("redirects")) ? FailureKind::TooManyRedirects
+                                                                        : FailureKind::Protocol;
+        failWith(kind, decision.statusCode, reply.reasonPhrase(), captionOrText(decision.captionId, decision.text));
+        return;
+    }
+    case ProbeDecision::Action::PageMode:
+        m_pageMode = true;
+        m_pageBody = m_probeParser.takeBody();
+        handlePageBody();
+        return;
+    case ProbeDecision::Action::Redirect:
+        m_host.setRedirects(decision.redirects);
+        m_url = ParseURL(decision.url, m_host.logins(), m_url);
+        m_host.urlChanged(decision.url, m_url);
+        if (decision.restartWindow) {
+            m_host.restartWith(decision.url);
+            return;
+        }
+        connectProbe();
+        return;
+    case ProbeDecision::Action::RetryFullRange:
+        m_fullRange = true;
+        connectProbe();
+        return;
+    case ProbeDecision::Action::StartTransfer:
+        break;
+    }
+
+    // Is this body the file from its first byte? Then it is kept.
+    const int code = reply.statusCode();
+    const std::optional<ContentRange> range = reply.contentRange();
+    m_probeCovers = code == 200 || (code == 206 && range && !range->unsatisfied && range->first == 0);
+    m_probeMax = code == 200 ? decision.contentSize : (range && !range->unsatisfied ? range->length() : -1);
+    m_probeKeepAlive = keepsAlive(reply);
+    m_probeBody = m_probeCovers ? m_probeParser.takeBody() : QByteArray();
+    if (!m_probeCovers)
+        closeSlot(0);
+    planData(decision.contentSize, decision.partial);
+}
+
+void HttpTransfer::handlePageBody()
+{
+    const QString found = FindSrcURL(m_pageBody, m_url.fileName());
+    if (found.isEmpty()) {
+        if (m_pageBody.size() > MaxPageBytes)
+            failWith(FailureKind::PageWithoutLink, 0, {}, textStatus(QString::fromUtf8(PageWithoutLink)));
+        return; // more of the page may follow
+    }
+    const QString target = resolveLocation(m_url, found.toUtf8());
+    const QString next = target.isEmpty() ? found : target;
+    m_url = ParseURL(next, m_host.logins(), m_url);
+    m_host.urlChanged(next, m_url);
+    connectProbe();
+}
+
+// ---------------------------------------------------------------- plan
+
+void HttpTransfer::planData(qint64 size, bool partial)
+{
+    m_size = size;
+    m_host.sizeKnown(size, true);
+    const TransferSettings &s = m_host.settings();
+    const QString &saveTo = m_host.request().saveTo;
+    const bool resuming = m_host.existing() == ExistingFile::Resume;
+
+    // A segmented download that was stopped left its plan beside the file.
+    if (resuming && size > 0) {
+        if (std::optional<SegmentPlan> restored = SegmentPlan::load(saveTo, size, s.rollback)) {
+            beginData(*restored);
+            return;
+        }
+    }
+    if (SegmentPlan::offersSegments(s.segment, s.segmentSize, size, resuming)) {
+        const int count = SegmentPlan::segmentsForSize(size, s.segmentSize, 0);
+        m_stage = Stage::Asking;
+        m_host.ask(TransferQuestion::Kind::UseSegments, partial, count, [this, size, count](bool yes) {
+            if (m_stage != Stage::Asking)
+                return;
+            beginData(yes && count > 1 ? SegmentPlan::split(size, count) : SegmentPlan::single(size));
+        });
+        return;
+    }
+    qint64 from = 0;
+    if (resuming) {
+        // Continue from the file's length, fetching its last Rollback bytes again.
+        const qint64 length = QFileInfo(saveTo).size();
+        if (length > s.rollback)
+            from = std::min(length - s.rollback - 1, size);
+    }
+    beginData(SegmentPlan::single(size, from));
+}
+
+bool HttpTransfer::openFile()
+{
+    if (m_file.isOpen())
+        return true;
+    m_file.setFileName(m_host.request().saveTo);
+    if (!m_file.open(QIODevice::ReadWrite | QIODevice::Unbuffered)) {
+        failFile();
+        return false;
+    }
+    return true;
+}
+
+void HttpTransfer::beginData(SegmentPlan plan)
+{
+    m_plan = std::move(plan);
+    m_planned = true;
+    m_stage = Stage::Data;
+    m_emptyCloses = 0;
+    if (!openFile())
+        return;
+    if (m_plan.isSegmented())
+        m_plan.save(m_host.request().saveTo);
+    m_host.setState(TransferState::Downloading);
+    m_host.setStatus(TransferStatus{QStringLiteral("11051"), QStringLiteral("Downloading..."), {}, {}, {}});
+    m_host.dataPhaseStarted(false);
+    if (m_size == 0 || m_plan.isComplete()) {
+        finishComplete();
+        return;
+    }
+
+    m_conns.resize(m_plan.connections());
+    const QList<int> open = m_plan.incomplete();
+    for (int k = 0; k < m_conns.size(); ++k) {
+        m_conns[k].range = k < open.size() ? open.at(k) : -1;
+        m_conns[k].shownRange = m_conns[k].range;
+    }
+
+    // The probe's body is the start of the first range when that range
+    // starts at byte 0 and nothing of it is written yet.
+    Connection &first = m_conns[0];
+    const bool fresh = first.range >= 0 && m_plan.range(first.range).start == 0 && m_plan.range(first.range).pos == 0;
+    const bool useProbe = m_probeCovers && fresh;
+    const bool continueProbe = useProbe && first.channel && first.channel->isConnected();
+    if (!continueProbe)
+        closeSlot(0);
+    for (int k = continueProbe ? 1 : 0; k < m_conns.size(); ++k) {
+        if (m_conns[k].range >= 0 && !(k == 0 && useProbe && !continueProbe))
+            connectSlot(k);
+    }
+    if (!useProbe) {
+        m_probeBody.clear();
+        return;
+    }
+    first.requested = HttpByteRange{0, m_size - 1};
+    first.accepted = true;
+    first.written = 0;
+    first.writePos = 0;
+    first.maxBytes = m_probeMax;
+    first.keepAlive = m_probeKeepAlive;
+    first.phase = continueProbe ? Connection::Phase::Body : Connection::Phase::Idle;
+    const QByteArray body = std::exchange(m_probeBody, QByteArray());
+    if (continueProbe) {
+        writeBody(0, body);
+        return;
+    }
+    // The probe connection is gone: write what it brought, then ask for the rest.
+    const qint64 n = m_plan.room(first.range, body.size());
+    if (n > 0) {
+        if (!m_file.seek(0) || m_file.write(body.constData(), n) != n) {
+            failFile();
+            return;
+        }
+        m_plan.advance(first.range, n);
+    }
+    if (m_plan.isComplete()) {
+        finishComplete();
+        return;
+    }
+    connectSlot(0);
+    m_host.progressed();
+}
+
+// ---------------------------------------------------------------- data
+
+void HttpTransfer::connectSlot(int slot)
+{
+    Connection &c = m_conns[slot];
+    SocketChannel *channel = channelAt(slot);
+    c.phase = Connection::Phase::Connecting;
+    c.accepted = false;
+    c.reused = false;
+    c.written = 0;
+    c.maxBytes = -1;
+    const HttpEndpoint target = httpConnectTarget(m_url, m_host.settings().proxy);
+    channel->connectToHost(target.host, quint16(target.port));
+}
+
+void HttpTransfer::sendRequest(int slot)
+{
+    Connection &c = m_conns[slot];
+    if (c.range < 0) {
+        closeSlot(slot);
+        return;
+    }
+    const SegmentRange &r = m_plan.range(c.range);
+    if (r.isDone()) {
+        // Nothing of this range is missing: ask for nothing, write nothing.
+        rangeDone(slot, true);
+        return;
+    }
+    c.requested = HttpByteRange{r.pos, r.end - 1};
+    c.writePos = r.pos;
+    c.parser.reset();
+    c.accepted = false;
+    c.written = 0;
+    c.maxBytes = -1;
+    c.phase = Connection::Phase::Waiting;
+    c.channel->send(httpDataRequest(m_url, c.requested, slot, m_host.settings().proxy));
+}
+
+void HttpTransfer::onDataChunk(int slot, QByteArray chunk)
+{
+    Connection &c = m_conns[slot];
+    if (c.range < 0 || (c.phase != Connection::Phase::Waiting && c.phase != Connection::Phase::Body))
+        return;
+    if (!c.accepted) {
+        if (c.parser.feed(chunk) == HttpResponseParser::State::Failed) {
+            const QByteArray why = c.parser.errorText();
+            failWith(FailureKind::Protocol, 0, why, textStatus(QString::fromUtf8(why)));
+            return;
+        }
+        if (!c.parser.isComplete())
+            return;
+        const HttpResponseHeader &reply = c.parser.header();
+        m_host.appendLog("\r\n" + reply.text() + "\r\n");
+        const DataAcceptance a = acceptDataResponse(reply, c.requested, m_size, CaptionLookup());
+        switch (a.action) {
+        case DataAcceptance::Action::Fail:
+            failWith(a.captionId.isEmpty() && (a.statusCode == 200 || a.statusCode == 206) ? FailureKind::Protocol
+                                                                                            : FailureKind::HttpStatus,
+                     a.statusCode, reply.reasonPhrase(), captionOrText(a.captionId, a.text));
+            return;
+        case DataAcceptance::Action::FallBackToFull:
+            fallBackToFull(slot);
+            c.maxBytes = m_size;
+            c.writePos = 0;
+            break;
+        case DataAcceptance::Action::WritePartial:
+        case DataAcceptance::Action::WriteFull:
+            c.maxBytes = a.maxBytes;
+            c.writePos = a.writeOffset;
+            break;
+        }
+        c.accepted = true;
+        c.keepAlive = keepsAlive(reply);
+        c.phase = Connection::Phase::Body;
+        chunk = c.parser.takeBody();
+    }
+    writeBody(slot, chunk);
+}
+
+void HttpTransfer::writeBody(int slot, QByteArrayView body)
+{
+    Connection &c = m_conns[slot];
+    const QByteArrayView wanted = clipToWanted(body, c.written, c.maxBytes);
+    // A range that was split ends earlier than the request: stop at its end.
+    const qint64 n = m_plan.room(c.range, wanted.size());
+    if (n > 0) {
+        m_emptyCloses = 0;
+        if (!m_file.seek(c.writePos) || m_file.write(wanted.data(), n) != n) {
+            failFile();
+            return;
+        }
+        m_plan.advance(c.range, n);
+        c.writePos += n;
+        c.written += n;
+        m_host.progressed();
+    }
+    const bool replyFinished = c.maxBytes >= 0 && c.written >= c.maxBytes;
+    if (m_plan.range(c.range).isDone()) {
+        rangeDone(slot, replyFinished && n == wanted.size());
+        return;
+    }
+    if (replyFinished) {
+        // The reply ended short of the range: ask for the rest.
+        if (c.keepAlive) {
+            c.reused = true;
+            sendRequest(slot);
+        } else {
+            closeSlot(slot);
+            connectSlot(slot);
+        }
+    }
+}
+
+int HttpTransfer::nextRange()
+{
+    // A range nobody fills comes first (after a resume or a dropped connection).
+    for (int id : m_plan.incomplete()) {
+        const bool held = std::any_of(m_conns.begin(), m_conns.end(), [id](const Connection &c) { return c.range == id; });
+        if (!held)
+            return id;
+    }
+    const std::optional<int> upper = m_plan.splitLargest();
+    if (!upper)
+        return -1;
+    m_plan.save(m_host.request().saveTo); // the sidecar records the current ranges
+    return *upper;
+}
+
+void HttpTransfer::rangeDone(int slot, bool replyFinished)
+{
+    Connection &c = m_conns[slot];
+    if (m_plan.isComplete()) {
+        finishComplete();
+        return;
+    }
+    c.range = m_plan.isSegmented() ? nextRange() : -1;
+    if (c.range < 0) {
+        closeSlot(slot); // nothing left to take: the others finish
+        return;
+    }
+    c.shownRange = c.range;
+    if (replyFinished && c.keepAlive && c.channel && c.channel->isConnected()) {
+        c.reused = true; // the server allows another request on this connection
+        sendRequest(slot);
+        return;
+    }
+    closeSlot(slot);
+    connectSlot(slot);
+}
+
+void HttpTransfer::fallBackToFull(int slot)
+{
+    // The server ignores ranges: this connection takes the whole body from
+    // byte 0; every other connection is dropped and the plan collapses.
+    for (int k = 0; k < m_conns.size(); ++k) {
+        if (k != slot) {
+            closeSlot(k);
+            m_conns[k].range = -1;
+            m_conns[k].shownRange = -1;
+        }
+    }
+    if (m_plan.isSegmented())
+        SegmentPlan::remove(m_host.request().saveTo);
+    m_plan = SegmentPlan::single(m_size);
+    m_conns[slot].range = 0;
+    m_conns[slot].shownRange = 0;
+    m_host.sizeKnown(m_size, false);
+}
+
+void HttpTransfer::finishComplete()
+{
+    if (m_file.isOpen() && m_file.size() > m_size)
+        m_file.resize(m_size); // a longer file of an earlier attempt
+    if (!m_file.isOpen() && m_size == 0)
+        openFile();
+    SegmentPlan::remove(m_host.request().saveTo);
+    shutdown();
+    m_host.complete();
+}

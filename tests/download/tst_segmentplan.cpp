@@ -1,0 +1,248 @@
+#include "config/settingsrecord.h"
+#include "download/segmentplan.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+constexpr qint64 MiB = 1048576;
+
+// The plan's ranges in file order.
+QList<SegmentRange> ordered(const SegmentPlan &plan)
+{
+    QList<SegmentRange> out;
+    for (int id = 0; id < plan.count(); ++id)
+        out.append(plan.range(id));
+    std::sort(out.begin(), out.end(), [](const SegmentRange &a, const SegmentRange &b) { return a.start < b.start; });
+    return out;
+}
+
+bool tiles(const SegmentPlan &plan)
+{
+    qint64 at = 0;
+    for (const SegmentRange &r : ordered(plan)) {
+        if (r.start != at || r.end <= r.start || r.pos < r.start || r.pos > r.end)
+            return false;
+        at = r.end;
+    }
+    return at == plan.size();
+}
+
+} // namespace
+
+class TestSegmentPlan : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void segmentTable_data()
+    {
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<int>("segments");
+        QTest::newRow("below the table") << 2 * MiB - 1 << 0;
+        QTest::newRow("2 MiB") << 2 * MiB << 2;
+        QTest::newRow("5 MiB") << 5 * MiB << 2;
+        QTest::newRow("5 MiB + 1") << 5 * MiB + 1 << 3;
+        QTest::newRow("10 MiB + 1") << 10 * MiB + 1 << 4;
+        QTest::newRow("15 MiB + 1") << 15 * MiB + 1 << 5;
+        QTest::newRow("20 MiB") << 20 * MiB << 5;
+        QTest::newRow("20 MiB + 1") << 20 * MiB + 1 << 6;
+        QTest::newRow("5 GiB") << 5120 * MiB << 6;
+    }
+
+    void segmentTable()
+    {
+        QFETCH(qint64, size);
+        QFETCH(int, segments);
+        QCOMPARE(SegmentPlan::segmentsForSize(size, SettingsRecord{}.SegmentSize, 0), segments);
+    }
+
+    void gapInTheTableKeepsTheCurrentCount()
+    {
+        const std::array<double, 9> t{100, 200, 300, 400, 500, 600, 700, 800, 900};
+        QCOMPARE(SegmentPlan::segmentsForSize(250, t, 0), 0);
+        QCOMPARE(SegmentPlan::segmentsForSize(250, t, 4), 4);
+        QCOMPARE(SegmentPlan::segmentsForSize(350, t, 0), 3);
+    }
+
+    void questionIsOffered_data()
+    {
+        QTest::addColumn<bool>("segmentOn");
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<bool>("resuming");
+        QTest::addColumn<bool>("offered");
+        QTest::newRow("on, large") << true << 3 * MiB << false << true;
+        QTest::newRow("off") << false << 3 * MiB << false << false;
+        QTest::newRow("below the table") << true << 2 * MiB - 1 << false << false;
+        QTest::newRow("resuming") << true << 3 * MiB << true << false;
+    }
+
+    void questionIsOffered()
+    {
+        QFETCH(bool, segmentOn);
+        QFETCH(qint64, size);
+        QFETCH(bool, resuming);
+        QFETCH(bool, offered);
+        QCOMPARE(SegmentPlan::offersSegments(segmentOn, SettingsRecord{}.SegmentSize, size, resuming), offered);
+    }
+
+    void firstPlan_data()
+    {
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QList<qint64>>("starts");
+        QTest::newRow("5 MiB in two") << 5 * MiB << 2 << QList<qint64>{0, 2621440};
+        QTest::newRow("5 MiB + 1 in three") << 5 * MiB + 1 << 3 << QList<qint64>{0, 1747627, 3495254};
+        QTest::newRow("30 MiB in six") << 30 * MiB << 6
+                                       << QList<qint64>{0, 5242880, 10485760, 15728640, 20971520, 26214400};
+    }
+
+    void firstPlan()
+    {
+        QFETCH(qint64, size);
+        QFETCH(int, count);
+        QFETCH(QList<qint64>, starts);
+        const SegmentPlan plan = SegmentPlan::split(size, count);
+        QCOMPARE(plan.connections(), count);
+        QVERIFY(plan.isSegmented());
+        QCOMPARE(plan.count(), count);
+        for (int k = 0; k < count; ++k) {
+            QCOMPARE(plan.range(k).start, starts.at(k));
+            QCOMPARE(plan.range(k).pos, starts.at(k));
+            QCOMPARE(plan.range(k).end, k + 1 < count ? starts.at(k + 1) : size);
+        }
+        QCOMPARE(plan.received(), qint64(0));
+        QVERIFY(!plan.isComplete());
+    }
+
+    void writesStopAtTheRangeEnd()
+    {
+        SegmentPlan plan = SegmentPlan::split(100, 2);
+        QCOMPARE(plan.room(0, 80), qint64(50));
+        plan.advance(0, 30);
+        QCOMPARE(plan.room(0, 80), qint64(20));
+        plan.advance(0, 80); // never past the end
+        QCOMPARE(plan.range(0).pos, qint64(50));
+        QVERIFY(plan.range(0).isDone());
+        QCOMPARE(plan.incomplete(), QList<int>{1});
+        plan.advance(1, 50);
+        QVERIFY(plan.isComplete());
+        QCOMPARE(plan.received(), qint64(100));
+
+        SegmentPlan single = SegmentPlan::single(1000, 400);
+        QVERIFY(!single.isSegmented());
+        QCOMPARE(single.received(), qint64(400));
+        single.rollBack(0, 4096); // never before the range's start
+        QCOMPARE(single.range(0).pos, qint64(0));
+    }
+
+    void idleConnectionTakesTheUpperHalfOfTheLargestRange()
+    {
+        SegmentPlan plan = SegmentPlan::split(12 * MiB, 3); // 4 MiB each
+        plan.advance(0, 4 * MiB);                           // the first is done
+        plan.advance(1, 1 * MiB);                           // 3 MiB left
+        plan.advance(2, 3 * MiB + MiB / 2);                 // 0.5 MiB left
+        const std::optional<int> upper = plan.splitLargest();
+        QVERIFY(upper);
+        QCOMPARE(*upper, 3);
+        // The second range is cut in the middle of what it has left.
+        QCOMPARE(plan.range(1), (SegmentRange{4 * MiB, 6 * MiB + MiB / 2, 5 * MiB}));
+        QCOMPARE(plan.range(3), (SegmentRange{6 * MiB + MiB / 2, 8 * MiB, 6 * MiB + MiB / 2}));
+        QVERIFY(tiles(plan));
+        QCOMPARE(plan.received(), qint64(4 * MiB + MiB + 3 * MiB + MiB / 2));
+    }
+
+    void nothingIsSplitAtOneMebibyteOrLess()
+    {
+        SegmentPlan plan = SegmentPlan::split(4 * MiB, 2);
+        plan.advance(0, 2 * MiB);
+        plan.advance(1, MiB); // exactly 1 MiB left
+        QVERIFY(!plan.splitLargest());
+        plan.rollBack(1, 1); // one byte more
+        QVERIFY(plan.splitLargest());
+    }
+
+    void sidecarRecordsTheCurrentRanges()
+    {
+        SegmentPlan plan = SegmentPlan::split(12 * MiB, 3);
+        plan.advance(0, 4 * MiB);
+        plan.advance(1, MiB);
+        plan.advance(2, 2 * MiB);
+        QVERIFY(plan.splitLargest()); // 4..6.5 and 6.5..8 MiB
+        plan.advance(3, MiB / 2);
+        // The written first range joins the range after it.
+        const QByteArray expected = "size 12582912\n"
+                                    "segment 0 6815744 5242880\n"
+                                    "segment 6815744 8388608 7340032\n"
+                                    "segment 8388608 12582912 10485760\n";
+        QCOMPARE(plan.serialize(), expected);
+
+        const std::optional<SegmentPlan> back = SegmentPlan::parse(expected, 12 * MiB, 4096);
+        QVERIFY(back);
+        QVERIFY(tiles(*back));
+        QCOMPARE(back->count(), 3);
+        QCOMPARE(back->connections(), 3);
+        QCOMPARE(back->range(0), (SegmentRange{0, 6815744, 5242880 - 4096}));
+        QCOMPARE(back->range(1), (SegmentRange{6815744, 8388608, 7340032 - 4096}));
+        // Nothing written outside the ranges is counted after the rollback.
+        QCOMPARE(back->received(), plan.received() - 3 * 4096);
+    }
+
+    void sidecarRollbackStaysInItsRange()
+    {
+        const std::optional<SegmentPlan> plan =
+            SegmentPlan::parse("size 100\nsegment 0 50 10\nsegment 50 100 100\n", 100, 4096);
+        QVERIFY(plan);
+        QCOMPARE(plan->range(0).pos, qint64(0));
+        QCOMPARE(plan->range(1).pos, qint64(100)); // a written range stays written
+    }
+
+    void badSidecarsAreRefused_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<qint64>("size");
+        QTest::newRow("other size") << QByteArray("size 99\nsegment 0 100 0\n") << qint64(100);
+        QTest::newRow("gap") << QByteArray("size 100\nsegment 0 40 0\nsegment 50 100 50\n") << qint64(100);
+        QTest::newRow("overlap") << QByteArray("size 100\nsegment 0 60 0\nsegment 50 100 50\n") << qint64(100);
+        QTest::newRow("short") << QByteArray("size 100\nsegment 0 60 0\n") << qint64(100);
+        QTest::newRow("position outside") << QByteArray("size 100\nsegment 0 50 51\nsegment 50 100 50\n")
+                                          << qint64(100);
+        QTest::newRow("garbage") << QByteArray("size 100\nsegment 0 x 0\nsegment 50 100 50\n") << qint64(100);
+        QTest::newRow("no ranges") << QByteArray("size 100\n") << qint64(100);
+        QTest::newRow("too many") << QByteArray("size 8\nsegment 0 1 0\nsegment 1 2 1\nsegment 2 3 2\n"
+                                                "segment 3 4 3\nsegment 4 5 4\nsegment 5 6 5\nsegment 6 7 6\n"
+                                                "segment 7 8 7\n")
+                                  << qint64(8);
+    }
+
+    void badSidecarsAreRefused()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(qint64, size);
+        QVERIFY(!SegmentPlan::parse(text, size, 0));
+    }
+
+    void sidecarFileBesideTheSaveFile()
+    {
+        QTemporaryDir dir;
+        const QString saveTo = dir.filePath(QStringLiteral("a.bin"));
+        SegmentPlan plan = SegmentPlan::split(10 * MiB, 2);
+        plan.advance(1, 1234);
+        QVERIFY(plan.save(saveTo));
+        QCOMPARE(SegmentPlan::sidecarPath(saveTo), saveTo + QStringLiteral(".segments"));
+        QVERIFY(!SegmentPlan::load(saveTo, 10 * MiB, 0)); // no save file: no plan
+        {
+            QFile f(saveTo);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        const std::optional<SegmentPlan> back = SegmentPlan::load(saveTo, 10 * MiB, 0);
+        QVERIFY(back);
+        QCOMPARE(back->range(1).pos, 5 * MiB + 1234);
+        SegmentPlan::remove(saveTo);
+        QVERIFY(!QFile::exists(SegmentPlan::sidecarPath(saveTo)));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSegmentPlan)
+#include "tst_segmentplan.moc"
