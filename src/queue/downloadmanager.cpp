@@ -295,6 +295,18 @@ void DownloadManager::onJobStatus(DownloadId id, const TransferStatus &status)
     Download *d = find(id);
     if (!d)
         return;
+    // A paused, stopped or finished download's row keeps the status the
+    // manager gave it ("Paused/Stopped", "Download Success"); the window
+    // shows the job's own words.
+    if (d->job) {
+        switch (d->job->state()) {
+        case TransferState::Paused:
+        case TransferState::Stopped:
+        case TransferState::Complete:
+        case TransferState::Cancelled: return;
+        default: break;
+        }
+    }
     const QString text = lookup(status);
     if (text == TimedOut || status.defaultText == TimedOut) {
         // The row shows the time-out where the progress was.
