@@ -164,6 +164,7 @@ void frmDownload::follow(TransferJob *job)
         disconnect(m_job, nullptr, this, nullptr);
     m_job = job;
     m_shownState = TransferState::Idle;
+    m_countFrom = -1;
     if (job) {
         // A job reports far more often than a window can repaint: one
         // refresh per turn of the event loop.
@@ -354,7 +355,12 @@ void frmDownload::refresh()
                                                           : QStringLiteral("0 Bytes/Second"));
     setTextIfChanged(lblTimeLeft, FormatTime(running ? progress.secondsLeft : 0));
     setTextIfChanged(lblElapsed, FormatTime(double(qint64(progress.elapsed))));
-    const bool counting = progress.timeoutLeft >= 0 && job && !job->isFinished();
+    // The countdown shows from its first tick: a count that starts (or
+    // starts again from the top) is not shown until it goes down.
+    if (progress.timeoutLeft < 0 || progress.timeoutLeft > m_countFrom)
+        m_countFrom = progress.timeoutLeft;
+    const bool counting = progress.timeoutLeft >= 0 && progress.timeoutLeft < m_countFrom && job
+                          && !job->isFinished();
     setTextIfChanged(lblTimeout, counting ? QStringLiteral("Timeout: %1 sec.").arg(progress.timeoutLeft) : QString());
     lblTimeout->setVisible(counting);
     setTextIfChanged(lblPercent, QString::number(percent) + QLatin1Char('%'));

@@ -119,4 +119,5 @@ private:
     QPointer<frmServerData> m_serverData;
     TransferState m_shownState = TransferState::Idle;
     bool m_refreshPending = false;
+    int m_countFrom = -1; // where the time-out countdown started
 };
