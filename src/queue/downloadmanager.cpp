@@ -453,7 +453,7 @@ void DownloadManager::stopAll()
         if (!self)
             return;
         const Download *d = find(id);
-        if (d && (d->state == DownloadState::Running || d->state == DownloadState::Paused))
+        if (d && d->state == DownloadState::Running) // a paused one stays paused
             stop(id);
     }
 }

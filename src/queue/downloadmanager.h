@@ -112,6 +112,7 @@ public:
     void pauseAll();
     // Resumes paused and stopped jobs (not a download whose window closed).
     void resumeAll();
+    // Stops the running downloads; paused ones stay paused.
     void stopAll();
     // Cancels every job (the program ends).
     void cancelAll();

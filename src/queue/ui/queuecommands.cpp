@@ -63,18 +63,34 @@ QueueCommands::~QueueCommands()
 
 // ---------------------------------------------------------------- walks
 
+void QueueCommands::yieldEvents()
+{
+    for (int i = 0; i < m_options.yieldsPerSide; ++i)
+        QCoreApplication::processEvents();
+}
+
+void QueueCommands::walk(void (DownloadManager::*command)())
+{
+    // Pending events run before and after the walk, so transfers and other
+    // commands go on; anything may change meanwhile, this object included.
+    const QPointer<QueueCommands> self(this);
+    yieldEvents();
+    if (!self || !m_manager)
+        return;
+    (m_manager->*command)();
+    yieldEvents();
+    if (self)
+        RefreshControls();
+}
+
 void QueueCommands::PauseAll()
 {
-    if (m_manager)
-        m_manager->pauseAll();
-    RefreshControls();
+    walk(&DownloadManager::pauseAll);
 }
 
 void QueueCommands::ResumeAll()
 {
-    if (m_manager)
-        m_manager->resumeAll();
-    RefreshControls();
+    walk(&DownloadManager::resumeAll);
 }
 
 void QueueCommands::StopAll()
@@ -109,13 +125,16 @@ void QueueCommands::RedownloadRow(const QString &url, const QString &savePath, i
         return;
     int slot = -1;
     // A running download is left alone (a second transfer would write the
-    // same file); the window of one that stopped, failed or paused shows
-    // the new start in its slot.
+    // same file); the window of one that stopped, failed or paused gives up
+    // its slot to the new start.
     if (const DownloadId id = m_manager->idOfRow(row)) {
         if (m_manager->state(id) == DownloadState::Running)
             return;
-        if (frmDownload *window = m_windows->windowOf(id))
+        if (frmDownload *window = m_windows->windowOf(id)) {
             slot = m_windows->slotOf(window);
+            m_manager->cancel(id);
+            m_windows->release(slot);
+        }
     }
     if (slot < 0)
         slot = DownloadWindowTable::isValidSlot(rowIndex) && !m_windows->at(rowIndex) ? rowIndex

@@ -50,6 +50,7 @@ public:
 
     struct Options {
         std::chrono::milliseconds ratePeriod{250};
+        int yieldsPerSide = 14; // pending-event passes before and after Pause All and Resume All
         QLocale locale;         // for the total rate and for reading size texts back
     };
 
@@ -130,6 +131,8 @@ private:
     // The selected rows' URLs in the order shown, up to the first row without one.
     QList<SelectedUrl> selectedUrls(DownloadListView *view, DownloadListModel &list) const;
 
+    void walk(void (DownloadManager::*command)());
+    void yieldEvents();
     void showMenu(QMenu *menu, const QPoint &globalPos);
     void removeSelected(DownloadListView &view);
 
