@@ -45,6 +45,8 @@ frmDownload *DownloadWindowTable::create(int slot, const frmDownload::Services &
 
 frmDownload *DownloadWindowTable::windowOf(DownloadId id) const
 {
+    if (id == 0)
+        return nullptr;
     for (frmDownload *window : m_slots) {
         if (window && window->downloadId() == id)
             return window;

@@ -78,7 +78,8 @@ frmDownload *Intake::BeginDownload(const QString &url, const QString &savePath, 
 
     // 1-2. The lowest free slot, so a window that is still running is
     // never handed a second download.
-    if (windows->firstFreeSlot() < 0 && !windows->windowOf(manager->idOfRow(row))) {
+    const DownloadId earlier = manager->idOfRow(row);
+    if (windows->firstFreeSlot() < 0 && !(earlier && windows->windowOf(earlier))) {
         if (m_services.prompts)
             m_services.prompts->inform(NoFreeWindow, m_services.appTitle, PromptIcon::Warning, m_mainWindow);
         return nullptr;
