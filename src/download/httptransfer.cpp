@@ -459,8 +459,13 @@ void HttpTransfer::beginData(SegmentPlan plan)
 
     m_conns.resize(m_plan.connections());
     const QList<int> open = m_plan.incomplete();
-    for (int k = 0; k < m_conns.size(); ++k) {
+    for (int k = 0; k < m_conns.size(); ++k)
         m_conns[k].range = k < open.size() ? open.at(k) : -1;
+    // A restored plan may have fewer open ranges than connections: the
+    // others take halves at once.
+    for (int k = 0; k < m_conns.size(); ++k) {
+        if (m_conns[k].range < 0 && m_plan.isSegmented())
+            m_conns[k].range = nextRange();
         m_conns[k].shownRange = m_conns[k].range;
     }
 
@@ -569,11 +574,18 @@ void HttpTransfer::onDataChunk(int slot, QByteArray chunk)
                                                                                             : FailureKind::HttpStatus,
                      a.statusCode, reply.reasonPhrase(), captionOrText(a.captionId, a.text));
             return;
-        case DataAcceptance::Action::FallBackToFull:
-            fallBackToFull(slot);
+        case DataAcceptance::Action::FallBackToFull: {
+            // The server ignores ranges. A connection that already carries
+            // the whole file from byte 0 (the probe's) goes on alone;
+            // otherwise this one starts the file over.
+            const int keeper = wholeFileSlot(slot);
+            fallBackToFull(keeper >= 0 ? keeper : slot);
+            if (keeper >= 0)
+                return;
             c.maxBytes = m_size;
             c.writePos = 0;
             break;
+        }
         case DataAcceptance::Action::WritePartial:
         case DataAcceptance::Action::WriteFull:
             c.maxBytes = a.maxBytes;
@@ -659,10 +671,28 @@ void HttpTransfer::rangeDone(int slot, bool replyFinished)
     connectSlot(slot);
 }
 
+int HttpTransfer::wholeFileSlot(int except) const
+{
+    for (int k = 0; k < m_conns.size(); ++k) {
+        const Connection &c = m_conns.at(k);
+        if (k == except || c.range < 0 || c.phase != Connection::Phase::Body)
+            continue;
+        const SegmentRange &r = m_plan.range(c.range);
+        if (r.start == 0 && c.requested.first == 0 && c.maxBytes == m_size && c.writePos == r.pos)
+            return k;
+    }
+    return -1;
+}
+
 void HttpTransfer::fallBackToFull(int slot)
 {
-    // The server ignores ranges: this connection takes the whole body from
-    // byte 0; every other connection is dropped and the plan collapses.
+    // The server ignores ranges: one connection takes the whole body; every
+    // other connection is dropped and the plan collapses. The keeper goes on
+    // from what it wrote when its reply is the file from byte 0.
+    const Connection &keeper = m_conns.at(slot);
+    const bool carriesOn = keeper.phase == Connection::Phase::Body && keeper.range >= 0
+                           && m_plan.range(keeper.range).start == 0 && keeper.writePos == m_plan.range(keeper.range).pos;
+    const qint64 from = carriesOn ? keeper.writePos : 0;
     for (int k = 0; k < m_conns.size(); ++k) {
         if (k != slot) {
             closeSlot(k);
@@ -672,7 +702,7 @@ void HttpTransfer::fallBackToFull(int slot)
     }
     if (m_plan.isSegmented())
         SegmentPlan::remove(m_host.request().saveTo);
-    m_plan = SegmentPlan::single(m_size);
+    m_plan = SegmentPlan::single(m_size, from);
     m_conns[slot].range = 0;
     m_conns[slot].shownRange = 0;
     m_host.sizeKnown(m_size, false);

@@ -78,6 +78,7 @@ private:
     void writeBody(int slot, QByteArrayView body);
     void rangeDone(int slot, bool replyFinished);
     int nextRange();
+    int wholeFileSlot(int except) const;
     void fallBackToFull(int slot);
     void closeSlot(int slot);
     void finishComplete();

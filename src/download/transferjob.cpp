@@ -236,12 +236,13 @@ struct TransferJob::Private final : TransferHost {
     {
         urlText = url;
         fields = ParseURL(url, logins(), fields);
-        // The caller is the protocol being replaced: it goes at the next turn.
+        // The caller is the protocol being replaced: it stops now and the
+        // new one starts at the next turn.
+        retireProtocol();
         QTimer::singleShot(0, q, [this, generation = protocolGeneration] {
             if (!ended && generation == protocolGeneration)
                 startInternal();
         });
-        retireProtocol();
     }
 
     int redirects() const override { return redirectCount; }
@@ -533,6 +534,10 @@ void TransferJob::start(const TransferRequest &request)
 
 void TransferJob::pause()
 {
+    if (d->state == TransferState::Paused) {
+        d->pausedByStall = false; // the user's now: the stall detector leaves it alone
+        return;
+    }
     switch (d->state) {
     case TransferState::Connecting:
     case TransferState::LoggingIn:

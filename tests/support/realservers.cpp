@@ -183,11 +183,17 @@ bool NginxServer::writeConfig(QString *error)
             "  log_format suite escape=default "
             "'$request\\t$http_range\\t$status\\t$body_bytes_sent\\t$http_user_agent\\t$http_via\\t"
             "$http_proxy_authorization\\t$http_host';\n"
-            "  access_log \"" + accessLogPath().toUtf8() + "\" suite;\n"
-            "  server {\n"
+            "  access_log \"" + accessLogPath().toUtf8() + "\" suite;\n";
+    if (m_slowRate > 0) {
+        conf += "  map $remote_port $suite_rate { ~[01234]$ " + QByteArray::number(m_slowRate) + "; default "
+                + QByteArray::number(m_limitRate) + "; }\n";
+    }
+    conf += "  server {\n"
             "    listen 127.0.0.1:" + QByteArray::number(port()) + ";\n"
             "    root \"" + m_root.toUtf8() + "\";\n";
-    if (m_limitRate > 0)
+    if (m_slowRate > 0)
+        conf += "    limit_rate $suite_rate;\n";
+    else if (m_limitRate > 0)
         conf += "    limit_rate " + QByteArray::number(m_limitRate) + ";\n";
     conf += "  }\n"
             "}\n";

@@ -81,6 +81,14 @@ public:
 
     // Caps each connection at bytesPerSecond (0: no cap). Set before start().
     void setLimitRate(qint64 bytesPerSecond) { m_limitRate = bytesPerSecond; }
+    // Connections from a client port ending in 0 to 4 run at slowRate, the
+    // others at fastRate (bytes per second): a server whose connections run
+    // at different speeds. Set before start(); replaces setLimitRate.
+    void setUnevenRates(qint64 slowRate, qint64 fastRate)
+    {
+        m_slowRate = slowRate;
+        m_limitRate = fastRate;
+    }
 
     QString url(const QString &path) const;
     QString accessLogPath() const { return filePath(QStringLiteral("access.log")); }
@@ -98,6 +106,7 @@ protected:
 private:
     QString m_root;
     qint64 m_limitRate = 0;
+    qint64 m_slowRate = 0;
 };
 
 // tinyproxy in the foreground on 127.0.0.1, accepting loopback clients only,
