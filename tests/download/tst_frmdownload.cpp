@@ -137,12 +137,15 @@ struct Harness {
 
     DownloadManager &manager() { return *rig.manager; }
 
+    QStringList optionsOn; // the stored options the windows read as on
+
     frmDownload::Services services()
     {
         frmDownload::Services s;
         s.manager = rig.manager.get();
         s.shell = &shell;
         s.prompts = &prompts;
+        s.storedOption = [this](const QString &key) { return optionsOn.contains(key); };
         return s;
     }
 
@@ -289,6 +292,78 @@ private Q_SLOTS:
         QCOMPARE(h.table.at(0), nullptr);
         QCOMPARE(h.table.count(), 0);
         VERIFY_PROMPTS_DONE(h.prompts);
+    }
+
+    void completionOptions_data()
+    {
+        QTest::addColumn<bool>("promptDone");
+        QTest::addColumn<bool>("closeWhenDone");
+        QTest::newRow("neither") << false << false;
+        QTest::newRow("message") << true << false;
+        QTest::newRow("close") << false << true;
+        QTest::newRow("message, then close") << true << true;
+    }
+
+    void completionOptions()
+    {
+        QFETCH(bool, promptDone);
+        QFETCH(bool, closeWhenDone);
+        Harness h;
+        if (promptDone) {
+            h.optionsOn << QStringLiteral("PromptDone");
+            h.prompts.expectMessage(QStringLiteral("Download Successful."));
+        }
+        if (closeWhenDone)
+            h.optionsOn << QStringLiteral("CloseDownloadWindowWhenDone");
+        QPointer<frmDownload> w = h.begin(4);
+        QVERIFY(w);
+        const DownloadId id = w->downloadId();
+        QTRY_COMPARE(h.manager().state(id), DownloadState::Complete);
+        if (closeWhenDone)
+            QTRY_VERIFY(w.isNull());
+        else
+            QVERIFY(!w.isNull() && w->isVisible());
+        VERIFY_PROMPTS_DONE(h.prompts);
+        if (promptDone) {
+            QCOMPARE(h.prompts.last().title, QStringLiteral("Tessel"));
+            QCOMPARE(h.prompts.last().icon, PromptIcon::Information);
+        }
+        // A completed download stays complete when its window goes.
+        QCOMPARE(h.manager().state(id), DownloadState::Complete);
+        QCOMPARE(h.rig.completed.count(), 1);
+    }
+
+    // The data-error reports of a download are the window's message boxes.
+    void noticesBecomeMessageBoxes_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("data error") << int(TransferNotice::Kind::DataError)
+                                    << "Error was occurred.\n10053\nconnection reset" << "Error";
+        QTest::newRow("ftp data error") << int(TransferNotice::Kind::FtpDataError)
+                                        << "FTP Downloading error: connection reset" << "Tessel";
+    }
+
+    void noticesBecomeMessageBoxes()
+    {
+        QFETCH(int, kind);
+        QFETCH(QString, text);
+        QFETCH(QString, title);
+        Harness h;
+        h.serving.stallAfter = 100;
+        frmDownload *w = h.begin();
+        QVERIFY(w);
+        h.prompts.expectMessage(text);
+        Q_EMIT h.manager().noticeRaised(w->downloadId(),
+                                        TransferNotice{TransferNotice::Kind(kind), 10053, QStringLiteral("connection reset")});
+        // Another download's notice is not this window's business.
+        Q_EMIT h.manager().noticeRaised(w->downloadId() + 1,
+                                        TransferNotice{TransferNotice::Kind(kind), 1, QStringLiteral("elsewhere")});
+        VERIFY_PROMPTS_DONE(h.prompts);
+        QCOMPARE(h.prompts.last().text, text);
+        QCOMPARE(h.prompts.last().title, title);
+        QCOMPARE(h.prompts.records().size(), 1);
     }
 
     void shellFailureIsReported()
