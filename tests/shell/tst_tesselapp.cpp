@@ -305,6 +305,44 @@ private Q_SLOTS:
         tessel->mainWindow().CloseNELV();
     }
 
+    // Exit stops every download through the manager: the jobs end, the
+    // files stay, the windows go, and the rows are kept stopped.
+    void exitStopsTheDownloadsThroughTheManager()
+    {
+        HttpFileServer http(8 * 1024 * 1024);
+        http.pieceSize = 32 * 1024;
+        http.pieceDelayMs = 20;
+        Installation place;
+        ScriptedPrompts prompts;
+        QuietShell shell;
+        auto tessel = place.make(&prompts, &shell);
+        QVERIFY(tessel->start());
+        QSignalSpy quit(tessel.get(), &TesselApp::quitRequested);
+        QList<QPointer<frmDownload>> windows;
+        for (const QString &name : {QStringLiteral("a.bin"), QStringLiteral("b.bin")}) {
+            windows.append(tessel->intake().BeginDownload(http.url(QLatin1Char('/') + name),
+                                                          place.dir.filePath(name), -1));
+            QVERIFY(windows.last());
+        }
+        const DownloadId first = windows[0]->downloadId();
+        const DownloadId second = windows[1]->downloadId();
+        QTRY_VERIFY_WITH_TIMEOUT(windows[1]->job() && windows[1]->job()->progress().received > 64 * 1024, 20000);
+        tessel->manager().pause(first);
+        QTRY_COMPARE(tessel->manager().state(first), DownloadState::Paused);
+
+        tessel->mainWindow().CloseNELV();
+        QCOMPARE(quit.count(), 1);
+        for (const DownloadId id : {first, second}) {
+            QCOMPARE(tessel->manager().state(id), DownloadState::Stopped);
+            QVERIFY(tessel->manager().job(id)->isFinished());
+        }
+        QTRY_VERIFY(windows[0].isNull() && windows[1].isNull());
+        QCOMPARE(tessel->windows().count(), 0);
+        QCOMPARE(tessel->downloads().count(), 2);
+        QVERIFY(QFileInfo(place.dir.filePath(QStringLiteral("b.bin"))).size() > 0);
+        VERIFY_PROMPTS_DONE(prompts);
+    }
+
     // Screenshots for the documentation; only when SUITE_SCREENSHOT_DIR is set.
     void screenshots()
     {
