@@ -12,7 +12,7 @@
 #include "platform/ui/skin.h"
 #include "platform/skinelements.h"
 
-#include "fakeserver.h"
+#include "httpfileserver.h"
 #include "managerrig.h"
 #include "scriptedprompts.h"
 
@@ -65,50 +65,6 @@ public:
     }
 };
 
-QByteArray fileContent(qint64 size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (qint64 i = 0; i < size; ++i)
-        bytes[i] = char('A' + (i * 7 + i / 251) % 26);
-    return bytes;
-}
-
-// How the server answers the data request.
-struct Serving {
-    qint64 stallAfter = -1; // body bytes sent before the server goes silent; -1 sends all
-};
-
-// Answers a ranged GET with 206 and the bytes asked for ("bytes=-" and
-// "bytes=0-" ask for the whole file). Every reply, the probe's included
-// (its body is the start of the download), stalls where told.
-FakePlan rangeReply(const QByteArray &file, const QByteArray &request, const Serving &serving)
-{
-    qint64 first = 0;
-    qint64 last = file.size() - 1;
-    const std::optional<QByteArray> range = FakeServer::headerValue(request, "Range");
-    if (range) {
-        const QByteArray bounds = range->mid(range->indexOf('=') + 1);
-        const QByteArray from = bounds.left(bounds.indexOf('-'));
-        const QByteArray to = bounds.mid(bounds.indexOf('-') + 1);
-        if (!from.isEmpty())
-            first = from.toLongLong();
-        if (!to.isEmpty())
-            last = to.toLongLong();
-    }
-    const QByteArray body = file.mid(first, last - first + 1);
-    FakePlan plan;
-    plan.send(FakeServer::httpHead("HTTP/1.1 206 Partial Content",
-                                   {"Content-Range: bytes " + QByteArray::number(first) + '-'
-                                        + QByteArray::number(last) + '/' + QByteArray::number(file.size()),
-                                    "Content-Length: " + QByteArray::number(body.size())}));
-    if (serving.stallAfter >= 0) {
-        plan.send(body.left(serving.stallAfter)).stall();
-        return plan;
-    }
-    plan.send(body).close();
-    return plan;
-}
-
 // The program-wide objects a download window needs: the manager rig (store,
 // lists, prompts, one download manager) and the window table.
 struct Harness {
@@ -117,9 +73,8 @@ struct Harness {
     DownloadListModel &mainList = rig.downloads;
     SettingsRecord &record = rig.record;
     RecordingShell shell;
-    FakeServer server;
-    QByteArray file = fileContent(40000);
-    Serving serving;
+    // The file the downloads fetch; serve() puts another in its place.
+    std::unique_ptr<HttpFileServer> http = std::make_unique<HttpFileServer>(40000);
     // Last, so its windows go before everything they use.
     DownloadWindowTable table;
 
@@ -130,10 +85,14 @@ struct Harness {
         rig.timing = {std::chrono::milliseconds(20), std::chrono::milliseconds(40), std::chrono::milliseconds(30),
                       std::chrono::milliseconds(20)};
         rig.build();
-        server.setResponder([this](FakeConnection &, const QByteArray &request) {
-            return rangeReply(file, request, serving);
-        });
     }
+
+    void serve(qint64 size) { http = std::make_unique<HttpFileServer>(size); }
+    QByteArray file() const { return HttpFileServer::bytes(0, http->size()); }
+    FakeServer &server() { return http->server; }
+    // The first reply (the probe's, which goes on with the data) sends this
+    // much of the file and then goes silent.
+    void stallAfter(qint64 bytes) { http->stallFirstBodyAfter = bytes; }
 
     DownloadManager &manager() { return *rig.manager; }
 
@@ -149,10 +108,7 @@ struct Harness {
         return s;
     }
 
-    QString url() const
-    {
-        return QStringLiteral("http://127.0.0.1:%1/files/data.bin").arg(server.port());
-    }
+    QString url() const { return http->url(QStringLiteral("/files/data.bin")); }
     QString savePath() const { return rig.dir.filePath(QStringLiteral("data.bin")); }
 
     // Starts a download through the manager with its window in a slot, the
@@ -192,7 +148,7 @@ private Q_SLOTS:
     void runningDownloadFillsTheControls()
     {
         Harness h;
-        h.serving.stallAfter = 20000; // half the file, then silence
+        h.stallAfter(20000); // half the file, then silence
         QPointer<frmDownload> w = h.begin();
         QVERIFY(w);
         QCOMPARE(w->property(Skin::WindowProperty).toString(), SecondWindowSkinName);
@@ -231,8 +187,8 @@ private Q_SLOTS:
     void segmentBarsFollowTheLayout()
     {
         Harness h;
-        h.file = fileContent(6 * 1048576); // the table gives three segments
-        h.serving.stallAfter = 4096;
+        h.serve(6 * 1048576); // the table gives three segments
+        h.stallAfter(4096);
         h.record.Segment = 1;
         h.prompts.expectMessage(QStringLiteral("Use Segemnted?!"), PromptAnswer::Yes);
         frmDownload *w = h.begin();
@@ -274,7 +230,7 @@ private Q_SLOTS:
 
         QFile saved(h.savePath());
         QVERIFY(saved.open(QIODevice::ReadOnly));
-        QCOMPARE(saved.readAll(), h.file);
+        QCOMPARE(saved.readAll(), h.file());
 
         // Open and Go To Dir hand the save path to the shell.
         QTest::mouseClick(w->cmdOpen, Qt::LeftButton);
@@ -351,7 +307,7 @@ private Q_SLOTS:
         QFETCH(QString, text);
         QFETCH(QString, title);
         Harness h;
-        h.serving.stallAfter = 100;
+        h.stallAfter(100);
         frmDownload *w = h.begin();
         QVERIFY(w);
         h.prompts.expectMessage(text);
@@ -382,11 +338,11 @@ private Q_SLOTS:
     void pauseTogglesTheButtons()
     {
         Harness h;
-        h.serving.stallAfter = 10000;
+        h.stallAfter(10000);
         frmDownload *w = h.begin();
         QVERIFY(w);
         QTRY_COMPARE(w->lblPercent->text(), QStringLiteral("25%"));
-        const int connections = h.server.connectionCount();
+        const int connections = h.server().connectionCount();
 
         QTest::mouseClick(w->cmdPause, Qt::LeftButton);
         QTRY_COMPARE(w->cmdPause->text(), QStringLiteral("&Resume"));
@@ -395,11 +351,15 @@ private Q_SLOTS:
         QCOMPARE(h.manager().state(w->downloadId()), DownloadState::Paused);
         QTRY_COMPARE(w->lblRate->text(), QStringLiteral("0 Bytes/Second"));
 
-        // Resume asks the server again and the buttons come back.
+        // Resume asks the server again and the buttons come back; the new
+        // reply trickles in, so the download is still running when looked at.
+        h.http->pace = [](int connection) {
+            return connection == 0 ? HttpFileServer::Pace{} : HttpFileServer::Pace{1000, 40};
+        };
         QTest::mouseClick(w->cmdPause, Qt::LeftButton);
         QTRY_COMPARE(w->cmdPause->text(), QStringLiteral("&Pause"));
         QVERIFY(w->cmdStop->isEnabled());
-        QTRY_COMPARE(h.server.connectionCount(), connections + 1);
+        QTRY_COMPARE(h.server().connectionCount(), connections + 1);
         QTRY_COMPARE(w->job()->state(), TransferState::Downloading);
         QCOMPARE(h.manager().state(w->downloadId()), DownloadState::Running);
     }
@@ -407,7 +367,7 @@ private Q_SLOTS:
     void stopKeepsTheWindowWithCloseOffered()
     {
         Harness h;
-        h.serving.stallAfter = 10000;
+        h.stallAfter(10000);
         QPointer<frmDownload> w = h.begin();
         QVERIFY(w);
         QTRY_COMPARE(w->lblPercent->text(), QStringLiteral("25%"));
@@ -424,7 +384,7 @@ private Q_SLOTS:
     void closingTheWindowClosesTheDownload()
     {
         Harness h;
-        h.serving.stallAfter = 10000;
+        h.stallAfter(10000);
         QPointer<frmDownload> w = h.begin(7);
         QVERIFY(w);
         QCOMPARE(w->intAssignedIndex, 7);
@@ -448,7 +408,7 @@ private Q_SLOTS:
         QCOMPARE(h.manager().state(id), DownloadState::Stopped);
         QCOMPARE(h.mainList.value(h.manager().row(id), DownloadListModel::Status), QStringLiteral("Paused/Stopped"));
         // The server sees its connection go.
-        QTRY_VERIFY(!h.server.connections().constLast()->isOpen());
+        QTRY_VERIFY(!h.server().connections().constLast()->isOpen());
     }
 
     // A window closed mid-download leaves a stopped row; Re-Download
@@ -456,7 +416,7 @@ private Q_SLOTS:
     void closedWindowsRowIsResumedByRedownload()
     {
         Harness h;
-        h.serving.stallAfter = 10000;
+        h.stallAfter(10000);
         QPointer<frmDownload> w = h.begin(2);
         QVERIFY(w);
         QTRY_COMPARE(w->lblPercent->text(), QStringLiteral("25%"));
@@ -466,16 +426,16 @@ private Q_SLOTS:
         QTRY_VERIFY(w.isNull());
         QCOMPARE(h.manager().state(id), DownloadState::Stopped);
 
-        h.serving.stallAfter = -1;
-        const int before = h.server.connectionCount();
+        // Only the first reply stalled; this one brings the rest.
+        const int before = h.server().connectionCount();
         QVERIFY(h.manager().redownload(id));
         QTRY_COMPARE(h.manager().state(id), DownloadState::Complete);
         QFile saved(h.savePath());
         QVERIFY(saved.open(QIODevice::ReadOnly));
-        QCOMPARE(saved.readAll(), h.file);
+        QCOMPARE(saved.readAll(), h.file());
         QCOMPARE(h.mainList.count(), 0);
         QCOMPARE(h.rig.completed.count(), 1);
-        QVERIFY(h.server.connectionCount() > before);
+        QVERIFY(h.server().connectionCount() > before);
         Q_UNUSED(row);
     }
 
@@ -490,14 +450,17 @@ private Q_SLOTS:
         QVERIFY(w.isNull());
         QCOMPARE(h.table.at(3), nullptr);
         QCOMPARE(h.table.count(), 0);
-        QCOMPARE(h.server.connectionCount(), 0);
+        QCOMPARE(h.server().connectionCount(), 0);
     }
 
     void countdownShowsWhileTheServerIsSilent()
     {
         Harness h;
         h.record.Timeout = 1000;
-        h.server.setReply(FakePlan().stall()); // accepts, never answers
+        h.http->override = [](const QByteArray &, FakePlan &plan) { // accepts, never answers
+            plan.stall();
+            return true;
+        };
         frmDownload *w = h.begin();
         QVERIFY(w);
         QTRY_VERIFY(shownIn(w->lblTimeout, w));
@@ -511,7 +474,7 @@ private Q_SLOTS:
     void serverDataShowsTheResponseHeaders()
     {
         Harness h;
-        h.serving.stallAfter = 100;
+        h.stallAfter(100);
         frmDownload *w = h.begin();
         QVERIFY(w);
         QTRY_VERIFY(w->job() && w->job()->state() == TransferState::Downloading);
@@ -531,7 +494,10 @@ private Q_SLOTS:
         QCOMPARE(viewer->windowTitle(), QStringLiteral("Server Interaction Info"));
         QVERIFY(viewer->txtData->isReadOnly());
         const QString text = viewer->text();
-        QVERIFY(text.startsWith(QStringLiteral("HTTP/1.1 206 Partial Content\n")));
+        // Every reply in order: the nginx-like server refuses the open range
+        // of the probe, then sends the file from its first byte.
+        QVERIFY2(text.startsWith(QStringLiteral("HTTP/1.1 416 Range Not Satisfiable\n")), qPrintable(text));
+        QVERIFY(text.indexOf(QStringLiteral("HTTP/1.1 206 Partial Content\n")) > 0);
         QVERIFY(text.contains(QStringLiteral("Content-Range: bytes 0-39999/40000")));
         QVERIFY(text.contains(QStringLiteral("Content-Length: 40000")));
         QVERIFY(!text.contains(QLatin1Char('\r')));
@@ -555,7 +521,7 @@ private Q_SLOTS:
     void hiddenWindowComesBackWhenDone()
     {
         Harness h;
-        h.serving.stallAfter = 20000;
+        h.stallAfter(20000);
         QPointer<frmDownload> w = h.begin();
         QVERIFY(w);
         QTest::mouseClick(w->cmdHide, Qt::LeftButton);
@@ -564,8 +530,8 @@ private Q_SLOTS:
         QVERIFY(w->isMinimized());
         QCOMPARE(h.table.at(0), w.data());
 
-        // A second window downloads the whole file and comes back to the screen.
-        h.serving.stallAfter = -1;
+        // A second window downloads the whole file (only the first reply
+        // stalled) and comes back to the screen.
         frmDownload *second = h.begin(1, ExistingFile::Overwrite, h.rig.dir.filePath(QStringLiteral("second.bin")),
                                       /*minimized=*/true);
         QVERIFY(second);
