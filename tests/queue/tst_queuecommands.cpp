@@ -9,7 +9,7 @@
 #include "platform/ui/shell.h"
 #include "queue/ui/queuecommands.h"
 
-#include "fakeserver.h"
+#include "httpfileserver.h"
 #include "managerrig.h"
 #include "scriptedprompts.h"
 
@@ -22,6 +22,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <map>
 
 namespace {
 
@@ -36,48 +38,6 @@ public:
     bool startProgram(const QString &, const QStringList &) override { return true; }
 };
 
-QByteArray fileContent(qint64 size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (qint64 i = 0; i < size; ++i)
-        bytes[i] = char('a' + (i * 7 + i / 251) % 26);
-    return bytes;
-}
-
-// Answers a ranged GET with 206. Files under "/stall/" send a quarter of
-// their data and then go silent; files under "/slow/" come in small pieces;
-// others at once. The probe's reply is the start of the download, so it is
-// paced the same way.
-FakePlan rangeReply(const QByteArray &file, const QByteArray &request)
-{
-    const QByteArray line = request.left(request.indexOf("\r\n"));
-    qint64 first = 0;
-    qint64 last = file.size() - 1;
-    if (const std::optional<QByteArray> range = FakeServer::headerValue(request, "Range")) {
-        const QByteArray bounds = range->mid(range->indexOf('=') + 1);
-        const QByteArray from = bounds.left(bounds.indexOf('-'));
-        const QByteArray to = bounds.mid(bounds.indexOf('-') + 1);
-        if (!from.isEmpty())
-            first = from.toLongLong();
-        if (!to.isEmpty())
-            last = to.toLongLong();
-    }
-    const QByteArray body = file.mid(first, last - first + 1);
-    FakePlan plan;
-    plan.send(FakeServer::httpHead("HTTP/1.1 206 Partial Content",
-                                   {"Content-Range: bytes " + QByteArray::number(first) + '-'
-                                        + QByteArray::number(last) + '/' + QByteArray::number(file.size()),
-                                    "Content-Length: " + QByteArray::number(body.size())}));
-    if (line.contains("/stall/")) {
-        plan.send(body.left(body.size() / 4)).stall();
-    } else if (line.contains("/slow/")) {
-        plan.sendInPieces(body, 4000, 30).close();
-    } else {
-        plan.send(body).close();
-    }
-    return plan;
-}
-
 struct Harness {
     ManagerRig rig;
     SettingsRecord &record = rig.record;
@@ -85,8 +45,11 @@ struct Harness {
     DownloadListModel &completeList = rig.completed;
     ScriptedPrompts &prompts = rig.prompts;
     NullShell shell;
-    FakeServer server;
-    QByteArray file = fileContent(40000);
+    // One file server per file name. Files under "stall/" send a quarter of
+    // their data and then go silent (later replies trickle in); files under
+    // "slow/" come in small pieces; others at once.
+    qint64 fileSize = 40000;
+    std::map<QString, std::unique_ptr<HttpFileServer>> servers;
     DownloadWindowTable table;
 
     QList<QueueCommands::RestartRequest> restarts;
@@ -101,7 +64,6 @@ struct Harness {
         rig.timing = {std::chrono::milliseconds(20), std::chrono::milliseconds(40), std::chrono::milliseconds(30),
                       std::chrono::milliseconds(20)};
         rig.build();
-        server.setResponder([this](FakeConnection &, const QByteArray &request) { return rangeReply(file, request); });
 
         QueueCommands::Callbacks callbacks;
         callbacks.restartRow = [this](const QueueCommands::RestartRequest &r) { restarts.append(r); };
@@ -132,10 +94,32 @@ struct Harness {
         return s;
     }
 
-    QString url(const QString &name) const
+    HttpFileServer &serverFor(const QString &name)
     {
-        return QStringLiteral("http://127.0.0.1:%1/%2").arg(server.port()).arg(name);
+        std::unique_ptr<HttpFileServer> &server = servers[name];
+        if (!server) {
+            server = std::make_unique<HttpFileServer>(fileSize);
+            if (name.startsWith(QLatin1String("stall/"))) {
+                server->stallFirstBodyAfter = fileSize / 4;
+                server->pace = [](int connection) {
+                    return connection == 0 ? HttpFileServer::Pace{} : HttpFileServer::Pace{1000, 50};
+                };
+            } else if (name.startsWith(QLatin1String("slow/"))) {
+                server->pieceSize = 4000;
+                server->pieceDelayMs = 30;
+            }
+        }
+        return *server;
     }
+    QString url(const QString &name) { return serverFor(name).url(QLatin1Char('/') + name); }
+    int connectionCount() const
+    {
+        int n = 0;
+        for (const auto &entry : servers)
+            n += entry.second->server.connectionCount();
+        return n;
+    }
+    QByteArray file() const { return HttpFileServer::bytes(0, fileSize); }
 
     RowId addRow(const QString &url, const QString &path = QStringLiteral("/tmp/x.bin"))
     {
@@ -196,12 +180,12 @@ private Q_SLOTS:
         QCOMPARE(h.mainList.value(h.rowOf(running), Column::Status), QStringLiteral("Paused/Stopped"));
         QCOMPARE(h.table.count(), 3); // no window made for an empty slot
 
-        const int connections = h.server.connectionCount();
+        const int connections = h.connectionCount();
         h.commands->ResumeAll();
         QTRY_COMPARE(Harness::stateOf(running), State::Downloading);
         QTRY_COMPARE(Harness::stateOf(paused), State::Downloading);
         QCOMPARE(Harness::stateOf(idle), State::Idle);
-        QTRY_COMPARE(h.server.connectionCount(), connections + 2);
+        QTRY_COMPARE(h.connectionCount(), connections + 2);
         QCOMPARE(h.table.count(), 3);
         VERIFY_PROMPTS_DONE(h.prompts);
     }
@@ -381,7 +365,7 @@ private Q_SLOTS:
         QCOMPARE(h.mainList.values(queued), queuedValues);
         QFile saved(h.manager().savePath(w->downloadId()));
         QVERIFY(saved.open(QIODevice::ReadOnly));
-        QCOMPARE(saved.readAll(), h.file);
+        QCOMPARE(saved.readAll(), h.file());
     }
 
     void clearQueueRemovesRowsNotWindows()
@@ -554,7 +538,7 @@ private Q_SLOTS:
 
         // Two downloads that trickle in, each with its window; the rate of
         // every running download counts, even with its row removed.
-        h.file = fileContent(400000);
+        h.fileSize = 400000;
         QPointer<frmDownload> a = h.begin(0, QStringLiteral("slow/a.bin"));
         QPointer<frmDownload> b = h.begin(57, QStringLiteral("slow/b.bin"));
         QVERIFY(a && b);
