@@ -86,20 +86,40 @@ private Q_SLOTS:
         QVERIFY(rig.stored("AllBytes").isEmpty());
     }
 
-    void failureShowsTheRefusedMarkAndTheStatus()
+    void failureShowsItsMarkAndTheStatus_data()
     {
+        QTest::addColumn<bool>("silent");
+        QTest::addColumn<QString>("progress");
+        QTest::addColumn<QString>("statusPart");
+        QTest::newRow("error status") << false << "0 %" << "404";
+        QTest::newRow("time-out") << true << "Connection has timed out." << "";
+    }
+
+    void failureShowsItsMarkAndTheStatus()
+    {
+        QFETCH(bool, silent);
+        QFETCH(QString, progress);
+        QFETCH(QString, statusPart);
         HttpFileServer http(10);
-        http.override = [](const QByteArray &, FakePlan &plan) {
-            plan.send(FakeServer::httpHead("HTTP/1.1 404 Not Found", {"Content-Length: 0"}));
+        http.override = [silent](const QByteArray &, FakePlan &plan) {
+            if (silent)
+                plan.stall(); // accepts, never answers
+            else
+                plan.send(FakeServer::httpHead("HTTP/1.1 404 Not Found", {"Content-Length: 0"}));
             return true;
         };
         ManagerRig rig;
+        rig.record.Timeout = 3;
+        rig.record.Retry = false;
+        QSignalSpy finished(rig.manager.get(), &DownloadManager::finished);
         const DownloadId id = rig.start(http.url());
         QVERIFY(rig.waitState(id, DownloadState::Failed));
         const auto row = rig.manager->row(id);
-        QCOMPARE(rig.downloads.value(row, Column::Progress), QStringLiteral("0 %"));
-        QVERIFY2(rig.downloads.value(row, Column::Status).contains(QLatin1String("404")),
+        QCOMPARE(rig.downloads.value(row, Column::Progress), progress);
+        QVERIFY2(rig.downloads.value(row, Column::Status).contains(statusPart),
                  qPrintable(rig.downloads.value(row, Column::Status)));
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(finished.at(0).at(1).value<TransferOutcome>().kind, TransferOutcome::Kind::Failure);
         QCOMPARE(rig.completed.count(), 0);
         QCOMPARE(rig.record.Downloads, 0);
         QCOMPARE(rig.manager->runningFrom(QStringLiteral("127.0.0.1")), 0);
@@ -140,6 +160,7 @@ private Q_SLOTS:
         QVERIFY(rig.waitReceived(id, 0));
         const auto row = rig.manager->row(id);
         QCOMPARE(rig.downloads.value(row, Column::Progress), QStringLiteral("0%"));
+        QCOMPARE(rig.downloads.value(row, Column::Size), FormatSize(20 * 1048576));
         QCOMPARE(rig.manager->state(id), DownloadState::Running);
         QCOMPARE(rig.manager->runningFrom(QStringLiteral("127.0.0.1")), 1);
         QCOMPARE(rig.manager->runningFrom(QStringLiteral("other.example")), 0);
