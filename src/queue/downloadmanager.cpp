@@ -78,7 +78,7 @@ struct DownloadManager::Download {
     DownloadListModel::RowId row = DownloadListModel::NoRow;
     bool inCompleted = false;
     DownloadState state = DownloadState::Queued;
-    std::unique_ptr<TransferJob, void (*)(TransferJob *)> job{nullptr, [](TransferJob *j) { delete j; }};
+    std::unique_ptr<TransferJob> job;
     bool sizeShown = false;
 };
 
