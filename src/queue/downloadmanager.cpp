@@ -169,6 +169,7 @@ bool DownloadManager::redownload(DownloadId id, ExistingFile existing)
 
 void DownloadManager::launch(Download &d, const TransferRequest &request)
 {
+    const bool hadJob = d.job != nullptr;
     if (d.job) {
         // The job of an earlier start: it ended or is replaced now; a window
         // may still be reading it in this turn of the event loop.
@@ -179,7 +180,9 @@ void DownloadManager::launch(Download &d, const TransferRequest &request)
         old->deleteLater();
     }
     if (request.existing == ExistingFile::Cancel) {
-        setState(d, DownloadState::Queued);
+        // Not started: a new download waits in its row, an earlier one keeps
+        // its file for a later resume.
+        setState(d, hadJob ? DownloadState::Stopped : DownloadState::Queued);
         return;
     }
     static const LoginTable none;

@@ -274,6 +274,18 @@ private Q_SLOTS:
         QCOMPARE(rig.manager->job(id), nullptr);
         QCOMPARE(rig.manager->state(id), DownloadState::Queued);
         QCOMPARE(rig.downloads.value(rig.manager->row(id), Column::Progress), QStringLiteral("0%"));
+
+        // A stopped download whose restart is cancelled stays stopped.
+        HttpFileServer http(2 * 1048576);
+        makeSlow(http);
+        const DownloadId other = rig.start(http.url(), ExistingFile::Overwrite, QStringLiteral("other.bin"));
+        QVERIFY(rig.waitReceived(other, 0));
+        rig.manager->stop(other);
+        QVERIFY(rig.waitState(other, DownloadState::Stopped));
+        QVERIFY(rig.manager->redownload(other, ExistingFile::Cancel));
+        QCOMPARE(rig.manager->state(other), DownloadState::Stopped);
+        QCOMPARE(rig.manager->job(other), nullptr);
+        QCOMPARE(started.count(), 1);
     }
 
     // A slot that deletes the manager on finished: nothing may run after it.
