@@ -1,11 +1,10 @@
 // tessel-get: Tessel's download engine from the command line.
 #include "config/cregister.h"
 #include "config/settingsrecord.h"
-#include "download/downloadjob.h"
-#include "download/downloadlist.h"
 #include "download/getcommand.h"
 #include "platform/programdir.h"
 #include "platform/registrystore.h"
+#include "queue/downloadmanager.h"
 #include "shell/captions.h"
 #include "shell/errorlog.h"
 
@@ -42,61 +41,73 @@ int main(int argc, char **argv)
     LoadSettings(record, reg);
     options.applyTo(record);
     const QString savePath = QFileInfo(options.path).absoluteFilePath();
-    record.intExistChoice = QFileInfo::exists(savePath) && !options.overwrite ? -1 : 0;
 
-    DownloadListModel mainList;
-    DownloadListModel completeList;
-    ConsolePrompts prompts;
-    DownloadJob::Services services;
-    services.record = &record;
-    services.reg = &reg;
+    // The run answers its own questions from the options (no person, no
+    // message texts) and keeps out of the user's download statistics: the
+    // manager gets neither lists nor the settings store.
+    FixedAnswerer answers(/*useSegments=*/true, /*stopSegmented=*/false);
+    DownloadManager::Services services;
+    services.transfer.settings = [&record] { return TransferSettings::fromRecord(record); };
     services.captions = captions.lookup();
-    services.prompts = &prompts;
-    services.mainList = &mainList;
-    services.completeList = &completeList;
-    DownloadJob job(services);
-    job.strSaveTo = savePath;
-    job.strURL = options.url;
-    job.ParseURL(options.url);
-    job.lstItem = mainList.addRow({savePath, QStringLiteral("0%"), QStringLiteral("N/A"), QStringLiteral("N/A"),
-                                   QStringLiteral("N/A"), options.url});
+    services.answerer = &answers;
+    DownloadManager manager(services);
 
     const bool terminal = ::isatty(STDERR_FILENO) == 1;
     QElapsedTimer clock;
     clock.start();
     int segments = 0;
+    DownloadId id = 0;
+    const auto current = [&]() -> const TransferProgress * {
+        const TransferJob *job = manager.job(id);
+        return job ? &job->progress() : nullptr;
+    };
     QTimer progress;
     progress.setInterval(250);
     QObject::connect(&progress, &QTimer::timeout, [&] {
-        segments = std::max(segments, job.bytSegments());
+        const TransferProgress *p = current();
+        if (!p)
+            return;
+        segments = std::max(segments, p->connections);
         if (terminal) {
             const double seconds = std::max(0.001, clock.elapsed() / 1000.0);
-            std::fprintf(stderr, "\r%s", qPrintable(progressLine(job.TotalReceived(), job.lngContentSize(),
-                                                                  double(job.TotalReceived()) / seconds)));
+            std::fprintf(stderr, "\r%s",
+                         qPrintable(progressLine(p->received, p->size, double(p->received) / seconds)));
         }
     });
     progress.start();
 
+    QObject::connect(&manager, &DownloadManager::started, &app,
+                     [&](DownloadId startedId, TransferJob *) { id = startedId; });
     int exitCode = 1;
-    QObject::connect(&job, &DownloadJob::finished, &app, [&](DownloadJob::Outcome outcome) {
+    QObject::connect(&manager, &DownloadManager::finished, &app,
+                     [&](DownloadId finishedId, const TransferOutcome &outcome) {
+        if (finishedId != id)
+            return;
         progress.stop();
-        segments = std::max(segments, job.bytSegments());
+        const TransferProgress *p = current();
+        const qint64 bytes = p ? p->received : 0;
+        if (p)
+            segments = std::max(segments, p->connections);
         if (terminal)
             std::fputs("\n", stderr);
-        if (outcome == DownloadJob::Outcome::Completed) {
+        if (outcome.kind == TransferOutcome::Kind::Success) {
             exitCode = 0;
         } else {
-            QString reason = job.display().status;
-            if (reason.isEmpty())
-                reason = mainList.value(job.lstItem, DownloadListModel::Status);
-            std::fprintf(stderr, "tessel-get: %s\n", qPrintable(reason.isEmpty() ? QStringLiteral("cancelled") : reason));
+            const TransferStatus &s = outcome.status;
+            QString reason = s.captionId.isEmpty() && s.defaultText.isEmpty()
+                                 ? s.text
+                                 : s.prefix + captions.lookup()(s.captionId, s.defaultText) + s.suffix;
+            std::fprintf(stderr, "tessel-get: %s\n",
+                         qPrintable(reason.isEmpty() ? QStringLiteral("cancelled") : reason));
         }
-        std::printf("%s\n", qPrintable(summaryLine(job.TotalReceived(), clock.elapsed() / 1000.0, segments)));
+        std::printf("%s\n", qPrintable(summaryLine(bytes, clock.elapsed() / 1000.0, segments)));
         std::fflush(stdout);
         QTimer::singleShot(0, &app, &QCoreApplication::quit);
     });
 
-    QTimer::singleShot(0, &job, &DownloadJob::StartDownload);
+    const ExistingFile existing =
+        QFileInfo::exists(savePath) && !options.overwrite ? ExistingFile::Resume : ExistingFile::Overwrite;
+    QTimer::singleShot(0, &manager, [&] { manager.start({options.url, savePath, existing}); });
     app.exec();
     return exitCode;
 }

@@ -3,7 +3,6 @@
 #include "config/settingsrecord.h"
 #include "download/urlmodel.h"
 
-#include <cstdio>
 
 void GetOptions::applyTo(SettingsRecord &record) const
 {
@@ -112,31 +111,4 @@ QString summaryLine(qint64 bytes, double seconds, int segments)
         .arg(bytes)
         .arg(QString::number(seconds, 'f', 3))
         .arg(segments);
-}
-
-PromptAnswer ConsolePrompts::message(const MessageRequest &request)
-{
-    if (request.buttons == PromptButtons::YesNo && request.text.contains(QLatin1String("Use Segemnted?!")))
-        return PromptAnswer::Yes;
-    std::fprintf(stderr, "%s\n", qPrintable(request.text));
-    switch (request.buttons) {
-    case PromptButtons::Ok: return PromptAnswer::Ok;
-    case PromptButtons::YesNo: return PromptAnswer::No;
-    default: return PromptAnswer::Cancel;
-    }
-}
-
-std::optional<QString> ConsolePrompts::input(const InputRequest &)
-{
-    return std::nullopt;
-}
-
-QString ConsolePrompts::file(const FileDialogRequest &)
-{
-    return {};
-}
-
-QString ConsolePrompts::folder(const FolderRequest &)
-{
-    return {};
 }

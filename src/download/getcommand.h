@@ -1,7 +1,5 @@
 #pragma once
 
-#include "platform/prompts.h"
-
 #include <QString>
 #include <QStringList>
 
@@ -40,14 +38,3 @@ QString progressLine(qint64 received, qint64 size, double bytesPerSecond, int wi
 
 // The last line of a run: "bytes=N seconds=S segments=K".
 QString summaryLine(qint64 bytes, double seconds, int segments);
-
-// Prompts for a run without a person: the segment question is answered
-// Yes, every other box is written to standard error and answered with the
-// button that changes nothing.
-class ConsolePrompts final : public Prompts {
-public:
-    PromptAnswer message(const MessageRequest &request) override;
-    std::optional<QString> input(const InputRequest &request) override;
-    QString file(const FileDialogRequest &request) override;
-    QString folder(const FolderRequest &request) override;
-};

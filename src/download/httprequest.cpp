@@ -128,7 +128,8 @@ QByteArray httpDataRequest(const UrlFields &url, const HttpByteRange &range, int
     request += "User-Agent: NELV Segment " + QByteArray::number(segment) + "\r\n";
     request += "Accept:  */*\r\n";
     request += proxyAuthorization(proxy);
-    request += "Connection: close\r\n";
+    // No "Connection: close": a server that keeps the connection alive lets
+    // the next range of this connection go out on it.
     request += "\r\n";
     return request;
 }

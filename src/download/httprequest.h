@@ -50,7 +50,7 @@ struct HttpByteRange {
 QByteArray httpProbeRequest(const UrlFields &url, bool fullRange, const HttpProxySettings &proxy);
 
 // The request of data connection `segment` for `range`,
-// "User-Agent: NELV Segment <segment>".
+// "User-Agent: NELV Segment <segment>"; it leaves the connection open.
 QByteArray httpDataRequest(const UrlFields &url, const HttpByteRange &range, int segment,
                            const HttpProxySettings &proxy);
 

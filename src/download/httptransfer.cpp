@@ -492,6 +492,8 @@ void HttpTransfer::beginData(SegmentPlan plan)
     first.maxBytes = m_probeMax;
     first.keepAlive = m_probeKeepAlive;
     first.phase = continueProbe ? Connection::Phase::Body : Connection::Phase::Idle;
+    first.clock.start();
+    first.clocked = 0;
     const QByteArray body = std::exchange(m_probeBody, QByteArray());
     if (continueProbe) {
         writeBody(0, body);
@@ -595,6 +597,8 @@ void HttpTransfer::onDataChunk(int slot, QByteArray chunk)
         c.accepted = true;
         c.keepAlive = keepsAlive(reply);
         c.phase = Connection::Phase::Body;
+        c.clock.start();
+        c.clocked = 0;
         chunk = c.parser.takeBody();
     }
     writeBody(slot, chunk);
@@ -615,6 +619,7 @@ void HttpTransfer::writeBody(int slot, QByteArrayView body)
         m_plan.advance(c.range, n);
         c.writePos += n;
         c.written += n;
+        c.clocked += n;
         m_host.progressed();
     }
     const bool replyFinished = c.maxBytes >= 0 && c.written >= c.maxBytes;
@@ -634,7 +639,16 @@ void HttpTransfer::writeBody(int slot, QByteArrayView body)
     }
 }
 
-int HttpTransfer::nextRange()
+double HttpTransfer::rateOf(const Connection &c) const
+{
+    // Known once a reply has run for a moment.
+    if (!c.clock.isValid() || c.clocked <= 0)
+        return -1;
+    const qint64 ms = c.clock.elapsed();
+    return ms >= 50 ? double(c.clocked) * 1000.0 / double(ms) : -1;
+}
+
+int HttpTransfer::nextRange(double takerRate)
 {
     // A range nobody fills comes first (after a resume or a dropped connection).
     for (int id : m_plan.incomplete()) {
@@ -642,7 +656,26 @@ int HttpTransfer::nextRange()
         if (!held)
             return id;
     }
-    const std::optional<int> upper = m_plan.splitLargest();
+    // Otherwise the range that would take longest is split, so that its
+    // writer and the idle connection finish together: a slow writer keeps
+    // little, one as fast as the taker keeps half.
+    QHash<int, double> rates;
+    double sum = 0;
+    for (const Connection &c : m_conns) {
+        const double rate = c.range >= 0 && c.phase == Connection::Phase::Body ? rateOf(c) : -1;
+        if (rate > 0) {
+            rates.insert(c.range, rate);
+            sum += rate;
+        }
+    }
+    const std::optional<int> slowest = m_plan.slowestRange(rates);
+    if (!slowest)
+        return -1;
+    const double mean = rates.isEmpty() ? -1 : sum / double(rates.size());
+    const double writer = rates.value(*slowest, mean);
+    const double taker = takerRate > 0 ? takerRate : mean;
+    const double keep = writer > 0 && taker > 0 ? writer / (writer + taker) : 0.5;
+    const std::optional<int> upper = m_plan.splitRange(*slowest, keep);
     if (!upper)
         return -1;
     m_plan.save(m_host.request().saveTo); // the sidecar records the current ranges
@@ -656,13 +689,16 @@ void HttpTransfer::rangeDone(int slot, bool replyFinished)
         finishComplete();
         return;
     }
-    c.range = m_plan.isSegmented() ? nextRange() : -1;
+    const bool goesOn = replyFinished && c.keepAlive && c.channel && c.channel->isConnected();
+    const double ownRate = rateOf(c);
+    c.clock.invalidate();
+    c.range = m_plan.isSegmented() ? nextRange(goesOn ? ownRate : -1) : -1;
     if (c.range < 0) {
         closeSlot(slot); // nothing left to take: the others finish
         return;
     }
     c.shownRange = c.range;
-    if (replyFinished && c.keepAlive && c.channel && c.channel->isConnected()) {
+    if (goesOn) {
         c.reused = true; // the server allows another request on this connection
         sendRequest(slot);
         return;

@@ -5,6 +5,7 @@
 #include "download/segmentplan.h"
 #include "download/transferprotocol.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QList>
 
@@ -54,6 +55,8 @@ private:
         bool accepted = false;
         bool keepAlive = false;
         bool reused = false;  // the request went out on a kept-alive connection
+        QElapsedTimer clock;  // since this reply's header
+        qint64 clocked = 0;   // body bytes written since then
     };
 
     SocketChannel *channelAt(int slot);
@@ -77,7 +80,11 @@ private:
     void onDataChunk(int slot, QByteArray chunk);
     void writeBody(int slot, QByteArrayView body);
     void rangeDone(int slot, bool replyFinished);
-    int nextRange();
+    // Work for an idle connection: a range nobody fills, or a part of the
+    // range that would take longest; `takerRate` is the idle connection's
+    // own rate when it goes on over the same connection (-1: unknown).
+    int nextRange(double takerRate = -1);
+    double rateOf(const Connection &c) const;
     int wholeFileSlot(int except) const;
     void fallBackToFull(int slot);
     void closeSlot(int slot);

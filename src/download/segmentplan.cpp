@@ -98,22 +98,52 @@ void SegmentPlan::setPosition(int id, qint64 pos)
     r.pos = std::clamp(pos, r.start, r.end);
 }
 
-std::optional<int> SegmentPlan::splitLargest()
+std::optional<int> SegmentPlan::splitRange(int id, double keepShare)
 {
-    int largest = -1;
-    for (int id = 0; id < count(); ++id) {
-        const qint64 left = m_ranges.at(id).left();
-        if (left > MinSplitLeft && (largest < 0 || left > m_ranges.at(largest).left()))
-            largest = id;
-    }
-    if (largest < 0)
+    SegmentRange &r = m_ranges[id];
+    if (r.left() <= MinSplitLeft)
         return std::nullopt;
-    SegmentRange &r = m_ranges[largest];
-    const qint64 middle = r.pos + r.left() / 2;
+    const double share = std::clamp(keepShare, 0.1, 0.5);
+    const qint64 middle = r.pos + std::clamp<qint64>(qint64(double(r.left()) * share), 1, r.left() - 1);
     const SegmentRange upper{middle, r.end, middle};
     r.end = middle;
     m_ranges.append(upper);
     return count() - 1;
+}
+
+std::optional<int> SegmentPlan::slowestRange(const QHash<int, double> &rates) const
+{
+    double known = 0;
+    int knownCount = 0;
+    for (auto it = rates.begin(); it != rates.end(); ++it) {
+        if (it.value() > 0) {
+            known += it.value();
+            ++knownCount;
+        }
+    }
+    const double mean = knownCount > 0 ? known / knownCount : 1.0;
+    int slowest = -1;
+    double longest = -1;
+    for (int id = 0; id < count(); ++id) {
+        const qint64 left = m_ranges.at(id).left();
+        if (left <= MinSplitLeft)
+            continue;
+        const double rate = rates.value(id, 0) > 0 ? rates.value(id) : mean;
+        const double seconds = double(left) / rate;
+        if (seconds > longest) {
+            longest = seconds;
+            slowest = id;
+        }
+    }
+    if (slowest < 0)
+        return std::nullopt;
+    return slowest;
+}
+
+std::optional<int> SegmentPlan::splitLargest()
+{
+    const std::optional<int> id = slowestRange();
+    return id ? splitRange(*id) : std::nullopt;
 }
 
 QByteArray SegmentPlan::serialize() const

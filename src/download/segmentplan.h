@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QHash>
 #include <QList>
 #include <QString>
 
@@ -63,9 +64,17 @@ public:
     void rollBack(int id, qint64 bytes);
     void setPosition(int id, qint64 pos);
 
-    // Splits the incomplete range with the most left (more than MinSplitLeft)
-    // at the middle of what is left; returns the id of the upper half, which
-    // starts unwritten. Nothing when no range is large enough.
+    // Splits range `id` when more than MinSplitLeft of it is left: its
+    // writer keeps `keepShare` of what is left (at least a tenth, at most
+    // half) and the rest becomes a new range, unwritten, whose id is
+    // returned. Nothing when the range is too small.
+    std::optional<int> splitRange(int id, double keepShare = 0.5);
+    // Of the ranges with more than MinSplitLeft left, the one that needs the
+    // longest to finish at `rates` (bytes per second by range id). A range
+    // without a rate counts at the mean of the others; with no rate at all
+    // this is the range with the most left.
+    std::optional<int> slowestRange(const QHash<int, double> &rates = {}) const;
+    // Splits the range with the most left at the middle of what is left.
     std::optional<int> splitLargest();
 
     // The sidecar: "size N" and one "segment START END DONE" line per range,

@@ -591,9 +591,9 @@ void TransferJob::answer(quint64 questionId, bool yes)
     d->pendingQuestion = 0;
     std::function<void(bool)> then = std::move(d->pendingThen);
     d->pendingThen = {};
-    const TransferState back = d->stateBeforeAsk;
-    d->state = TransferState::Idle; // leave Asking so setState applies again
-    d->enterState(back);
+    // Back to the state the job was in, or reached meanwhile.
+    d->state = d->stateBeforeAsk;
+    Q_EMIT stateChanged(d->state);
     // The answer is carried out from the event loop, never inside the call
     // that asked or the owner's slot that answered.
     QTimer::singleShot(0, this, [this, then = std::move(then), yes, generation = d->protocolGeneration] {

@@ -146,9 +146,14 @@ int CountRunningFrom(const DownloadListModel &list, const QString &server)
     return count;
 }
 
+bool IsLimitOk(const QString &url, int running, const ConnectionLimits &limits)
+{
+    return running < limits.of(LimitProtocolOf(url));
+}
+
 bool IsLimitOk(const QString &url, const DownloadListModel &list, const ConnectionLimits &limits)
 {
-    return CountRunningFrom(list, GetServerName(url)) < limits.of(LimitProtocolOf(url));
+    return IsLimitOk(url, CountRunningFrom(list, GetServerName(url)), limits);
 }
 
 // ---------------------------------------------------------------------------
@@ -335,7 +340,9 @@ OkStepOutcome RunOkStep(const OkStepInput &input, const DownloadListModel &list,
     out.hideDialog = true;
 
     // 4. The per-server limit queues the URL as it is.
-    if (!IsLimitOk(text, list, input.limits)) {
+    const bool limitOk = input.runningFrom ? IsLimitOk(text, input.runningFrom(GetServerName(text)), input.limits)
+                                           : IsLimitOk(text, list, input.limits);
+    if (!limitOk) {
         out.action = Action::Queue;
         out.reason = Reason::Limit;
         out.savePath = out.defaultSavePath;

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 class DownloadListModel;
@@ -93,8 +94,16 @@ int CountRunningFrom(const DownloadListModel &list, const QString &server);
 
 // True while fewer than the limit of the URL's protocol are running from its
 // server: a limit of 2 admits a second download, not a third. A limit of 0
-// or below admits none, so every URL of that protocol is queued.
+// or below admits none, so every URL of that protocol is queued. `running`
+// is the number of downloads from GetServerName(url) that hold a place: the
+// download manager counts them by their state.
+bool IsLimitOk(const QString &url, int running, const ConnectionLimits &limits);
+// The same over the rows' progress texts (CountRunningFrom), for lists that
+// no manager keeps.
 bool IsLimitOk(const QString &url, const DownloadListModel &list, const ConnectionLimits &limits);
+
+// Counts the downloads from a server that hold a place against the limit.
+using RunningCounter = std::function<int(const QString &server)>;
 
 // ---------------------------------------------------------------------------
 // Filters
@@ -201,6 +210,9 @@ struct OkStepInput {
     NewDownloadOption newDownload = NewDownloadOption::Ask; // SettingsRecord::newDownloadOption()
     SaveLocationSettings save;
     ConnectionLimits limits;
+    // The running downloads from a server by their state; empty: counted
+    // from the list's progress texts.
+    RunningCounter runningFrom;
     QString monitorServer;
     QString monitorTypes;
     QDate today;                     // the current local date

@@ -388,7 +388,10 @@ void TestHttpProtocol::requests_data()
     QTest::addColumn<bool>("usePass");
     QTest::addColumn<QByteArray>("expected");
 
+    // The probe's connection ends with its reply; a data connection stays
+    // open for the next range.
     const QByteArray tail = "Connection: close\r\n\r\n";
+    const QByteArray dataTail = "\r\n";
     QTest::newRow("probe asks suffix range")
         << "http://files.example/dir/a b.zip" << true << false << 0LL << 0LL << 0 << false << false << false
         << "GET /dir/a%20b.zip HTTP/1.1\r\nHost: files.example\r\nRange: bytes=-\r\nUser-Agent: DM\r\n"
@@ -408,33 +411,33 @@ void TestHttpProtocol::requests_data()
         << "http://files.example/f.iso" << false << false << 0LL << 5242879LL << 0 << false << false << false
         << "GET /f.iso HTTP/1.1\r\nHost: files.example\r\nRange: bytes=0-5242879\r\nUser-Agent: NELV Segment 0\r\n"
            "Accept:  */*\r\n"
-               + tail;
+               + dataTail;
     QTest::newRow("resume open ended")
         << "http://files.example/f.iso" << false << false << 5903LL << -1LL << 0 << false << false << false
         << "GET /f.iso HTTP/1.1\r\nHost: files.example\r\nRange: bytes=5903-\r\nUser-Agent: NELV Segment 0\r\n"
            "Accept:  */*\r\n"
-               + tail;
+               + dataTail;
     QTest::newRow("segment beyond 4 GiB")
         << "http://[::1]:8081/big.img" << false << false << 4294967296LL << 8589934591LL << 3 << false << false
         << false
         << "GET /big.img HTTP/1.1\r\nHost: [::1]:8081\r\nRange: bytes=4294967296-8589934591\r\n"
            "User-Agent: NELV Segment 3\r\nAccept:  */*\r\n"
-               + tail;
+               + dataTail;
     QTest::newRow("proxy login without password")
         << "http://files.example:81/f" << false << false << 0LL << 9LL << 1 << true << true << false
         << "GET http://files.example:81/f HTTP/1.1\r\nHost: files.example:81\r\nRange: bytes=0-9\r\n"
            "User-Agent: NELV Segment 1\r\nAccept:  */*\r\nProxy-Authorization: Basic dXNlcjo=\r\n"
-               + tail;
+               + dataTail;
     QTest::newRow("proxy without login")
         << "http://files.example/f" << false << false << 0LL << 9LL << 0 << true << false << true
         << "GET http://files.example/f HTTP/1.1\r\nHost: files.example\r\nRange: bytes=0-9\r\n"
            "User-Agent: NELV Segment 0\r\nAccept:  */*\r\n"
-               + tail;
+               + dataTail;
     QTest::newRow("login without proxy goes nowhere")
         << "http://files.example/f" << false << false << 0LL << 9LL << 0 << false << true << true
         << "GET /f HTTP/1.1\r\nHost: files.example\r\nRange: bytes=0-9\r\nUser-Agent: NELV Segment 0\r\n"
            "Accept:  */*\r\n"
-               + tail;
+               + dataTail;
     QTest::newRow("non-ascii and control characters encoded")
         << "http://files.example/r\u00e9sum\u00e9\r\nX-Evil: 1.pdf" << true << false << 0LL << 0LL << 0 << false
         << false << false

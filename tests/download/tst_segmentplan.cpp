@@ -163,6 +163,58 @@ private Q_SLOTS:
         QVERIFY(plan.splitLargest());
     }
 
+    void theRangeThatWouldTakeLongestIsSplit_data()
+    {
+        QTest::addColumn<double>("rate0");
+        QTest::addColumn<double>("rate1");
+        QTest::addColumn<int>("chosen");
+        // Range 0 has 6 MiB left, range 1 has 3 MiB left.
+        QTest::newRow("no rates: the largest") << 0.0 << 0.0 << 0;
+        QTest::newRow("equal rates: the largest") << 2.0 << 2.0 << 0;
+        QTest::newRow("the smaller one crawls") << 20.0 << 2.0 << 1;
+        QTest::newRow("a range without a rate counts at the mean") << 0.0 << 1.0 << 0;
+    }
+
+    void theRangeThatWouldTakeLongestIsSplit()
+    {
+        QFETCH(double, rate0);
+        QFETCH(double, rate1);
+        QFETCH(int, chosen);
+        SegmentPlan plan = SegmentPlan::split(16 * MiB, 2);
+        plan.advance(0, 2 * MiB);
+        plan.advance(1, 5 * MiB);
+        QHash<int, double> rates;
+        if (rate0 > 0)
+            rates.insert(0, rate0 * MiB);
+        if (rate1 > 0)
+            rates.insert(1, rate1 * MiB);
+        QCOMPARE(plan.slowestRange(rates), std::optional<int>(chosen));
+    }
+
+    void aSlowWriterKeepsLittle_data()
+    {
+        QTest::addColumn<double>("keep");
+        QTest::addColumn<qint64>("kept");
+        QTest::newRow("half") << 0.5 << 2 * MiB;
+        QTest::newRow("a quarter") << 0.25 << MiB;
+        QTest::newRow("never less than a tenth") << 0.01 << qint64(4 * MiB / 10);
+        QTest::newRow("never more than half") << 0.9 << 2 * MiB;
+    }
+
+    void aSlowWriterKeepsLittle()
+    {
+        QFETCH(double, keep);
+        QFETCH(qint64, kept);
+        SegmentPlan plan = SegmentPlan::single(8 * MiB, 4 * MiB);
+        const std::optional<int> upper = plan.splitRange(0, keep);
+        QVERIFY(upper);
+        QCOMPARE(plan.range(0).left(), kept);
+        QCOMPARE(plan.range(*upper).start, plan.range(0).end);
+        QCOMPARE(plan.range(*upper).end, 8 * MiB);
+        QVERIFY(tiles(plan));
+        QVERIFY(!SegmentPlan::single(8 * MiB, 7 * MiB).splitRange(0)); // 1 MiB left: not split
+    }
+
     void sidecarRecordsTheCurrentRanges()
     {
         SegmentPlan plan = SegmentPlan::split(12 * MiB, 3);

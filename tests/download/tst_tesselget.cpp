@@ -1,7 +1,9 @@
 #include "httpfileserver.h"
 
 #include "download/getcommand.h"
+#include "config/cregister.h"
 #include "config/settingsrecord.h"
+#include "platform/registrystore.h"
 
 #include <QFile>
 #include <QProcess>
@@ -105,6 +107,13 @@ private Q_SLOTS:
         QFile f(out);
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), HttpFileServer::bytes(0, 300000));
+        // Its runs are not the user's downloads: the statistics stay as they were.
+        Registry registry(m_dir.filePath(QStringLiteral("config")));
+        CRegister reg(registry);
+        for (const char *key : {"Downloads", "AllBytes"})
+            QCOMPARE(reg.REGGetSetting(CRegister::HKEY_LOCAL_MACHINE, TesselSection, QLatin1String(key),
+                                       QStringLiteral("unset")),
+                     QStringLiteral("unset"));
     }
 
     void segmentQuestionIsAnsweredYes()
@@ -130,8 +139,18 @@ private Q_SLOTS:
         }
         QCOMPARE(run({http.url(), out}).exitCode, 0);
         QCOMPARE(http.ranges.last(), QByteArray("bytes=15903-49999"));
+        {
+            QFile f(out); // spoil the start: only an overwrite mends it
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            f.write(QByteArray(30000, 'X'));
+        }
         QCOMPARE(run({QStringLiteral("--overwrite"), http.url(), out}).exitCode, 0);
-        QCOMPARE(http.ranges.last(), QByteArray("bytes=0-49999"));
+        // Overwritten: fetched from the first byte (the probe's reply is the
+        // start of the file), and whole.
+        QVERIFY2(http.ranges.last().startsWith("bytes=0-"), http.ranges.last().constData());
+        QFile f(out);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), HttpFileServer::bytes(0, 50000));
     }
 
     void failureExitsNonZeroWithTheStatus()

@@ -15,7 +15,8 @@
 #include "platform/registrystore.h"
 #include "platform/ui/shell.h"
 
-#include "../download/httpfileserver.h"
+#include "httpfileserver.h"
+#include "managerrig.h"
 #include "scriptedprompts.h"
 
 #include <QApplication>
@@ -78,15 +79,15 @@ QStringList rowOf(const DownloadListModel &list, int row)
 constexpr qint64 FileSize = 30000;
 
 struct Harness {
-    QTemporaryDir dir;
-    Registry registry{dir.filePath(QStringLiteral("config"))};
-    CRegister reg{registry};
-    SettingsRecord record;
+    ManagerRig rig; // the store, both lists, the prompts and the download manager
+    QTemporaryDir &dir = rig.dir;
+    CRegister &reg = rig.reg;
+    SettingsRecord &record = rig.record;
     SettingsModel settings{SettingsModel::Environment{&record, &reg, nullptr, dir.path(), QStringLiteral("Tessel"),
                                                       QString(), {}}};
-    DownloadListModel downloads;
-    DownloadListModel completed;
-    ScriptedPrompts prompts;
+    DownloadListModel &downloads = rig.downloads;
+    DownloadListModel &completed = rig.completed;
+    ScriptedPrompts &prompts = rig.prompts;
     NoShell shell;
     IntakeRunValues run;
     QString clipboard;
@@ -104,6 +105,9 @@ struct Harness {
         settings.txtLimitHTTP = QStringLiteral("3");
         settings.txtLimitFTP = QStringLiteral("3");
         settings.txtMonitorTypes = QStringLiteral(".bin;.zip");
+        rig.timing = {std::chrono::milliseconds(20), std::chrono::milliseconds(40), std::chrono::milliseconds(50),
+                      std::chrono::milliseconds(20)};
+        rig.build();
         Intake::Services s;
         s.record = &record;
         s.settings = &settings;
@@ -113,16 +117,16 @@ struct Harness {
         s.prompts = &prompts;
         s.shell = &shell;
         s.run = &run;
-        s.download.reg = &reg;
-        s.download.timing.update = std::chrono::milliseconds(20);
-        s.download.timing.rate = std::chrono::milliseconds(40);
-        s.download.timing.timeout = std::chrono::milliseconds(50);
+        s.manager = rig.manager.get();
         s.clipboardText = [this] { return clipboard; };
         s.today = [] { return QDate(2026, 12, 6); };
         s.fallbackFolder = home();
         intake = std::make_unique<Intake>(std::move(s));
     }
     ~Harness() { intake.reset(); }
+
+    DownloadManager &manager() { return *rig.manager; }
+    DownloadState stateOfRow(int index) { return manager().state(manager().idOfRow(downloads.idAt(index))); }
 
     QString home() const { return dir.filePath(QStringLiteral("home")); }
     QString path(const QString &name) const { return dir.filePath(name); }
@@ -193,7 +197,19 @@ private Q_SLOTS:
         h.settings.txtMonitorServer = monitorServer;
         h.settings.txtMonitorTypes = monitorTypes;
         h.settings.txtLimitHTTP = limitHttp;
-        h.downloads.addRow({"/x/run.zip", "42%", "1 KB", "1 KB", "Downloading...", "http://busy.test/run.zip"});
+        // One download runs from the busy server (the loopback server that
+        // answers and then says nothing more); the limit counts it by its state.
+        h.http.override = [](const QByteArray &, FakePlan &plan) {
+            plan.send(FakeServer::httpHead("HTTP/1.1 200 OK", {"Content-Length: 30000"})).stall();
+            return true;
+        };
+        const QString busy = QStringLiteral("127.0.0.1:%1").arg(h.http.server.port());
+        text.replace(QStringLiteral("busy.test"), busy);
+        if (!row.isEmpty())
+            row[5].replace(QStringLiteral("busy.test"), busy);
+        const DownloadId running = h.manager().start({h.http.url("/run.zip"), h.path("run.zip"),
+                                                      ExistingFile::Overwrite});
+        QCOMPARE(h.manager().state(running), DownloadState::Running);
         if (!warning.isEmpty())
             h.prompts.expectMessage(warning);
 
@@ -216,7 +232,8 @@ private Q_SLOTS:
         QCOMPARE(h.downloads.count(), 2);
         row[0].replace(QStringLiteral("@home"), h.home());
         QCOMPARE(rowOf(h.downloads, 1), row);
-        QCOMPARE(int(h.record.intExistChoice), -2);
+        // The queued row is the manager's, typed as the texts say.
+        QCOMPARE(h.stateOfRow(1), row[1] == QLatin1String("0 %") ? DownloadState::Refused : DownloadState::Queued);
 
         // The next opening shows the same dialog with the earlier text.
         QPointer<frmURL> dialog = h.intake->urlDialog();
@@ -229,13 +246,13 @@ private Q_SLOTS:
     void queueDownloadRowShape()
     {
         Harness h;
-        h.record.intExistChoice = 0;
         const DownloadListModel::RowId id = h.intake->QueueDownload("ftp://h/f.txt", "/dl/f.txt");
         QCOMPARE(h.downloads.indexOf(id), 0);
         QCOMPARE(rowOf(h.downloads, 0),
                  (QStringList{"/dl/f.txt", "0%", "N/A", "N/A", "Not Downloaded", "ftp://h/f.txt"}));
         QCOMPARE(h.downloads.icon(id), 1);
-        QCOMPARE(int(h.record.intExistChoice), -2);
+        QCOMPARE(h.stateOfRow(0), DownloadState::Queued);
+        QCOMPARE(h.manager().job(h.manager().idOfRow(id)), nullptr);
         QCOMPARE(h.windows.count(), 0);
     }
 
@@ -364,12 +381,12 @@ private Q_SLOTS:
             started.append(h.intake->BeginDownload(h.http.url(QStringLiteral("/s%1.bin").arg(i)),
                                                    h.path(QStringLiteral("s%1.bin").arg(i)), -1));
             QVERIFY(started.last());
-            QCOMPARE(started.last()->job().intAssignedIndex, i);
+            QCOMPARE(started.last()->intAssignedIndex, i);
         }
         QCOMPARE(h.downloads.count(), 3);
         QCOMPARE(rowOf(h.downloads, 0),
                  (QStringList{h.path("s0.bin"), "0%", "N/A", "N/A", "N/A", h.http.url("/s0.bin")}));
-        QCOMPARE(started[0]->job().lstItem, h.downloads.idAt(0));
+        QCOMPARE(h.manager().row(started[0]->downloadId()), h.downloads.idAt(0));
         QCOMPARE(started[1]->txtSaveTo->text(), h.path("s1.bin"));
         QCOMPARE(started[1]->txtURL->text(), h.http.url("/s1.bin"));
         QVERIFY(started[1]->isVisible());
@@ -381,7 +398,7 @@ private Q_SLOTS:
         QVERIFY(h.downloads.removeRowById(h.downloads.idAt(1)));
         QPointer<frmDownload> next = h.intake->BeginDownload(h.http.url("/n.bin"), h.path("n.bin"), -1);
         QVERIFY(next);
-        QCOMPARE(next->job().intAssignedIndex, 1);
+        QCOMPARE(next->intAssignedIndex, 1);
         QCOMPARE(h.windows.at(1), next.data());
         QCOMPARE(h.windows.at(2), started[2].data());
         VERIFY_PROMPTS_DONE(h.prompts);
@@ -395,7 +412,7 @@ private Q_SLOTS:
         QPointer<frmDownload> w = h.intake->BeginDownload(h.http.url("/q1.bin"), h.path("q1.bin"), 2);
         QVERIFY(w);
         QCOMPARE(h.downloads.count(), 2); // no row added
-        QCOMPARE(w->job().lstItem, h.downloads.idAt(1));
+        QCOMPARE(h.manager().row(w->downloadId()), h.downloads.idAt(1));
         QTRY_COMPARE_WITH_TIMEOUT(h.completed.count(), 1, 10000);
         QCOMPARE(h.downloads.count(), 1);
         QCOMPARE(h.downloads.value(h.downloads.idAt(0), DownloadListModel::Url), h.http.url("/q0.bin"));
@@ -404,8 +421,10 @@ private Q_SLOTS:
     void beginDownloadRefusesWhenEveryWindowIsBusy()
     {
         Harness h;
+        frmDownload::Services busy;
+        busy.manager = h.rig.manager.get();
         for (int slot = 0; slot < DownloadWindowTable::SlotCount; ++slot)
-            QVERIFY(h.windows.create(slot, DownloadJob::Services{}, &h.shell, &h.prompts));
+            QVERIFY(h.windows.create(slot, busy, 0));
         h.prompts.expectMessage(QStringLiteral("All 101 download windows are in use"));
         QVERIFY(!h.intake->BeginDownload(h.http.url("/x.bin"), h.path("x.bin"), -1));
         VERIFY_PROMPTS_DONE(h.prompts);
@@ -460,17 +479,21 @@ private Q_SLOTS:
         QPointer<frmDownload> w = h.intake->BeginDownload(h.http.url("/exists.bin"), target, -1);
 
         QCOMPARE(answerer.seen, unattended ? 0 : 1);
-        QCOMPARE(int(h.record.intExistChoice), choice);
+        // The answer travels with the start, not through the settings.
+        QCOMPARE(int(h.record.intExistChoice), int(SettingsRecord().intExistChoice));
         QCOMPARE(h.downloads.count(), 1);
         if (choice == -2) {
-            // Not downloaded: the window closes, the file stays as it was.
+            // Not downloaded: no window, the row waits, the file stays as it was.
             QTRY_VERIFY(!w);
+            QCOMPARE(h.stateOfRow(0), DownloadState::Queued);
             QCOMPARE(h.completed.count(), 0);
             QFile file(target);
             QVERIFY(file.open(QIODevice::ReadOnly));
             QCOMPARE(file.readAll(), head);
             return;
         }
+        QVERIFY(w && w->job());
+        QCOMPARE(existingFileChoice(w->job()->request().existing), choice);
         QTRY_COMPARE_WITH_TIMEOUT(h.completed.count(), 1, 10000);
         QFile file(target);
         QVERIFY(file.open(QIODevice::ReadOnly));

@@ -90,6 +90,7 @@ private slots:
     void okStep();
     void firstUrlAsksThenStartsInChosenFolder();
     void refusedRowDoesNotCountTowardsLimit();
+    void runningCounterDecidesTheLimit();
     void historyUrls();
     void clipboardPrefill_data();
     void clipboardPrefill();
@@ -616,6 +617,30 @@ void TestIntakeRules::refusedRowDoesNotCountTowardsLimit()
     // A running row from the same server does fill the limit.
     list.addRow({QStringLiteral("/x"), QStringLiteral("5%"), {}, {}, {}, QStringLiteral("http://dl.example/b.zip")});
     QCOMPARE(RunOkStep(in, list, defaultCaptions()).reason, Reason::Limit);
+}
+
+void TestIntakeRules::runningCounterDecidesTheLimit()
+{
+    // A download below 1% shows "0%" but runs: the counter the manager
+    // keeps by state decides, not the progress texts.
+    const auto list = listOf({"0%|http://dl.example/a.zip"});
+    OkStepInput in;
+    in.saveAsked = true;
+    in.newDownload = NewDownloadOption::AddToList;
+    in.save = saveSettings();
+    in.limits = {1, 1};
+    in.monitorTypes = DefaultMonitorTypes;
+    in.text = QStringLiteral("http://DL.example/b.zip");
+    QCOMPARE(RunOkStep(in, *list, defaultCaptions()).reason, Reason::Disposition);
+    QStringList asked;
+    in.runningFrom = [&](const QString &server) {
+        asked.append(server);
+        return server.compare(QLatin1String("dl.example"), Qt::CaseInsensitive) == 0 ? 1 : 0;
+    };
+    QCOMPARE(RunOkStep(in, *list, defaultCaptions()).reason, Reason::Limit);
+    QCOMPARE(asked, QStringList{QStringLiteral("DL.example")});
+    in.limits = {2, 1};
+    QCOMPARE(RunOkStep(in, *list, defaultCaptions()).reason, Reason::Disposition);
 }
 
 void TestIntakeRules::historyUrls()

@@ -2,7 +2,6 @@
 // download windows fetching from a scripted HTTP server on loopback.
 #include "config/cregister.h"
 #include "config/settingsrecord.h"
-#include "download/downloadjob.h"
 #include "download/downloadlist.h"
 #include "download/ui/downloadwindows.h"
 #include "download/ui/frmdownload.h"
@@ -10,7 +9,8 @@
 #include "platform/ui/shell.h"
 #include "queue/ui/queuecommands.h"
 
-#include "fakeserver.h"
+#include "httpfileserver.h"
+#include "managerrig.h"
 #include "scriptedprompts.h"
 
 #include <QAction>
@@ -23,11 +23,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <map>
+
 namespace {
 
 using Column = DownloadListModel::Column;
 using RowId = DownloadListModel::RowId;
-using State = DownloadJob::State;
+using State = TransferState;
 
 class NullShell final : public DesktopShell {
 public:
@@ -36,63 +38,18 @@ public:
     bool startProgram(const QString &, const QStringList &) override { return true; }
 };
 
-QByteArray fileContent(qint64 size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (qint64 i = 0; i < size; ++i)
-        bytes[i] = char('a' + (i * 7 + i / 251) % 26);
-    return bytes;
-}
-
-// Answers a ranged GET with 206. Files under "/stall/" send a quarter of
-// their data and then go silent; files under "/slow/" come in small pieces;
-// others at once.
-FakePlan rangeReply(const QByteArray &file, const QByteArray &request)
-{
-    const QByteArray line = request.left(request.indexOf("\r\n"));
-    qint64 first = 0;
-    qint64 last = file.size() - 1;
-    bool probe = true;
-    if (const std::optional<QByteArray> range = FakeServer::headerValue(request, "Range")) {
-        const QByteArray bounds = range->mid(range->indexOf('=') + 1);
-        const QByteArray from = bounds.left(bounds.indexOf('-'));
-        const QByteArray to = bounds.mid(bounds.indexOf('-') + 1);
-        if (!from.isEmpty())
-            first = from.toLongLong();
-        if (!to.isEmpty()) {
-            last = to.toLongLong();
-            probe = false;
-        }
-    }
-    const QByteArray body = file.mid(first, last - first + 1);
-    FakePlan plan;
-    plan.send(FakeServer::httpHead("HTTP/1.1 206 Partial Content",
-                                   {"Content-Range: bytes " + QByteArray::number(first) + '-'
-                                        + QByteArray::number(last) + '/' + QByteArray::number(file.size()),
-                                    "Content-Length: " + QByteArray::number(body.size())}));
-    if (probe) {
-        plan.send(body).close();
-    } else if (line.contains("/stall/")) {
-        plan.send(body.left(body.size() / 4)).stall();
-    } else if (line.contains("/slow/")) {
-        plan.sendInPieces(body, 4000, 30).close();
-    } else {
-        plan.send(body).close();
-    }
-    return plan;
-}
-
 struct Harness {
-    QTemporaryDir dir;
-    Registry registry{dir.filePath(QStringLiteral("config"))};
-    CRegister reg{registry};
-    SettingsRecord record;
-    DownloadListModel mainList;
-    DownloadListModel completeList;
-    ScriptedPrompts prompts;
+    ManagerRig rig;
+    SettingsRecord &record = rig.record;
+    DownloadListModel &mainList = rig.downloads;
+    DownloadListModel &completeList = rig.completed;
+    ScriptedPrompts &prompts = rig.prompts;
     NullShell shell;
-    FakeServer server;
-    QByteArray file = fileContent(40000);
+    // One file server per file name. Files under "stall/" send a quarter of
+    // their data and then go silent (later replies trickle in); files under
+    // "slow/" come in small pieces; others at once.
+    qint64 fileSize = 40000;
+    std::map<QString, std::unique_ptr<HttpFileServer>> servers;
     DownloadWindowTable table;
 
     QList<QueueCommands::RestartRequest> restarts;
@@ -102,10 +59,11 @@ struct Harness {
 
     explicit Harness(std::chrono::milliseconds ratePeriod = std::chrono::hours(1))
     {
-        LoadSettings(record, reg);
         record.StopResume = false; // no stall detector: pauses stay as the test leaves them
         record.Retry = false;
-        server.setResponder([this](FakeConnection &, const QByteArray &request) { return rangeReply(file, request); });
+        rig.timing = {std::chrono::milliseconds(20), std::chrono::milliseconds(40), std::chrono::milliseconds(30),
+                      std::chrono::milliseconds(20)};
+        rig.build();
 
         QueueCommands::Callbacks callbacks;
         callbacks.restartRow = [this](const QueueCommands::RestartRequest &r) { restarts.append(r); };
@@ -114,57 +72,80 @@ struct Harness {
         QueueCommands::Options options;
         options.ratePeriod = ratePeriod;
         options.locale = QLocale::c();
-        commands = std::make_unique<QueueCommands>(mainList, completeList, table, defaultCaptions(),
+        commands = std::make_unique<QueueCommands>(mainList, completeList, table, *rig.manager, defaultCaptions(),
                                                    std::move(callbacks), options);
     }
     ~Harness()
     {
         commands.reset();
-        // Windows first: they hold the rows and the record.
+        // Windows first: they show the manager's downloads.
         for (int slot = 0; slot < DownloadWindowTable::SlotCount; ++slot)
             delete table.take(slot);
     }
 
-    DownloadJob::Services services()
+    DownloadManager &manager() { return *rig.manager; }
+
+    frmDownload::Services services()
     {
-        DownloadJob::Services s;
-        s.record = &record;
-        s.reg = &reg;
+        frmDownload::Services s;
+        s.manager = rig.manager.get();
+        s.shell = &shell;
         s.prompts = &prompts;
-        s.mainList = &mainList;
-        s.completeList = &completeList;
-        s.timing.update = std::chrono::milliseconds(20);
-        s.timing.rate = std::chrono::milliseconds(40);
-        s.timing.timeout = std::chrono::milliseconds(30);
         return s;
     }
 
-    QString url(const QString &name) const
+    HttpFileServer &serverFor(const QString &name)
     {
-        return QStringLiteral("http://127.0.0.1:%1/%2").arg(server.port()).arg(name);
+        std::unique_ptr<HttpFileServer> &server = servers[name];
+        if (!server) {
+            server = std::make_unique<HttpFileServer>(fileSize);
+            if (name.startsWith(QLatin1String("stall/"))) {
+                server->stallFirstBodyAfter = fileSize / 4;
+                server->pace = [](int connection) {
+                    return connection == 0 ? HttpFileServer::Pace{} : HttpFileServer::Pace{1000, 50};
+                };
+            } else if (name.startsWith(QLatin1String("slow/"))) {
+                server->pieceSize = 4000;
+                server->pieceDelayMs = 30;
+            }
+        }
+        return *server;
     }
+    QString url(const QString &name) { return serverFor(name).url(QLatin1Char('/') + name); }
+    int connectionCount() const
+    {
+        int n = 0;
+        for (const auto &entry : servers)
+            n += entry.second->server.connectionCount();
+        return n;
+    }
+    QByteArray file() const { return HttpFileServer::bytes(0, fileSize); }
 
     RowId addRow(const QString &url, const QString &path = QStringLiteral("/tmp/x.bin"))
     {
         return mainList.addRow({path, "0%", "N/A", "N/A", "N/A", url});
     }
 
-    // A download in a slot with its own row, started the way the intake does.
+    // A download in a slot with its own row, started the way the intake
+    // does: the window exists before the job starts.
     frmDownload *begin(int slot, const QString &name)
     {
-        frmDownload *window = table.create(slot, services(), &shell, &prompts);
-        if (!window)
-            return nullptr;
-        DownloadJob &job = window->job();
-        record.intExistChoice = 0;
         const QString link = url(name);
-        const QString path = dir.filePath(name.section(QLatin1Char('/'), -1) + QString::number(slot));
-        job.ParseURL(link);
-        job.lstItem = addRow(link, path);
-        job.strSaveTo = path;
-        job.strURL = link;
-        job.StartDownload();
+        const QString path = rig.dir.filePath(name.section(QLatin1Char('/'), -1) + QString::number(slot));
+        QPointer<frmDownload> window;
+        const auto hook = QObject::connect(rig.manager.get(), &DownloadManager::started, &table,
+                                           [&](DownloadId id, TransferJob *) {
+                                               window = table.create(slot, services(), id);
+                                           });
+        rig.manager->start({link, path, ExistingFile::Overwrite});
+        QObject::disconnect(hook);
         return window;
+    }
+
+    RowId rowOf(const frmDownload *window) { return manager().row(window->downloadId()); }
+    static TransferState stateOf(const frmDownload *window)
+    {
+        return window->job() ? window->job()->state() : TransferState::Idle;
     }
 };
 
@@ -180,12 +161,12 @@ private Q_SLOTS:
         QPointer<frmDownload> running = h.begin(2, QStringLiteral("stall/a.bin"));
         QPointer<frmDownload> paused = h.begin(5, QStringLiteral("stall/b.bin"));
         QVERIFY(running && paused);
-        QTRY_COMPARE(running->job().state(), State::Downloading);
-        QTRY_COMPARE(paused->job().state(), State::Downloading);
-        paused->job().Pause_Resume();
-        QCOMPARE(paused->job().state(), State::Paused);
+        QTRY_COMPARE(Harness::stateOf(running), State::Downloading);
+        QTRY_COMPARE(Harness::stateOf(paused), State::Downloading);
+        paused->Pause_Resume();
+        QCOMPARE(Harness::stateOf(paused), State::Paused);
         // A window that never started has nothing to pause or resume.
-        frmDownload *idle = h.table.create(9, h.services(), &h.shell, &h.prompts);
+        frmDownload *idle = h.table.create(9, h.services(), 0);
         QVERIFY(idle);
 
         // Pending events run during the walk.
@@ -193,18 +174,18 @@ private Q_SLOTS:
         QTimer::singleShot(0, [&] { yielded = true; });
         h.commands->PauseAll();
         QVERIFY(yielded);
-        QCOMPARE(running->job().state(), State::Paused);
-        QCOMPARE(paused->job().state(), State::Paused); // not toggled back to running
-        QCOMPARE(idle->job().state(), State::Idle);
-        QCOMPARE(h.mainList.value(running->job().lstItem, Column::Status), QStringLiteral("Paused/Stopped"));
+        QCOMPARE(Harness::stateOf(running), State::Paused);
+        QCOMPARE(Harness::stateOf(paused), State::Paused); // not toggled back to running
+        QCOMPARE(Harness::stateOf(idle), State::Idle);
+        QCOMPARE(h.mainList.value(h.rowOf(running), Column::Status), QStringLiteral("Paused/Stopped"));
         QCOMPARE(h.table.count(), 3); // no window made for an empty slot
 
-        const int connections = h.server.connectionCount();
+        const int connections = h.connectionCount();
         h.commands->ResumeAll();
-        QCOMPARE(running->job().state(), State::Downloading);
-        QCOMPARE(paused->job().state(), State::Downloading);
-        QCOMPARE(idle->job().state(), State::Idle);
-        QTRY_COMPARE(h.server.connectionCount(), connections + 2);
+        QTRY_COMPARE(Harness::stateOf(running), State::Downloading);
+        QTRY_COMPARE(Harness::stateOf(paused), State::Downloading);
+        QCOMPARE(Harness::stateOf(idle), State::Idle);
+        QTRY_COMPARE(h.connectionCount(), connections + 2);
         QCOMPARE(h.table.count(), 3);
         VERIFY_PROMPTS_DONE(h.prompts);
     }
@@ -217,15 +198,15 @@ private Q_SLOTS:
         QPointer<frmDownload> c = h.begin(40, QStringLiteral("stall/c.bin"));
         QVERIFY(a && b && c);
         for (frmDownload *w : {a.data(), b.data(), c.data()})
-            QTRY_COMPARE(w->job().state(), State::Downloading);
-        c->job().Pause_Resume();
+            QTRY_COMPARE(Harness::stateOf(w), State::Downloading);
+        c->Pause_Resume();
 
         h.commands->StopAll();
-        QCOMPARE(a->job().state(), State::Stopped);
-        QCOMPARE(b->job().state(), State::Stopped);
-        QCOMPARE(c->job().state(), State::Paused);
-        QCOMPARE(a->job().display().status, QStringLiteral("Transfer Stopped"));
-        QCOMPARE(h.mainList.value(b->job().lstItem, Column::Status), QStringLiteral("Paused/Stopped"));
+        QCOMPARE(Harness::stateOf(a), State::Stopped);
+        QCOMPARE(Harness::stateOf(b), State::Stopped);
+        QCOMPARE(Harness::stateOf(c), State::Paused);
+        QTRY_COMPARE(a->lblStatus->text(), QStringLiteral("Transfer Stopped"));
+        QCOMPARE(h.mainList.value(h.rowOf(b), Column::Status), QStringLiteral("Paused/Stopped"));
         // Stopped windows stay open with their rows.
         QCOMPARE(h.table.count(), 3);
         QCOMPARE(h.mainList.count(), 3);
@@ -237,13 +218,13 @@ private Q_SLOTS:
         Harness h;
         QPointer<frmDownload> w = h.begin(0, QStringLiteral("stall/a.bin"));
         QVERIFY(w);
-        QTRY_COMPARE(w->job().state(), State::Downloading);
+        QTRY_COMPARE(Harness::stateOf(w), State::Downloading);
         QVERIFY(h.commands->runToolbarCommand(QStringLiteral("IDC_FS_PauseAll")));
-        QCOMPARE(w->job().state(), State::Paused);
+        QCOMPARE(Harness::stateOf(w), State::Paused);
         QVERIFY(h.commands->runToolbarCommand(QStringLiteral("IDC_FS_ResumeAll")));
-        QCOMPARE(w->job().state(), State::Downloading);
+        QTRY_COMPARE(Harness::stateOf(w), State::Downloading);
         QVERIFY(h.commands->runToolbarCommand(QStringLiteral("IDC_FS_StopAll")));
-        QCOMPARE(w->job().state(), State::Stopped);
+        QCOMPARE(Harness::stateOf(w), State::Stopped);
         QVERIFY(!h.commands->runToolbarCommand(QStringLiteral("IDC_FS_pauseall")));
         QVERIFY(!h.commands->runToolbarCommand(QStringLiteral("IDC_FS_Unknown")));
     }
@@ -294,7 +275,7 @@ private Q_SLOTS:
         const RowId second = h.addRow(QStringLiteral("http://127.0.0.1:1/b.zip"), QStringLiteral("/d/b"));
         const RowId third = h.addRow(QStringLiteral("http://127.0.0.1:1/c.zip"), QStringLiteral("/d/c"));
         // Slot 2 is held by another download; the third row gets the lowest free slot.
-        QVERIFY(h.table.create(2, h.services(), &h.shell, &h.prompts));
+        QVERIFY(h.table.create(2, h.services(), 0));
         h.commands->lstMain->setRowSelected(third, true);
         h.commands->lstMain->setRowSelected(second, true);
         QVERIFY(h.commands->runToolbarCommand(QStringLiteral("IDC_FS_ReDownload")));
@@ -317,18 +298,18 @@ private Q_SLOTS:
         h.addRow(QStringLiteral("http://127.0.0.1:1/other.zip"));
         QPointer<frmDownload> w = h.begin(7, QStringLiteral("stall/a.bin"));
         QVERIFY(w);
-        QTRY_COMPARE(w->job().state(), State::Downloading);
-        const RowId row = w->job().lstItem;
-        const QString path = w->job().strSaveTo;
+        QTRY_COMPARE(Harness::stateOf(w), State::Downloading);
+        const RowId row = h.rowOf(w);
+        const QString path = h.manager().savePath(w->downloadId());
 
         // While it runs, a re-download leaves it alone.
         h.commands->lstMain->setRowSelected(row, true);
         h.commands->ReDownload();
         QVERIFY(h.restarts.isEmpty());
-        QCOMPARE(w->job().state(), State::Downloading);
+        QCOMPARE(Harness::stateOf(w), State::Downloading);
 
         h.commands->StopAll();
-        QCOMPARE(w->job().state(), State::Stopped);
+        QCOMPARE(Harness::stateOf(w), State::Stopped);
         h.commands->ReDownload();
         QCOMPARE(h.restarts.size(), 1);
         QCOMPARE(h.restarts.at(0).row, row);
@@ -366,8 +347,8 @@ private Q_SLOTS:
         const RowId queued = h.addRow(QStringLiteral("http://127.0.0.1:1/q.zip"), QStringLiteral("/d/q.zip"));
         QPointer<frmDownload> w = h.begin(1, QStringLiteral("slow/a.bin"));
         QVERIFY(w);
-        QTRY_COMPARE(w->job().state(), State::Downloading);
-        const RowId row = w->job().lstItem;
+        QTRY_COMPARE(Harness::stateOf(w), State::Downloading);
+        const RowId row = h.rowOf(w);
         const QStringList queuedValues = h.mainList.values(queued);
 
         h.commands->lstMain->setRowSelected(row, true);
@@ -375,16 +356,16 @@ private Q_SLOTS:
         QVERIFY(!h.mainList.contains(row));
         QCOMPARE(h.mainList.count(), 1);
         QCOMPARE(h.table.at(1), w.data());
-        QCOMPARE(w->job().state(), State::Downloading);
+        QCOMPARE(Harness::stateOf(w), State::Downloading);
 
         // It completes without touching either list.
-        QTRY_COMPARE_WITH_TIMEOUT(w->job().state(), State::Complete, 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(Harness::stateOf(w), State::Complete, 15000);
         QCOMPARE(h.completeList.count(), 0);
         QCOMPARE(h.mainList.count(), 1);
         QCOMPARE(h.mainList.values(queued), queuedValues);
-        QFile saved(w->job().strSaveTo);
+        QFile saved(h.manager().savePath(w->downloadId()));
         QVERIFY(saved.open(QIODevice::ReadOnly));
-        QCOMPARE(saved.readAll(), h.file);
+        QCOMPARE(saved.readAll(), h.file());
     }
 
     void clearQueueRemovesRowsNotWindows()
@@ -393,7 +374,7 @@ private Q_SLOTS:
         QPointer<frmDownload> w = h.begin(0, QStringLiteral("stall/a.bin"));
         QVERIFY(w);
         h.addRow(QStringLiteral("http://127.0.0.1:1/b"));
-        QTRY_COMPARE(w->job().state(), State::Downloading);
+        QTRY_COMPARE(Harness::stateOf(w), State::Downloading);
         const RowId done = h.completeList.addRow({"/d/c", "100%", "1 Bytes", "1 Bytes", "Transfer Completed...", "u"}, 4);
 
         QMenu *menu = h.commands->buildQueueMenu();
@@ -403,7 +384,7 @@ private Q_SLOTS:
         clear->trigger();
         QCOMPARE(h.mainList.count(), 0);
         QCOMPARE(h.table.count(), 1);
-        QCOMPARE(w->job().state(), State::Downloading);
+        QCOMPARE(Harness::stateOf(w), State::Downloading);
         QVERIFY(h.completeList.contains(done));
     }
 
@@ -555,23 +536,28 @@ private Q_SLOTS:
         QCOMPARE(rate.constLast().at(0).toDouble(), 0.0);
         QCOMPARE(rate.constLast().at(1).toString(), QStringLiteral("Total Transfer Rate: 0.00 KB/s"));
 
-        frmDownload *a = h.table.create(0, h.services(), &h.shell, &h.prompts);
-        frmDownload *b = h.table.create(57, h.services(), &h.shell, &h.prompts);
-        frmDownload *c = h.table.create(100, h.services(), &h.shell, &h.prompts);
-        QVERIFY(a && b && c);
-        a->job().intTransferRate = 1500;
-        b->job().intTransferRate = 2250.5;
-        c->job().intTransferRate = 250;
-        // Counted even with an empty list: a window whose row was removed still transfers.
-        QTRY_COMPARE(h.commands->totalRate(), 4000.5);
-        QTRY_COMPARE(rate.constLast().at(1).toString(), QStringLiteral("Total Transfer Rate: 4.00 KB/s"));
-        QCOMPARE(h.commands->totalRateText(), QStringLiteral("Total Transfer Rate: 4.00 KB/s"));
+        // Two downloads that trickle in, each with its window; the rate of
+        // every running download counts, even with its row removed.
+        h.fileSize = 400000;
+        QPointer<frmDownload> a = h.begin(0, QStringLiteral("slow/a.bin"));
+        QPointer<frmDownload> b = h.begin(57, QStringLiteral("slow/b.bin"));
+        QVERIFY(a && b);
+        h.mainList.removeRowById(h.rowOf(b));
+        const auto rateOf = [](const frmDownload *w) { return w->job() ? w->job()->progress().rate : 0.0; };
+        QTRY_VERIFY(rateOf(a) > 0 && rateOf(b) > 0);
+        h.commands->updateTotalRate();
+        const double total = h.commands->totalRate();
+        QCOMPARE(total, rateOf(a) + rateOf(b));
+        QCOMPARE(total, h.manager().totalRate());
+        const QString text = QStringLiteral("Total Transfer Rate: %1 KB/s").arg(total / 1000.0, 0, 'f', 2);
+        QCOMPARE(rate.constLast().at(1).toString(), text);
+        QCOMPARE(h.commands->totalRateText(), text);
 
         // Once the downloads end their rates go, and so does the total.
-        h.table.release(57);
-        a->job().intTransferRate = 0;
-        QTRY_COMPARE(h.commands->totalRate(), 250.0);
-        c->job().intTransferRate = 0;
+        h.manager().stop(a->downloadId());
+        h.commands->updateTotalRate();
+        QCOMPARE(h.commands->totalRate(), rateOf(b));
+        h.manager().cancel(b->downloadId());
         QTRY_COMPARE(rate.constLast().at(1).toString(), QStringLiteral("Total Transfer Rate: 0.00 KB/s"));
     }
 
@@ -579,10 +565,11 @@ private Q_SLOTS:
     {
         DownloadListModel mainList, completeList;
         DownloadWindowTable table;
+        DownloadManager manager({});
         QueueCommands::Options options;
         options.locale = QLocale::c();
         QueueCommands commands(
-            mainList, completeList, table,
+            mainList, completeList, table, manager,
             [](const QString &id, const QString &text) {
                 return id == QLatin1String("01008") ? QStringLiteral("Gesamtrate: ") : text;
             },
@@ -596,12 +583,12 @@ private Q_SLOTS:
         Harness h;
         ModeList &mode = h.commands->lstMode;
         QCOMPARE(mode.rowCount(), 101);
-        frmDownload *w = h.table.create(42, h.services(), &h.shell, &h.prompts);
+        frmDownload *w = h.table.create(42, h.services(), 0);
         QVERIFY(w);
-        mode.watch(w->job());
-        mode.watch(w->job()); // watching twice writes once
+        mode.watch(*w);
+        mode.watch(*w); // watching twice writes once
         QSignalSpy changed(&mode, &QAbstractItemModel::dataChanged);
-        Q_EMIT w->job().modeEntryChanged(42, QStringLiteral("Error"));
+        Q_EMIT w->modeEntryChanged(42, QStringLiteral("Error"));
         QCOMPARE(mode.entry(42), QStringLiteral("Error"));
         QCOMPARE(changed.count(), 1);
         mode.setEntry(101, QStringLiteral("x"));

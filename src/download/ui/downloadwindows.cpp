@@ -26,13 +26,12 @@ frmDownload *DownloadWindowTable::at(int slot) const
     return isValidSlot(slot) ? m_slots[slot] : nullptr;
 }
 
-frmDownload *DownloadWindowTable::create(int slot, DownloadJob::Services services, DesktopShell *shell,
-                                         Prompts *prompts)
+frmDownload *DownloadWindowTable::create(int slot, const frmDownload::Services &services, DownloadId id)
 {
     if (!isValidSlot(slot) || m_slots[slot])
         return nullptr;
-    auto *window = new frmDownload(std::move(services), shell, prompts);
-    window->job().intAssignedIndex = slot;
+    auto *window = new frmDownload(services, id);
+    window->intAssignedIndex = slot;
     m_slots[slot] = window;
     m_objects[slot] = window;
     // A closed window deletes itself; its slot is free again.
@@ -42,6 +41,17 @@ frmDownload *DownloadWindowTable::create(int slot, DownloadJob::Services service
     });
     Q_EMIT windowCreated(slot, window);
     return window;
+}
+
+frmDownload *DownloadWindowTable::windowOf(DownloadId id) const
+{
+    if (id == 0)
+        return nullptr;
+    for (frmDownload *window : m_slots) {
+        if (window && window->downloadId() == id)
+            return window;
+    }
+    return nullptr;
 }
 
 frmDownload *DownloadWindowTable::take(int slot)

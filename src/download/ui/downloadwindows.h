@@ -1,6 +1,6 @@
 #pragma once
 
-#include "download/downloadjob.h"
+#include "download/ui/frmdownload.h"
 
 #include <QList>
 #include <QObject>
@@ -12,7 +12,7 @@ class Prompts;
 class frmDownload;
 
 // The program's download windows, one per slot (0 to 100). A window knows
-// its slot through its download's intAssignedIndex. The table owns the
+// its slot through its intAssignedIndex. The table owns the
 // windows in it: a window that closes (and so is deleted) frees its slot,
 // and the windows still open when the table goes are deleted with it.
 class DownloadWindowTable : public QObject {
@@ -28,9 +28,11 @@ public:
 
     // The window in a slot; nullptr when the slot is empty or out of range.
     frmDownload *at(int slot) const;
-    // Creates a window in an empty slot and sets its intAssignedIndex;
-    // nullptr when the slot is out of range or taken.
-    frmDownload *create(int slot, DownloadJob::Services services, DesktopShell *shell, Prompts *prompts);
+    // Creates a window over a download in an empty slot and sets its
+    // intAssignedIndex; nullptr when the slot is out of range or taken.
+    frmDownload *create(int slot, const frmDownload::Services &services, DownloadId id);
+    // The open window that shows a download; nullptr when none.
+    frmDownload *windowOf(DownloadId id) const;
     // Removes the window from its slot and hands it to the caller.
     frmDownload *take(int slot);
     // Frees a slot, deleting the window in it (later, so a window may

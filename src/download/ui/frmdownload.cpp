@@ -1,6 +1,7 @@
 #include "download/ui/frmdownload.h"
 
 #include "download/ui/frmserverdata.h"
+#include "download/urlmodel.h"
 #include "platform/prompts.h"
 #include "platform/ui/shell.h"
 #include "platform/skinelements.h"
@@ -16,15 +17,18 @@
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 
-DownloadJob::Services withPrompts(DownloadJob::Services services, Prompts *prompts)
+int percentOf(qint64 part, qint64 whole)
 {
-    if (!services.prompts)
-        services.prompts = prompts;
-    return services;
+    if (whole <= 0)
+        return part > 0 ? 100 : 0;
+    return int(std::clamp<qint64>(part * 100 / whole, 0, 100));
 }
 
 QLabel *valueLabel(QWidget *parent, const char *name)
@@ -45,10 +49,10 @@ QProgressBar *progressBar(QWidget *parent, const QString &name)
     return bar;
 }
 
-std::array<QProgressBar *, DownloadJob::MaxSegments> segmentBars(QWidget *parent)
+std::array<QProgressBar *, frmDownload::MaxSegments> segmentBars(QWidget *parent)
 {
-    std::array<QProgressBar *, DownloadJob::MaxSegments> bars{};
-    for (int k = 0; k < DownloadJob::MaxSegments; ++k) {
+    std::array<QProgressBar *, frmDownload::MaxSegments> bars{};
+    for (int k = 0; k < frmDownload::MaxSegments; ++k) {
         bars[k] = progressBar(parent, QStringLiteral("PVProgressBar%1").arg(k));
         bars[k]->setMaximumHeight(12);
     }
@@ -87,7 +91,7 @@ void setTextIfChanged(QLineEdit *box, const QString &text)
 
 } // namespace
 
-frmDownload::frmDownload(DownloadJob::Services services, DesktopShell *shell, Prompts *prompts, QWidget *parent)
+frmDownload::frmDownload(Services services, DownloadId id, QWidget *parent)
     : QWidget(parent, Qt::Window),
       lblStatus(valueLabel(this, "lblStatus")),
       lblFileSize(valueLabel(this, "lblFileSize")),
@@ -110,37 +114,143 @@ frmDownload::frmDownload(DownloadJob::Services services, DesktopShell *shell, Pr
       cmdMore(button(this, QStringLiteral("&More"), "cmdMore")),
       mnuMore(new QMenu(this)),
       mnuServerData(mnuMore->addAction(QStringLiteral("&Server Data"))),
-      m_appTitle(services.appTitle),
-      m_shell(shell),
-      m_prompts(prompts ? prompts : services.prompts),
-      m_job(withPrompts(std::move(services), prompts))
+      m_services(std::move(services)),
+      m_id(id)
 {
+    Q_ASSERT(m_services.manager);
     setObjectName(QStringLiteral("frmDownload"));
     setAttribute(Qt::WA_DeleteOnClose);
     mnuServerData->setObjectName(QStringLiteral("mnuServerData"));
     cmdMore->setMenu(mnuMore);
     buildLayout();
 
-    connect(cmdPause, &QPushButton::clicked, &m_job, &DownloadJob::Pause_Resume);
-    connect(cmdStop, &QPushButton::clicked, &m_job, &DownloadJob::StopMe);
+    connect(cmdPause, &QPushButton::clicked, this, &frmDownload::Pause_Resume);
+    connect(cmdStop, &QPushButton::clicked, this, &frmDownload::StopMe);
     connect(cmdOpen, &QPushButton::clicked, this, &frmDownload::OpenFile);
     connect(cmdGoToDir, &QPushButton::clicked, this, &frmDownload::GoToDir);
     connect(cmdHide, &QPushButton::clicked, this, &frmDownload::HideWindow);
     connect(mnuServerData, &QAction::triggered, this, &frmDownload::ShowServerData);
 
-    connect(&m_job, &DownloadJob::displayChanged, this, &frmDownload::refresh);
-    connect(&m_job, &DownloadJob::closeRequested, this, &QWidget::close);
+    DownloadManager *manager = m_services.manager;
+    connect(manager, &DownloadManager::started, this, [this](DownloadId started, TransferJob *job) {
+        if (started == m_id)
+            follow(job);
+    });
+    connect(manager, &DownloadManager::finished, this, [this](DownloadId done, const TransferOutcome &outcome) {
+        if (done == m_id)
+            onFinished(outcome);
+    });
+    connect(manager, &DownloadManager::noticeRaised, this, [this](DownloadId from, const TransferNotice &notice) {
+        if (from == m_id)
+            onNotice(notice);
+    });
+    follow(manager->job(id));
 
     SkinForm(this, SecondWindowSkinName);
     refresh();
     resize(520, sizeHint().height());
 }
 
-frmDownload::~frmDownload()
+frmDownload::~frmDownload() = default;
+
+TransferJob *frmDownload::job() const
 {
-    // The download member is destroyed after this body, when the window is
-    // already partly gone: nothing it reports then may reach the window.
-    disconnect(&m_job, nullptr, this, nullptr);
+    return m_job.data();
+}
+
+void frmDownload::follow(TransferJob *job)
+{
+    if (m_job)
+        disconnect(m_job, nullptr, this, nullptr);
+    m_job = job;
+    m_shownState = TransferState::Idle;
+    m_countFrom = -1;
+    if (job) {
+        // A job reports far more often than a window can repaint: one
+        // refresh per turn of the event loop.
+        const auto later = [this] {
+            if (m_refreshPending)
+                return;
+            m_refreshPending = true;
+            QTimer::singleShot(0, this, [this] {
+                m_refreshPending = false;
+                refresh();
+            });
+        };
+        connect(job, &TransferJob::stateChanged, this, later);
+        connect(job, &TransferJob::progressChanged, this, later);
+        connect(job, &TransferJob::statusChanged, this, later);
+    }
+    refresh();
+}
+
+QString frmDownload::caption(const char *id, const char *defaultText) const
+{
+    return m_services.captions(QLatin1String(id), QString::fromUtf8(defaultText));
+}
+
+bool frmDownload::storedOption(const char *key) const
+{
+    return m_services.storedOption && m_services.storedOption(QLatin1String(key));
+}
+
+void frmDownload::Pause_Resume()
+{
+    const TransferJob *job = m_job.data();
+    if (!job || job->isFinished())
+        return;
+    if (job->state() == TransferState::Paused)
+        manager().resume(m_id);
+    else
+        manager().pause(m_id);
+}
+
+void frmDownload::StopMe()
+{
+    const TransferJob *job = m_job.data();
+    if (!job || job->isFinished() || job->state() == TransferState::Stopped) {
+        close();
+        return;
+    }
+    manager().stop(m_id);
+}
+
+void frmDownload::onFinished(const TransferOutcome &outcome)
+{
+    refresh();
+    if (outcome.kind == TransferOutcome::Kind::Failure && outcome.failure == FailureKind::FtpReply
+        && outcome.code == 550)
+        Q_EMIT modeEntryChanged(intAssignedIndex, QStringLiteral("Error"));
+    if (outcome.kind != TransferOutcome::Kind::Success)
+        return;
+    // A completed download that the user put aside comes back to the screen.
+    if (isMinimized())
+        showNormal();
+    const QPointer<frmDownload> self(this);
+    if (storedOption("PromptDone") && m_services.prompts)
+        m_services.prompts->inform(caption("11031", "Download Successful."), m_services.appTitle,
+                                   PromptIcon::Information);
+    if (self && storedOption("CloseDownloadWindowWhenDone"))
+        close();
+}
+
+void frmDownload::onNotice(const TransferNotice &notice)
+{
+    if (!m_services.prompts)
+        return;
+    switch (notice.kind) {
+    case TransferNotice::Kind::DataError: {
+        const QString text = caption("11033", "Error was occurred.") + QLatin1Char('\n') + caption("11034", "")
+                             + QString::number(notice.number) + QLatin1Char('\n') + notice.description;
+        m_services.prompts->message({text, caption("11035", "Error"), PromptIcon::Warning, PromptButtons::Ok});
+        break;
+    }
+    case TransferNotice::Kind::FtpDataError:
+        m_services.prompts->inform(caption("11032", "FTP Downloading error:") + QLatin1Char(' ')
+                                       + notice.description,
+                                   m_services.appTitle);
+        break;
+    }
 }
 
 void frmDownload::buildLayout()
@@ -208,76 +318,148 @@ void frmDownload::buildLayout()
     setMinimumWidth(460);
 }
 
+QString frmDownload::statusText() const
+{
+    const TransferJob *job = m_job.data();
+    if (!job)
+        return {};
+    switch (job->state()) {
+    case TransferState::Complete: return caption("11046", "Transfer Completed...");
+    case TransferState::Stopped:
+    case TransferState::Cancelled: return caption("11056", "Transfer Stopped");
+    default: break;
+    }
+    const TransferStatus &s = job->isFinished() && job->outcome().kind == TransferOutcome::Kind::Failure
+                                  ? job->outcome().status
+                                  : job->status();
+    if (s.captionId.isEmpty() && s.defaultText.isEmpty())
+        return s.text;
+    const QString text = s.captionId.isEmpty() ? s.defaultText : m_services.captions(s.captionId, s.defaultText);
+    return s.prefix + text + s.suffix;
+}
+
 void frmDownload::refresh()
 {
-    const DownloadJob::Display &d = m_job.display();
-    const DownloadJob::State state = m_job.state();
+    const TransferJob *job = m_job.data();
+    const TransferState state = job ? job->state() : TransferState::Idle;
+    const TransferProgress progress = job ? job->progress() : TransferProgress{};
+    const bool known = progress.size >= 0;
+    const int percent = known ? percentOf(progress.received, progress.size) : 0;
+    const bool running = state == TransferState::Downloading;
 
-    setTextIfChanged(lblStatus, d.status);
-    setTextIfChanged(lblFileSize, d.fileSize);
-    setTextIfChanged(lblResume, d.resume);
-    setTextIfChanged(lblReceived, d.received);
-    setTextIfChanged(lblRate, d.rate);
-    setTextIfChanged(lblTimeLeft, d.timeLeft);
-    setTextIfChanged(lblElapsed, d.elapsed);
-    setTextIfChanged(lblTimeout, d.countdown);
-    lblTimeout->setVisible(d.countdownVisible);
-    setTextIfChanged(lblPercent, QString::number(d.percent) + QLatin1Char('%'));
+    setTextIfChanged(lblStatus, statusText());
+    setTextIfChanged(lblFileSize, known ? FormatSize(progress.size) : QString());
+    setTextIfChanged(lblResume, progress.resumable ? caption("04018", "** Resume Supported **") : QString());
+    setTextIfChanged(lblReceived, FormatSize(progress.received));
+    setTextIfChanged(lblRate, running && progress.rate > 0 ? FormatSize(progress.rate) + QStringLiteral(" /Second")
+                                                          : QStringLiteral("0 Bytes/Second"));
+    setTextIfChanged(lblTimeLeft, FormatTime(running ? progress.secondsLeft : 0));
+    setTextIfChanged(lblElapsed, FormatTime(double(qint64(progress.elapsed))));
+    // The countdown shows from its first tick: a count that starts (or
+    // starts again from the top) is not shown until it goes down.
+    if (progress.timeoutLeft < 0 || progress.timeoutLeft > m_countFrom)
+        m_countFrom = progress.timeoutLeft;
+    const bool counting = progress.timeoutLeft >= 0 && progress.timeoutLeft < m_countFrom && job
+                          && !job->isFinished();
+    setTextIfChanged(lblTimeout, counting ? QStringLiteral("Timeout: %1 sec.").arg(progress.timeoutLeft) : QString());
+    lblTimeout->setVisible(counting);
+    setTextIfChanged(lblPercent, QString::number(percent) + QLatin1Char('%'));
 
-    ProgressBar1->setValue(d.percent);
-    ProgressBar1->setVisible(d.mainBarVisible);
-    const qsizetype shown = std::min<qsizetype>(std::max<qsizetype>(d.segmentBars.size(), 1), PVProgressBar.size());
+    // One bar per connection over the range it has now; the whole file
+    // above them when there is more than one.
+    const auto &segments = progress.segments;
+    ProgressBar1->setValue(percent);
+    ProgressBar1->setVisible(segments.size() > 1);
+    const qsizetype shown = std::clamp<qsizetype>(segments.size(), 1, PVProgressBar.size());
     for (qsizetype k = 0; k < qsizetype(PVProgressBar.size()); ++k) {
         PVProgressBar[k]->setVisible(k < shown);
-        PVProgressBar[k]->setValue(k < d.segmentBars.size() ? d.segmentBars[k] : 0);
+        int value = 0;
+        if (state == TransferState::Complete)
+            value = 100;
+        else if (k < segments.size() && segments[k].end >= 0)
+            value = percentOf(segments[k].done, segments[k].end - segments[k].start);
+        else if (k == 0)
+            value = percent;
+        PVProgressBar[k]->setValue(value);
     }
 
-    setTextIfChanged(txtSaveTo, m_job.strSaveTo);
-    setTextIfChanged(txtURL, m_job.strURL);
+    setTextIfChanged(txtSaveTo, manager().savePath(m_id));
+    setTextIfChanged(txtURL, manager().url(m_id));
 
-    if (cmdPause->text() != d.pauseText)
-        cmdPause->setText(d.pauseText);
-    cmdPause->setEnabled(d.pauseEnabled);
-    if (cmdStop->text() != d.stopText)
-        cmdStop->setText(d.stopText);
-    cmdStop->setEnabled(d.stopEnabled);
-    cmdOpen->setVisible(d.openVisible);
-    cmdGoToDir->setVisible(d.openVisible);
+    // The buttons: &Pause / &Resume, &Stop / &Close.
+    QString pauseText = caption("04012", "&Pause");
+    QString stopText = caption("04014", "&Stop");
+    bool pauseEnabled = true;
+    bool stopEnabled = true;
+    bool openVisible = false;
+    switch (state) {
+    case TransferState::Paused:
+        pauseText = caption("04013", "&Resume");
+        stopEnabled = false;
+        break;
+    case TransferState::Stopped:
+    case TransferState::Cancelled:
+        pauseText = caption("04013", "&Resume");
+        pauseEnabled = false;
+        stopText = caption("04015", "&Close");
+        openVisible = true;
+        break;
+    case TransferState::Complete:
+        pauseEnabled = false;
+        stopText = caption("04015", "&Close");
+        openVisible = true;
+        break;
+    case TransferState::Failed:
+        // The download waits with its message; the window's own close ends it.
+        pauseEnabled = false;
+        stopEnabled = false;
+        break;
+    default:
+        break;
+    }
+    if (cmdPause->text() != pauseText)
+        cmdPause->setText(pauseText);
+    cmdPause->setEnabled(pauseEnabled && job);
+    if (cmdStop->text() != stopText)
+        cmdStop->setText(stopText);
+    cmdStop->setEnabled(stopEnabled);
+    cmdOpen->setVisible(openVisible);
+    cmdGoToDir->setVisible(openVisible);
 
-    QString title = d.caption;
+    QString name = job ? job->url().fileName() : QString();
+    QString title = name.isEmpty() ? QString() : name + QStringLiteral(" [") + QString::number(percent)
+                                                     + QStringLiteral("%]");
     if (title.isEmpty())
-        title = m_job.url.fileName();
-    if (title.isEmpty())
-        title = m_appTitle;
+        title = m_services.appTitle;
     setWindowTitle(title);
 
+    // A new start puts the focus on Pause.
     if (state != m_shownState) {
-        // A new start puts the focus on Pause; a completed download that the
-        // user put aside comes back to the screen.
-        if (state == DownloadJob::State::Probing)
+        if (state == TransferState::Connecting)
             cmdPause->setFocus();
-        if (state == DownloadJob::State::Complete && d.restoreRequested && isMinimized())
-            showNormal();
         m_shownState = state;
     }
 }
 
 void frmDownload::OpenFile()
 {
-    if (m_shell && !m_shell->openFile(m_job.strSaveTo))
-        reportShellFailure(m_job.strSaveTo);
+    const QString path = manager().savePath(m_id);
+    if (m_services.shell && !m_services.shell->openFile(path))
+        reportShellFailure(path);
 }
 
 void frmDownload::GoToDir()
 {
-    if (m_shell && !m_shell->showFolder(m_job.strSaveTo))
-        reportShellFailure(m_job.strSaveTo);
+    const QString path = manager().savePath(m_id);
+    if (m_services.shell && !m_services.shell->showFolder(path))
+        reportShellFailure(path);
 }
 
 void frmDownload::reportShellFailure(const QString &path)
 {
-    if (m_prompts)
-        m_prompts->inform(QStringLiteral("Could not open \"%1\".").arg(path), m_appTitle, PromptIcon::Warning, this);
+    if (m_services.prompts)
+        m_services.prompts->inform(QStringLiteral("Could not open \"%1\".").arg(path), m_services.appTitle,
+                                   PromptIcon::Warning, this);
 }
 
 void frmDownload::HideWindow()
@@ -296,7 +478,7 @@ void frmDownload::ShowServerData()
         m_serverData = new frmServerData(this);
         m_serverData->setAttribute(Qt::WA_DeleteOnClose);
     }
-    m_serverData->setLog(m_job.strLog());
+    m_serverData->setLog(m_job ? m_job->serverLog() : QByteArray());
     m_serverData->show();
     m_serverData->raise();
     m_serverData->activateWindow();
@@ -304,8 +486,10 @@ void frmDownload::ShowServerData()
 
 void frmDownload::closeEvent(QCloseEvent *event)
 {
-    // Stops the transfer and keeps the file; the download reports finished().
-    m_job.close();
+    // Stops the download and keeps the file; the row stays stopped, and a
+    // Re-Download resumes it.
+    if (m_job && !m_job->isFinished())
+        manager().cancel(m_id);
     if (m_serverData)
         m_serverData->close();
     event->accept();

@@ -1,11 +1,13 @@
 #pragma once
 
-#include "download/downloadjob.h"
+#include "platform/captionlookup.h"
+#include "queue/downloadmanager.h"
 
 #include <QPointer>
 #include <QWidget>
 
 #include <array>
+#include <functional>
 
 class DesktopShell;
 class Prompts;
@@ -17,23 +19,41 @@ class QProgressBar;
 class QPushButton;
 class frmServerData;
 
-// A download window: owns one download and shows its state (status, sizes,
-// rate, times, the time-out countdown, the progress bars, the save path and
-// the URL), with the buttons that steer it. The window is deleted when it
-// is closed; closing it stops the transfer and keeps the file.
+// A download window: the view and controller of one download that the
+// download manager owns. It shows the job's typed state, progress and status
+// (status, sizes, rate, times, the time-out countdown, one bar per
+// connection over that connection's current range, the save path and the
+// URL) and its buttons steer the download through the manager. The window is
+// deleted when it is closed; closing it stops the download (the job is
+// cancelled, the file kept) and the row stays stopped, to be resumed later.
 class frmDownload : public QWidget {
     Q_OBJECT
 
 public:
-    // services go to the download; shell opens the finished file or its
-    // folder; prompts reports what the shell could not open (and is the
-    // download's prompts when services names none).
-    frmDownload(DownloadJob::Services services, DesktopShell *shell, Prompts *prompts,
-                QWidget *parent = nullptr);
+    struct Services {
+        DownloadManager *manager = nullptr;
+        DesktopShell *shell = nullptr;   // opens the finished file or its folder
+        Prompts *prompts = nullptr;      // completion, data errors, what the shell could not open
+        CaptionLookup captions = defaultCaptions();
+        QString appTitle = QStringLiteral("Tessel");
+        // Whether a stored option ("PromptDone", "CloseDownloadWindowWhenDone")
+        // is on; empty: every option is off.
+        std::function<bool(const QString &key)> storedOption;
+    };
+
+    static constexpr int MaxSegments = TransferJob::MaxSegments;
+
+    frmDownload(Services services, DownloadId id, QWidget *parent = nullptr);
     ~frmDownload() override;
 
-    DownloadJob &job() { return m_job; }
-    const DownloadJob &job() const { return m_job; }
+    DownloadId downloadId() const { return m_id; }
+    DownloadManager &manager() const { return *m_services.manager; }
+    // The download's current job; nullptr before a start. A Re-Download
+    // replaces it, and the window follows.
+    TransferJob *job() const;
+
+    // The window's slot in the window table (0 to 100).
+    int intAssignedIndex = -1;
 
     // The server-data viewer while it is open, else nullptr.
     frmServerData *serverDataWindow() const;
@@ -48,7 +68,7 @@ public:
     QLabel *const lblTimeout; // the time-out countdown
     QLabel *const lblPercent;
     QProgressBar *const ProgressBar1; // the whole file, shown with more than one segment
-    const std::array<QProgressBar *, DownloadJob::MaxSegments> PVProgressBar; // one per segment
+    const std::array<QProgressBar *, MaxSegments> PVProgressBar; // one per segment
     QLineEdit *const txtSaveTo;
     QLineEdit *const txtURL;
     QPushButton *const cmdPause;
@@ -61,6 +81,11 @@ public:
     QAction *const mnuServerData;
 
 public Q_SLOTS:
+    // &Pause pauses, &Resume resumes.
+    void Pause_Resume();
+    // &Stop stops the download (a split one asks first); &Close closes the
+    // window.
+    void StopMe();
     void OpenFile();
     void GoToDir();
     // Takes the window off the screen while the download goes on; it stays
@@ -70,17 +95,29 @@ public Q_SLOTS:
     // Copies the download's state into the controls.
     void refresh();
 
+Q_SIGNALS:
+    // The main window's mode entry of this window's slot ("Error" when an
+    // FTP server has no such file).
+    void modeEntryChanged(int slot, const QString &text);
+
 protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
     void buildLayout();
     void reportShellFailure(const QString &path);
+    void follow(TransferJob *job);
+    void onFinished(const TransferOutcome &outcome);
+    void onNotice(const TransferNotice &notice);
+    QString caption(const char *id, const char *defaultText) const;
+    QString statusText() const;
+    bool storedOption(const char *key) const;
 
-    QString m_appTitle;
-    DesktopShell *m_shell;
-    Prompts *m_prompts;
-    DownloadJob m_job;
+    Services m_services;
+    DownloadId m_id;
+    QPointer<TransferJob> m_job;
     QPointer<frmServerData> m_serverData;
-    DownloadJob::State m_shownState = DownloadJob::State::Idle;
+    TransferState m_shownState = TransferState::Idle;
+    bool m_refreshPending = false;
+    int m_countFrom = -1; // where the time-out countdown started
 };

@@ -32,17 +32,15 @@ Intake::Intake(Services services, QObject *parent)
 {
     if (!m_services.captions)
         m_services.captions = defaultCaptions();
-    DownloadJob::Services &job = m_services.download;
-    if (!job.record)
-        job.record = m_services.record;
-    if (!job.mainList)
-        job.mainList = m_services.downloads;
-    if (!job.completeList)
-        job.completeList = m_services.completed;
-    if (!job.prompts)
-        job.prompts = m_services.prompts;
-    if (!job.logins && m_services.settings)
-        job.logins = &m_services.settings->logins;
+    frmDownload::Services &window = m_services.window;
+    if (!window.manager)
+        window.manager = m_services.manager;
+    if (!window.shell)
+        window.shell = m_services.shell;
+    if (!window.prompts)
+        window.prompts = m_services.prompts;
+    if (window.appTitle.isEmpty())
+        window.appTitle = m_services.appTitle;
 }
 
 Intake::~Intake()
@@ -58,64 +56,87 @@ frmDownload *Intake::BeginDownload(const QString &url, const QString &savePath, 
 {
     DownloadWindowTable *windows = m_services.windows;
     DownloadListModel *list = m_services.downloads;
-    if (!windows || !list || !m_services.record)
+    DownloadManager *manager = m_services.manager;
+    if (!windows || !list || !manager)
         return nullptr;
+
+    // A restarted row is taken before the existing-file question, so a
+    // download delivered while the question is open cannot take it.
+    const DownloadListModel::RowId row = rowIndex > 0 ? list->idAt(rowIndex - 1) : DownloadListModel::NoRow;
+    if (rowIndex > 0 && row == DownloadListModel::NoRow)
+        return nullptr;
+    // A row that is running already keeps its window.
+    if (const DownloadId running = manager->idOfRow(row);
+        running && manager->state(running) == DownloadState::Running) {
+        frmDownload *open = windows->windowOf(running);
+        if (open) {
+            open->show();
+            open->raise();
+        }
+        return open;
+    }
 
     // 1-2. The lowest free slot, so a window that is still running is
     // never handed a second download.
-    const int slot = windows->firstFreeSlot();
-    if (slot < 0) {
+    const DownloadId earlier = manager->idOfRow(row);
+    if (windows->firstFreeSlot() < 0 && !(earlier && windows->windowOf(earlier))) {
         if (m_services.prompts)
             m_services.prompts->inform(NoFreeWindow, m_services.appTitle, PromptIcon::Warning, m_mainWindow);
         return nullptr;
     }
-    QPointer<frmDownload> window = windows->create(slot, m_services.download, m_services.shell, m_services.prompts);
-    if (!window)
-        return nullptr;
-    DownloadJob &job = window->job();
 
-    // A restarted row is bound before the existing-file question, so a
-    // download delivered while the question is open cannot take it.
+    // 3. What to do with a file that is there already; the answer travels
+    // with this start only.
+    ExistingFile existing = ExistingFile::Overwrite;
+    if (FileExistsLen(savePath))
+        existing = existingFileFromChoice(existingFileChoice());
+
+    // 4-5. The download in its row (a new one for rowIndex -1), and its
+    // window in the lowest free slot (or the window that showed that row).
+    const TransferRequest request{url, savePath, existing};
+    const QPointer<Intake> self(this);
+    QPointer<frmDownload> window;
+    const auto openWindow = [&](DownloadId started) {
+        window = windows->windowOf(started);
+        if (!window) {
+            const int slot = windows->firstFreeSlot();
+            window = windows->create(slot, m_services.window, started);
+        }
+    };
+    // The window exists before the job starts, so it sees every report.
+    const auto connection = connect(manager, &DownloadManager::started, this,
+                                    [&](DownloadId started, TransferJob *) {
+                                        if (!window)
+                                            openWindow(started);
+                                    });
     if (rowIndex > 0)
-        job.lstItem = list->idAt(rowIndex - 1);
-
-    // 3. What to do with a file that is there already.
-    m_services.record->intExistChoice = 0;
-    if (FileExistsLen(savePath)) {
-        const qint16 choice = existingFileChoice();
-        if (!window) // closed while the question was open
-            return nullptr;
-        m_services.record->intExistChoice = choice;
-    }
-
-    // 4. The URL's parts.
-    job.ParseURL(url);
-
-    // 5. A new download's row.
-    if (rowIndex == -1) {
-        job.lstItem = list->addRow({savePath, ProgressNotStarted, QStringLiteral("N/A"), QStringLiteral("N/A"),
-                                    QStringLiteral("N/A"), url});
-    }
+        manager->startRow(row, request);
+    else
+        manager->start(request);
+    if (self)
+        disconnect(connection);
+    if (!self || !window)
+        return nullptr; // a cancelled start shows no window
 
     // 6. The window with its paths.
-    job.strSaveTo = savePath;
-    job.strURL = url;
     window->refresh();
     window->show();
-
-    // 7. Off it goes; a cancelled start closes the window again.
-    job.StartDownload();
     return window;
 }
 
 DownloadListModel::RowId Intake::QueueDownload(const QString &url, const QString &text)
 {
-    if (m_services.record)
-        m_services.record->intExistChoice = -2;
+    return queueRow(url, text, false);
+}
+
+DownloadListModel::RowId Intake::queueRow(const QString &url, const QString &text, bool refused)
+{
+    if (m_services.manager)
+        return m_services.manager->row(m_services.manager->queue(url, text, StatusNotDownloaded, refused));
     if (!m_services.downloads)
         return DownloadListModel::NoRow;
-    return m_services.downloads->addRow({text, ProgressNotStarted, QStringLiteral("N/A"), QStringLiteral("N/A"),
-                                         StatusNotDownloaded, url});
+    return m_services.downloads->addRow({text, refused ? ProgressRefused : ProgressNotStarted, QStringLiteral("N/A"),
+                                         QStringLiteral("N/A"), StatusNotDownloaded, url});
 }
 
 qint16 Intake::existingFileChoice()
@@ -200,6 +221,14 @@ void Intake::OkStep()
     input.save.lastSavePath = settings.lastSavePath;
     input.save.fallbackFolder = fallbackFolder();
     input.limits = {settings.limitHTTP(), settings.limitFTP()};
+    if (DownloadManager *manager = m_services.manager) {
+        // The limit counts downloads by their state, not by their rows' texts.
+        input.runningFrom = [manager](const QString &server) {
+            return manager->runningWhere([&server](const QString &url) {
+                return GetServerName(url).compare(server, Qt::CaseInsensitive) == 0;
+            });
+        };
+    }
     input.monitorServer = settings.txtMonitorServer;
     input.monitorTypes = settings.txtMonitorTypes;
     input.today = today();
@@ -220,9 +249,7 @@ void Intake::OkStep()
     case Action::Warn:
         break;
     case Action::Queue: {
-        const DownloadListModel::RowId row = QueueDownload(out.url, out.savePath);
-        if (out.markRefused)
-            m_services.downloads->setValue(row, DownloadListModel::Progress, ProgressRefused);
+        queueRow(out.url, out.savePath, out.markRefused);
         break;
     }
     case Action::Start:

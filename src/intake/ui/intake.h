@@ -1,6 +1,6 @@
 #pragma once
 
-#include "download/downloadjob.h"
+#include "download/ui/frmdownload.h"
 #include "download/downloadlist.h"
 #include "platform/captionlookup.h"
 
@@ -43,7 +43,7 @@ class Intake : public QObject {
 
 public:
     struct Services {
-        SettingsRecord *record = nullptr;      // options; intExistChoice lives here
+        SettingsRecord *record = nullptr;      // options
         SettingsModel *settings = nullptr;     // limits, filters, file types, last save path
         DownloadListModel *downloads = nullptr;
         DownloadListModel *completed = nullptr;
@@ -52,9 +52,11 @@ public:
         DesktopShell *shell = nullptr;
         CaptionLookup captions = defaultCaptions();
         IntakeRunValues *run = nullptr;
-        // What every new download window gets; its record, lists, prompts
-        // and captions are taken from the fields above when left empty.
-        DownloadJob::Services download;
+        // The owner of every download; it writes the download list's rows.
+        DownloadManager *manager = nullptr;
+        // What every new download window gets; its manager, shell and
+        // prompts are taken from the fields above when left empty.
+        frmDownload::Services window;
         // The clipboard's text; empty: the system clipboard.
         std::function<QString()> clipboardText;
         // The current local date; empty: the system's.
@@ -111,6 +113,7 @@ private:
     // no free window is queued instead of lost.
     void startOrKeep(const QString &url, const QString &savePath);
     qint16 existingFileChoice();
+    DownloadListModel::RowId queueRow(const QString &url, const QString &text, bool refused);
     QString fallbackFolder() const;
     QDate today() const;
     QString clipboardText() const;

@@ -1,6 +1,6 @@
 #include "queue/ui/modelist.h"
 
-#include "download/downloadjob.h"
+#include "download/ui/frmdownload.h"
 
 ModeList::ModeList(QObject *parent) : QStringListModel(QStringList(SlotCount, QString()), parent) {}
 
@@ -18,7 +18,7 @@ void ModeList::setEntry(int slot, const QString &text)
     setData(index(slot), text, Qt::DisplayRole);
 }
 
-void ModeList::watch(DownloadJob &job)
+void ModeList::watch(frmDownload &window)
 {
-    connect(&job, &DownloadJob::modeEntryChanged, this, &ModeList::setEntry, Qt::UniqueConnection);
+    connect(&window, &frmDownload::modeEntryChanged, this, &ModeList::setEntry, Qt::UniqueConnection);
 }

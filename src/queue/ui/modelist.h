@@ -2,7 +2,7 @@
 
 #include <QStringListModel>
 
-class DownloadJob;
+class frmDownload;
 
 // The main window's hidden list with one entry per download-window slot
 // (0 to 100). A download writes its slot's entry, for example "Error" when
@@ -18,6 +18,6 @@ public:
     QString entry(int slot) const;
     // Entries outside 0 to 100 are ignored.
     void setEntry(int slot, const QString &text);
-    // Lets a download write its entries from now on.
-    void watch(DownloadJob &job);
+    // Lets a download window write its slot's entries from now on.
+    void watch(frmDownload &window);
 };

@@ -1,6 +1,6 @@
 #include "queue/ui/queuecommands.h"
 
-#include "download/downloadjob.h"
+#include "queue/downloadmanager.h"
 #include "download/ui/downloadwindows.h"
 #include "download/ui/frmdownload.h"
 
@@ -16,33 +16,12 @@
 
 #include <algorithm>
 
-namespace {
-
-bool isRunning(const DownloadJob &job)
-{
-    // The display timer of a download runs exactly while its data flows.
-    return job.state() == DownloadJob::State::Downloading;
-}
-
-bool isResumable(const DownloadJob &job)
-{
-    return !job.isFinished()
-        && (job.state() == DownloadJob::State::Paused || job.state() == DownloadJob::State::Stopped);
-}
-
-bool isBusy(const DownloadJob &job)
-{
-    return job.state() == DownloadJob::State::Probing || job.state() == DownloadJob::State::Downloading;
-}
-
-} // namespace
-
 QueueCommands::QueueCommands(DownloadListModel &mainList, DownloadListModel &completeList,
-                             DownloadWindowTable &windows, CaptionLookup captions, Callbacks callbacks,
-                             Options options, QWidget *viewParent, QObject *parent)
+                             DownloadWindowTable &windows, DownloadManager &manager, CaptionLookup captions,
+                             Callbacks callbacks, Options options, QWidget *viewParent, QObject *parent)
     : QObject(parent), lstMain(new DownloadListView(mainList, DownloadListView::Kind::Downloads, viewParent)),
       lstComplete(new DownloadListView(completeList, DownloadListView::Kind::Completed, viewParent)),
-      m_mainList(mainList), m_completeList(completeList), m_windows(&windows),
+      m_mainList(mainList), m_completeList(completeList), m_windows(&windows), m_manager(&manager),
       m_captions(captions ? std::move(captions) : defaultCaptions()), m_callbacks(std::move(callbacks)),
       m_options(std::move(options)), m_mainView(lstMain), m_completeView(lstComplete)
 {
@@ -67,9 +46,9 @@ QueueCommands::QueueCommands(DownloadListModel &mainList, DownloadListModel &com
 }
 
 QueueCommands::QueueCommands(DownloadListModel &mainList, DownloadListModel &completeList,
-                             DownloadWindowTable &windows, CaptionLookup captions, Callbacks callbacks,
-                             QWidget *viewParent)
-    : QueueCommands(mainList, completeList, windows, std::move(captions), std::move(callbacks), Options{},
+                             DownloadWindowTable &windows, DownloadManager &manager, CaptionLookup captions,
+                             Callbacks callbacks, QWidget *viewParent)
+    : QueueCommands(mainList, completeList, windows, manager, std::move(captions), std::move(callbacks), Options{},
                     viewParent)
 {
 }
@@ -90,53 +69,37 @@ void QueueCommands::yieldEvents()
         QCoreApplication::processEvents();
 }
 
-void QueueCommands::walkWindows(Walk walk)
+void QueueCommands::walk(void (DownloadManager::*command)())
 {
-    // Pending events run before and after each window, so transfers and
-    // other commands go on during the walk; anything may change meanwhile,
-    // this object and the table included, so each is looked at afresh.
+    // Pending events run before and after the walk, so transfers and other
+    // commands go on; anything may change meanwhile, this object included.
     const QPointer<QueueCommands> self(this);
-    for (int slot = 0; slot < DownloadWindowTable::SlotCount; ++slot) {
-        yieldEvents();
-        if (!self || !m_windows)
-            return;
-        // An empty slot has nothing to pause or resume.
-        if (frmDownload *window = m_windows->at(slot)) {
-            DownloadJob &job = window->job();
-            const bool toggle = walk == Walk::Pause ? isRunning(job) : isResumable(job);
-            if (toggle)
-                job.Pause_Resume();
-        }
-        yieldEvents();
-        if (!self || !m_windows)
-            return;
-    }
-    RefreshControls();
+    yieldEvents();
+    if (!self || !m_manager)
+        return;
+    (m_manager->*command)();
+    yieldEvents();
+    if (self)
+        RefreshControls();
 }
 
 void QueueCommands::PauseAll()
 {
-    walkWindows(Walk::Pause);
+    walk(&DownloadManager::pauseAll);
 }
 
 void QueueCommands::ResumeAll()
 {
-    walkWindows(Walk::Resume);
+    walk(&DownloadManager::resumeAll);
 }
 
 void QueueCommands::StopAll()
 {
-    if (!m_windows)
-        return;
+    // A stop may ask a question whose message box runs events; anything,
+    // this object included, may be gone afterwards.
     const QPointer<QueueCommands> self(this);
-    for (int slot = 0; slot < DownloadWindowTable::SlotCount; ++slot) {
-        // A stop may ask a question, whose event loop may change anything.
-        if (!self || !m_windows)
-            return;
-        QPointer<frmDownload> window = m_windows->at(slot);
-        if (window && isRunning(window->job()))
-            window->job().StopMe();
-    }
+    if (m_manager)
+        m_manager->stopAll();
     if (self)
         RefreshControls();
 }
@@ -158,21 +121,20 @@ QString QueueCommands::urlFromScheme(const QString &text)
 void QueueCommands::RedownloadRow(const QString &url, const QString &savePath, int rowIndex,
                                   DownloadListModel::RowId row)
 {
-    if (!m_windows || !m_mainList.contains(row))
+    if (!m_windows || !m_manager || !m_mainList.contains(row))
         return;
     int slot = -1;
-    // A window that still holds the row: a running one is left alone (a
-    // second transfer would write the same file); one that has stopped,
-    // failed or paused gives up its slot to the new start.
-    for (frmDownload *window : m_windows->windows()) {
-        if (window->job().lstItem != row)
-            continue;
-        if (isBusy(window->job()))
+    // A running download is left alone (a second transfer would write the
+    // same file); the window of one that stopped, failed or paused gives up
+    // its slot to the new start.
+    if (const DownloadId id = m_manager->idOfRow(row)) {
+        if (m_manager->state(id) == DownloadState::Running)
             return;
-        slot = m_windows->slotOf(window);
-        window->job().close();
-        m_windows->release(slot);
-        break;
+        if (frmDownload *window = m_windows->windowOf(id)) {
+            slot = m_windows->slotOf(window);
+            m_manager->cancel(id);
+            m_windows->release(slot);
+        }
     }
     if (slot < 0)
         slot = DownloadWindowTable::isValidSlot(rowIndex) && !m_windows->at(rowIndex) ? rowIndex
@@ -399,14 +361,9 @@ bool QueueCommands::runToolbarCommand(const QString &command)
 
 void QueueCommands::updateTotalRate()
 {
-    // Every window counts, also one whose row was removed, and an empty
-    // list shows zero once the last download has ended.
-    double total = 0;
-    if (m_windows) {
-        for (frmDownload *window : m_windows->windows())
-            total += window->job().intTransferRate;
-    }
-    m_totalRate = total;
+    // Every running download counts, also one whose row was removed, and
+    // an empty list shows zero once the last download has ended.
+    m_totalRate = m_manager ? m_manager->totalRate() : 0.0;
     Q_EMIT totalRateChanged(m_totalRate, totalRateText());
 }
 

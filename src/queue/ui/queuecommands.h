@@ -13,12 +13,13 @@
 #include <chrono>
 #include <functional>
 
+class DownloadManager;
 class DownloadWindowTable;
 class QMenu;
 class QWidget;
 
 // The commands of the main window's download list and completed list:
-// pause, resume and stop of every download window, re-download, remove,
+// pause, resume and stop of every download, re-download, remove,
 // clear, select, refresh, the context menus, text dropped on the window and
 // the total transfer rate.
 //
@@ -49,24 +50,27 @@ public:
 
     struct Options {
         std::chrono::milliseconds ratePeriod{250};
-        int yieldsPerSide = 14; // pending-event passes before and after each window of a walk
+        int yieldsPerSide = 14; // pending-event passes before and after Pause All and Resume All
         QLocale locale;         // for the total rate and for reading size texts back
     };
 
     // viewParent becomes the parent of the two lists (they are deleted with
     // this object while they have no parent).
+    // Pause All, Resume All, Stop All and the total rate go through the
+    // manager; Re-Download picks the window slot from the table.
     QueueCommands(DownloadListModel &mainList, DownloadListModel &completeList, DownloadWindowTable &windows,
-                  CaptionLookup captions, Callbacks callbacks, Options options, QWidget *viewParent = nullptr,
-                  QObject *parent = nullptr);
+                  DownloadManager &manager, CaptionLookup captions, Callbacks callbacks, Options options,
+                  QWidget *viewParent = nullptr, QObject *parent = nullptr);
     QueueCommands(DownloadListModel &mainList, DownloadListModel &completeList, DownloadWindowTable &windows,
-                  CaptionLookup captions, Callbacks callbacks, QWidget *viewParent = nullptr);
+                  DownloadManager &manager, CaptionLookup captions, Callbacks callbacks,
+                  QWidget *viewParent = nullptr);
     ~QueueCommands() override;
 
     DownloadListView *const lstMain;
     DownloadListView *const lstComplete;
     ModeList lstMode;
 
-    // The total of every window's transfer rate in bytes per second, as
+    // The total of every running download's transfer rate in bytes per second, as
     // last computed, and the status-bar text that shows it.
     double totalRate() const { return m_totalRate; }
     QString totalRateText() const;
@@ -127,8 +131,7 @@ private:
     // The selected rows' URLs in the order shown, up to the first row without one.
     QList<SelectedUrl> selectedUrls(DownloadListView *view, DownloadListModel &list) const;
 
-    enum class Walk { Pause, Resume };
-    void walkWindows(Walk walk);
+    void walk(void (DownloadManager::*command)());
     void yieldEvents();
     void showMenu(QMenu *menu, const QPoint &globalPos);
     void removeSelected(DownloadListView &view);
@@ -136,6 +139,7 @@ private:
     DownloadListModel &m_mainList;
     DownloadListModel &m_completeList;
     QPointer<DownloadWindowTable> m_windows;
+    QPointer<DownloadManager> m_manager;
     CaptionLookup m_captions;
     Callbacks m_callbacks;
     Options m_options;

@@ -4,6 +4,7 @@
 #include "controls/ui/tray.h"
 #include "download/ui/downloadwindows.h"
 #include "download/ui/frmdownload.h"
+#include "queue/downloadmanager.h"
 #include "platform/programdir.h"
 #include "platform/prompts.h"
 #include "platform/ui/shell.h"
@@ -12,6 +13,7 @@
 #include "platform/ui/skinform.h"
 
 #include <QApplication>
+#include <QPointer>
 #include <QCloseEvent>
 #include <QLabel>
 #include <QMenuBar>
@@ -260,18 +262,19 @@ void frmMain::SaveHistory()
 
 void frmMain::CloseAllDownloadWindows()
 {
+    // Every download stops through its owner, its file kept; then the
+    // windows close, lowest slot first.
+    if (m_services.manager)
+        m_services.manager->cancelAll();
     DownloadWindowTable *table = m_services.windows;
     if (!table)
         return;
-    // Lowest slot first; pending socket and timer events of each window are
-    // handled before and after it closes.
-    for (int slot = 0; slot < DownloadWindowTable::SlotCount; ++slot) {
-        frmDownload *window = table->at(slot);
-        if (!window)
-            continue;
-        QCoreApplication::processEvents();
-        window->close();
-        QCoreApplication::processEvents();
+    QList<QPointer<frmDownload>> windows;
+    for (frmDownload *window : table->windows())
+        windows.append(window);
+    for (const QPointer<frmDownload> &window : std::as_const(windows)) {
+        if (window)
+            window->close();
     }
 }
 

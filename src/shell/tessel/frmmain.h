@@ -9,6 +9,7 @@
 
 class CRegister;
 class DesktopShell;
+class DownloadManager;
 class DownloadWindowTable;
 class HistoryStore;
 class HistoryAutosaver;
@@ -44,6 +45,7 @@ public:
         Prompts *prompts = nullptr;
         DesktopShell *shell = nullptr;
         DownloadWindowTable *windows = nullptr;
+        DownloadManager *manager = nullptr; // stops every download at shutdown
         HistoryStore *history = nullptr;
         HistoryAutosaver *autosaver = nullptr;
         Tray *tray = nullptr;          // null: no tray

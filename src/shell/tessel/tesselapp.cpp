@@ -1,5 +1,6 @@
 #include "shell/tessel/tesselapp.h"
 
+#include "config/conversions.h"
 #include "config/cregister.h"
 #include "config/settingsmodel.h"
 #include "config/settingsrecord.h"
@@ -17,6 +18,7 @@
 #include "platform/ui/qtprompts.h"
 #include "platform/ui/shell.h"
 #include "platform/ui/skin.h"
+#include "queue/downloadmanager.h"
 #include "queue/historystore.h"
 #include "queue/ui/downloadlistview.h"
 #include "queue/ui/queuecommands.h"
@@ -51,6 +53,8 @@ struct TesselApp::Parts {
     std::unique_ptr<Skin> skin;
     DownloadListModel downloads;
     DownloadListModel completed;
+    std::unique_ptr<PromptAnswerer> answerer;
+    std::unique_ptr<DownloadManager> manager;
     std::unique_ptr<DownloadWindowTable> windows;
     std::unique_ptr<HistoryStore> history;
     std::unique_ptr<HistoryAutosaver> autosaver;
@@ -68,9 +72,13 @@ TesselApp::TesselApp(Options options, QObject *parent) : QObject(parent), m(std:
 
 TesselApp::~TesselApp()
 {
-    // Windows before the services they use.
+    // Windows before the downloads they show, downloads before the services
+    // they use.
     m->main.reset();
     m->windows.reset();
+    m->queue.reset();
+    m->intake.reset();
+    m->manager.reset();
 }
 
 bool TesselApp::start()
@@ -132,7 +140,20 @@ bool TesselApp::start()
     p.settings = std::make_unique<SettingsModel>(env);
     p.settings->Populate();
 
-    // The lists, the windows, the intake and the commands.
+    // The one owner of every download, then the windows, the intake and the
+    // commands.
+    p.answerer = std::make_unique<PromptAnswerer>(*p.prompts, p.captions->lookup(), Title);
+    DownloadManager::Services dm;
+    SettingsRecord *record = &p.record;
+    dm.transfer.settings = [record] { return TransferSettings::fromRecord(*record); };
+    dm.transfer.logins = &p.settings->logins;
+    dm.captions = p.captions->lookup();
+    dm.downloads = &p.downloads;
+    dm.completed = &p.completed;
+    dm.record = &p.record;
+    dm.reg = p.reg.get();
+    dm.answerer = p.answerer.get();
+    p.manager = std::make_unique<DownloadManager>(dm);
     p.windows = std::make_unique<DownloadWindowTable>();
     Intake::Services is;
     is.record = &p.record;
@@ -144,9 +165,14 @@ bool TesselApp::start()
     is.shell = p.shell;
     is.captions = p.captions->lookup();
     is.run = &p.run;
-    is.download.reg = p.reg.get();
-    is.download.logins = &p.settings->logins;
-    is.download.appTitle = Title;
+    is.manager = p.manager.get();
+    is.window.captions = p.captions->lookup();
+    is.window.appTitle = Title;
+    is.window.storedOption = [reg = p.reg.get()](const QString &key) {
+        return conv::toNumber(reg->REGGetSetting(CRegister::HKEY_LOCAL_MACHINE, TesselSection, key, QString()))
+                   .value_or(0)
+               == 1;
+    };
     is.appTitle = Title;
     p.intake = std::make_unique<Intake>(is);
 
@@ -159,9 +185,10 @@ bool TesselApp::start()
         m->intake->BeginDownload(url, path, -1);
     };
     callbacks.downloadUrl = [this](const QString &text) { m->intake->DownLoadURL(text); };
-    p.queue = std::make_unique<QueueCommands>(p.downloads, p.completed, *p.windows, p.captions->lookup(), callbacks);
+    p.queue = std::make_unique<QueueCommands>(p.downloads, p.completed, *p.windows, *p.manager, p.captions->lookup(),
+                                              callbacks);
     connect(p.windows.get(), &DownloadWindowTable::windowCreated, this,
-            [this](int, frmDownload *window) { m->queue->lstMode.watch(window->job()); });
+            [this](int, frmDownload *window) { m->queue->lstMode.watch(*window); });
 
     // 10. The history, kept on disk from now on.
     HistoryStore::Services hs;
@@ -188,6 +215,7 @@ bool TesselApp::start()
     ms.prompts = p.prompts;
     ms.shell = p.shell;
     ms.windows = p.windows.get();
+    ms.manager = p.manager.get();
     ms.history = p.history.get();
     ms.autosaver = p.autosaver.get();
     ms.tray = p.tray.get();
@@ -228,5 +256,6 @@ QueueCommands &TesselApp::queue() { return *m->queue; }
 DownloadListModel &TesselApp::downloads() { return m->downloads; }
 DownloadListModel &TesselApp::completed() { return m->completed; }
 DownloadWindowTable &TesselApp::windows() { return *m->windows; }
+DownloadManager &TesselApp::manager() { return *m->manager; }
 HistoryStore &TesselApp::history() { return *m->history; }
 QString TesselApp::programDir() const { return m->programDir.path(); }

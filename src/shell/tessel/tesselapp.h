@@ -10,6 +10,7 @@
 
 class DesktopShell;
 class DownloadListModel;
+class DownloadManager;
 class DownloadWindowTable;
 class HistoryStore;
 class Intake;
@@ -47,6 +48,7 @@ public:
     DownloadListModel &downloads();
     DownloadListModel &completed();
     DownloadWindowTable &windows();
+    DownloadManager &manager();
     HistoryStore &history();
     QString programDir() const;
 
