@@ -314,15 +314,6 @@ FtpLoginState ftpResumedState(const FtpLoginState &state, qint64 rollback)
 
 // --- the reply state machine ---
 
-QString ftpStatusText(const TransferStatus &status, const CaptionLookup &captions)
-{
-    if (status.captionId.isEmpty() && status.defaultText.isEmpty())
-        return status.prefix + status.text + status.suffix;
-    const QString looked =
-        captions ? captions(status.captionId, status.defaultText) : status.defaultText;
-    return status.prefix + looked + status.suffix;
-}
-
 FtpLoginStep StartLoginFTP(const FtpReply &reply, const FtpLoginState &state, const FtpLoginContext &context)
 {
     FtpLoginStep step;
@@ -463,8 +454,12 @@ FtpLoginStep StartLoginFTP(const FtpReply &reply, const FtpLoginState &state, co
         // file cannot keep the blank at the start of 11045, so the blank
         // travels outside the caption and its default leaves it off.
         TransferStatus refused = caption("11045", "can not log in.");
-        refused.prefix = QStringLiteral("User ") + context.strUserName + QLatin1Char(' ');
+        refused.prefixCaptionId = QStringLiteral("11047");
+        refused.prefixDefault = QStringLiteral("User ");
+        refused.prefix = context.strUserName + QLatin1Char(' ');
         step.status = refused;
+        refused.prefixCaptionId.clear();
+        refused.prefixDefault.clear();
         refused.prefix = QStringLiteral(" ");
         step.rowStatus = refused;
         step.outcome = FtpLoginStep::Outcome::Failed;

@@ -176,7 +176,7 @@ struct FtpLoginStep {
 
     // Texts for the status label, row sub-item 5, the resume label and a
     // plain message box, by caption identifier and English default: the
-    // owner looks them up (ftpStatusText with its caption lookup).
+    // owner looks them up (transferStatusText with its caption lookup).
     std::optional<TransferStatus> status;
     std::optional<TransferStatus> rowStatus;
     std::optional<TransferStatus> resumeLabel;
@@ -232,10 +232,6 @@ struct FtpLoginStep {
 
 // Runs the reply state machine on one complete reply.
 FtpLoginStep StartLoginFTP(const FtpReply &reply, const FtpLoginState &state, const FtpLoginContext &context);
-
-// The text of a status with the owner's captions: prefix, the looked-up
-// caption (or `text` when there is no caption), suffix.
-QString ftpStatusText(const TransferStatus &status, const CaptionLookup &captions);
 
 // Whether an FTP transfer has ended, from what is known about it.
 struct FtpTransferProgress {

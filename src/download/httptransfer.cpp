@@ -450,7 +450,7 @@ void HttpTransfer::beginData(SegmentPlan plan)
     if (m_plan.isSegmented())
         m_plan.save(m_host.request().saveTo);
     m_host.setState(TransferState::Downloading);
-    m_host.setStatus(TransferStatus{QStringLiteral("11051"), QStringLiteral("Downloading..."), {}, {}, {}});
+    m_host.setStatus(TransferStatus::caption(QStringLiteral("11051"), QStringLiteral("Downloading...")));
     m_host.dataPhaseStarted(false);
     if (m_size == 0 || m_plan.isComplete()) {
         finishComplete();

@@ -50,6 +50,17 @@ TransferSettings TransferSettings::fromRecord(const SettingsRecord &record)
     return s;
 }
 
+QString transferStatusText(const TransferStatus &status, const CaptionLookup &captions)
+{
+    const auto look = [&captions](const QString &id, const QString &defaultText) {
+        return id.isEmpty() || !captions ? defaultText : captions(id, defaultText);
+    };
+    const QString body = status.captionId.isEmpty() && status.defaultText.isEmpty()
+                             ? status.text
+                             : look(status.captionId, status.defaultText);
+    return look(status.prefixCaptionId, status.prefixDefault) + status.prefix + body + status.suffix;
+}
+
 // ---------------------------------------------------------------- job
 
 namespace {

@@ -3,6 +3,7 @@
 #include "config/loginaccount.h"
 #include "download/httprequest.h"
 #include "download/urlmodel.h"
+#include "platform/captionlookup.h"
 
 #include <QByteArray>
 #include <QList>
@@ -79,8 +80,22 @@ struct TransferStatus {
     QString prefix;
     QString suffix;
     QString text;        // used when captionId and defaultText are empty
+    // A caption of its own before `prefix` ("User " before a user name).
+    QString prefixCaptionId;
+    QString prefixDefault;
+
+    static TransferStatus caption(const QString &id, const QString &defaultText)
+    {
+        TransferStatus s;
+        s.captionId = id;
+        s.defaultText = defaultText;
+        return s;
+    }
     bool operator==(const TransferStatus &) const = default;
 };
+
+// The text a status shows: [prefix caption] prefix, caption (or text), suffix.
+QString transferStatusText(const TransferStatus &status, const CaptionLookup &captions);
 
 // One connection's part of the file: bytes [start, end) of which the first
 // `done` are written. A download over one connection has one entry.

@@ -229,11 +229,7 @@ void DownloadManager::setRow(const Download &d, int column, const QString &text)
 
 QString DownloadManager::lookup(const TransferStatus &status) const
 {
-    if (status.captionId.isEmpty() && status.defaultText.isEmpty())
-        return status.text;
-    const QString text = status.captionId.isEmpty() ? status.defaultText
-                                                    : m_services.captions(status.captionId, status.defaultText);
-    return status.prefix + text + status.suffix;
+    return transferStatusText(status, m_services.captions);
 }
 
 QString DownloadManager::progressText(qint64 received, qint64 size)

@@ -26,6 +26,15 @@ TransferStatus caption(const char *id, const char *text, const QString &prefix =
     return status;
 }
 
+// "User <name> can not log in.": both captions looked up, the name between.
+TransferStatus refusedLogin(const QString &user)
+{
+    TransferStatus status = caption("11045", "can not log in.", user + QLatin1Char(' '));
+    status.prefixCaptionId = QStringLiteral("11047");
+    status.prefixDefault = QStringLiteral("User ");
+    return status;
+}
+
 } // namespace
 
 class TestFtpJob : public QObject {
@@ -124,7 +133,7 @@ private Q_SLOTS:
         QTest::newRow("file not found") << QByteArray("RETR") << QByteArray("550 No such file\r\n")
                                         << caption("11042", "File Not Found");
         QTest::newRow("login refused") << QByteArray("PASS") << QByteArray("530 Login incorrect\r\n")
-                                       << caption("11045", "can not log in.", QStringLiteral("User anonymous "));
+                                       << refusedLogin(QStringLiteral("anonymous"));
     }
 
     void refused()

@@ -45,6 +45,8 @@ QString translated(const QString &id, const QString &defaultText)
         return QStringLiteral("kann sich nicht anmelden.");
     if (id == QLatin1String("11042"))
         return QStringLiteral("Datei nicht gefunden");
+    if (id == QLatin1String("11047"))
+        return QStringLiteral("Benutzer ");
     return defaultText.trimmed();
 }
 
@@ -870,7 +872,9 @@ void TestFtpProtocol::replyTable_data()
         // A blank always stands between the name and the refusal text: it
         // travels outside the caption, whose default leaves it off.
         e.status = tag("11045", "can not log in.");
-        e.status->prefix = QStringLiteral("User bob ");
+        e.status->prefixCaptionId = QStringLiteral("11047");
+        e.status->prefixDefault = QStringLiteral("User ");
+        e.status->prefix = QStringLiteral("bob ");
         e.rowStatus = tag("11045", "can not log in.");
         e.rowStatus->prefix = QStringLiteral(" ");
         e.outcome = Step::Outcome::Failed;
@@ -933,7 +937,7 @@ void TestFtpProtocol::statusTexts_data()
     row("530", "530 no\r\n", 331, false, {"User bob can not log in.", " can not log in.", "-", "-"});
     // The language file's text has no blank at its start; one is still there.
     row("530, language file", "530 no\r\n", 331, true,
-        {"User bob kann sich nicht anmelden.", " kann sich nicht anmelden.", "-", "-"});
+        {"Benutzer bob kann sich nicht anmelden.", " kann sich nicht anmelden.", "-", "-"});
     row("226", "226 done\r\n", 150, false, {"Transfer Completed...", "-", "-", "-"});
 }
 
@@ -951,13 +955,13 @@ void TestFtpProtocol::statusTexts()
     const FtpLoginStep step = StartLoginFTP(replies.first(), state, context);
     const CaptionLookup captions = languageFile ? CaptionLookup(translated) : defaultCaptions();
     const auto text = [&](const std::optional<TransferStatus> &status) {
-        return status ? ftpStatusText(*status, captions) : QStringLiteral("-");
+        return status ? transferStatusText(*status, captions) : QStringLiteral("-");
     };
     QTEST((QStringList{text(step.status), text(step.rowStatus), text(step.resumeLabel), text(step.messageBox)}),
           "texts");
     // The identifiers reach the lookup as they are.
     if (step.status && !step.status->captionId.isEmpty())
-        QVERIFY(ftpStatusText(*step.status, taggedCaption).contains(step.status->captionId + QLatin1Char('|')));
+        QVERIFY(transferStatusText(*step.status, taggedCaption).contains(step.status->captionId + QLatin1Char('|')));
 }
 
 void TestFtpProtocol::loginSequence_data()

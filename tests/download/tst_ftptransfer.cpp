@@ -29,6 +29,15 @@ TransferStatus caption(const char *id, const char *text, const QString &prefix =
     return status;
 }
 
+// "User <name> can not log in.": both captions looked up, the name between.
+TransferStatus refusedLogin(const QString &user)
+{
+    TransferStatus status = caption("11045", "can not log in.", user + QLatin1Char(' '));
+    status.prefixCaptionId = QStringLiteral("11047");
+    status.prefixDefault = QStringLiteral("User ");
+    return status;
+}
+
 TransferStatus plain(const char *text)
 {
     TransferStatus status;
@@ -417,7 +426,7 @@ void TestFtpTransfer::refused_data()
     QTest::addColumn<QByteArray>("lastCommand");
 
     QTest::newRow("530 login refused") << QByteArray("PASS") << QByteArray("530 Login incorrect.\r\n")
-                                       << caption("11045", "can not log in.", QStringLiteral("User anonymous "))
+                                       << refusedLogin(QStringLiteral("anonymous"))
                                        << QByteArray("PASS");
     QTest::newRow("550 no such file") << QByteArray("RETR") << QByteArray("550 Failed to open file.\r\n")
                                       << caption("11042", "File Not Found") << QByteArray("RETR");

@@ -19,7 +19,7 @@ constexpr qint64 MiB = 1048576;
 
 TransferStatus caption(const char *id, const char *text)
 {
-    return TransferStatus{QLatin1String(id), QString::fromUtf8(text), {}, {}, {}};
+    return TransferStatus::caption(QLatin1String(id), QString::fromUtf8(text));
 }
 
 TransferStatus plain(const QString &text)
@@ -184,7 +184,7 @@ private Q_SLOTS:
         QCOMPARE(o.failure, FailureKind::HttpStatus);
         QCOMPARE(o.code, code);
         QCOMPARE(o.serverText, reason);
-        QCOMPARE(o.status, (captionId.isEmpty() ? plain(text) : TransferStatus{captionId, text, {}, {}, {}}));
+        QCOMPARE(o.status, (captionId.isEmpty() ? plain(text) : TransferStatus::caption(captionId, text)));
         QCOMPARE(job.status(), o.status);
         QVERIFY(!QFile::exists(rig.savePath()));
     }

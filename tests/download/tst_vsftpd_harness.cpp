@@ -115,7 +115,7 @@ private:
             if (step.outcome != FtpLoginStep::Outcome::Continue || step.closeControl) {
                 fail(QStringLiteral("reply %1: %2")
                          .arg(reply.code)
-                         .arg(ftpStatusText(step.status.value_or(step.messageBox.value_or(TransferStatus{})),
+                         .arg(transferStatusText(step.status.value_or(step.messageBox.value_or(TransferStatus{})),
                                             defaultCaptions())));
                 return;
             }

@@ -332,10 +332,7 @@ QString frmDownload::statusText() const
     const TransferStatus &s = job->isFinished() && job->outcome().kind == TransferOutcome::Kind::Failure
                                   ? job->outcome().status
                                   : job->status();
-    if (s.captionId.isEmpty() && s.defaultText.isEmpty())
-        return s.text;
-    const QString text = s.captionId.isEmpty() ? s.defaultText : m_services.captions(s.captionId, s.defaultText);
-    return s.prefix + text + s.suffix;
+    return transferStatusText(s, m_services.captions);
 }
 
 void frmDownload::refresh()
