@@ -425,6 +425,32 @@ private Q_SLOTS:
         // first range), then the splits.
         QVERIFY2(data > 5, qPrintable(QString::number(data)));
     }
+
+    void sixSegmentsBeatOneOnAThrottledServer()
+    {
+        const qint64 size = 21 * MiB;
+        qint64 elapsed[2] = {0, 0};
+        for (int segmented = 0; segmented < 2; ++segmented) {
+            IntegrationRig rig;
+            const QByteArray expected = writeRandomFile(rig.servedPath(QStringLiteral("big.bin")), size);
+            rig.nginx.setLimitRate(6 * 1024 * 1024);
+            SUITE_START_SERVER(rig.nginx);
+            rig.settings.segment = segmented == 1;
+            if (segmented)
+                rig.script = {{TransferQuestion::Kind::UseSegments, true}};
+            QElapsedTimer clock;
+            clock.start();
+            TransferJob &job = rig.start(rig.nginx.url(QStringLiteral("/big.bin")));
+            QVERIFY(rig.waitFinished(60000));
+            elapsed[segmented] = clock.elapsed();
+            QVERIFY(rig.questionsDone());
+            QCOMPARE(job.outcome().kind, TransferOutcome::Kind::Success);
+            QCOMPARE(job.progress().connections, segmented ? 6 : 0);
+            QCOMPARE(sha256Of(rig.savePath()), expected);
+        }
+        QVERIFY2(elapsed[1] < elapsed[0],
+                 qPrintable(QStringLiteral("six segments %1 ms, one connection %2 ms").arg(elapsed[1]).arg(elapsed[0])));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestTransferIntegration)
