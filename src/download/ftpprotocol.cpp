@@ -12,17 +12,12 @@ namespace {
 // caption for it.
 TransferStatus transferInterrupted()
 {
-    TransferStatus status;
-    status.text = QStringLiteral("Transfer interrupted.");
-    return status;
+    return TransferStatus::plain(QStringLiteral("Transfer interrupted."));
 }
 
 TransferStatus caption(const char *id, const char *defaultText)
 {
-    TransferStatus status;
-    status.captionId = QString::fromLatin1(id);
-    status.defaultText = QString::fromLatin1(defaultText);
-    return status;
+    return TransferStatus::caption(QString::fromLatin1(id), QString::fromLatin1(defaultText));
 }
 
 bool isDigit(char c)

@@ -6,26 +6,6 @@
 #include <QHostAddress>
 #include <QPointer>
 
-namespace {
-
-TransferStatus captionStatus(const char *id, const char *defaultText, const QString &suffix = {})
-{
-    TransferStatus status;
-    status.captionId = QString::fromLatin1(id);
-    status.defaultText = QString::fromLatin1(defaultText);
-    status.suffix = suffix;
-    return status;
-}
-
-TransferStatus plainStatus(const QString &text)
-{
-    TransferStatus status;
-    status.text = text;
-    return status;
-}
-
-} // namespace
-
 std::unique_ptr<TransferProtocol> createFtpTransfer(TransferHost &host, const UrlFields &url)
 {
     return std::make_unique<FtpTransfer>(host, url);
@@ -142,7 +122,7 @@ void FtpTransfer::closeConnections()
 void FtpTransfer::onControlConnected()
 {
     m_host.setState(TransferState::LoggingIn);
-    m_host.setStatus(captionStatus("11051", "Downloading..."));
+    m_host.setStatus(TransferStatus::caption(QStringLiteral("11051"), QStringLiteral("Downloading...")));
 }
 
 void FtpTransfer::onControlClosed()
@@ -157,7 +137,7 @@ void FtpTransfer::onControlClosed()
 void FtpTransfer::onControlError(const QString &description)
 {
     // The countdown of the login tries again.
-    m_host.setStatus(plainStatus(description));
+    m_host.setStatus(TransferStatus::plain(description));
 }
 
 void FtpTransfer::onControlData()
@@ -168,7 +148,7 @@ void FtpTransfer::onControlData()
     m_host.appendLog(chunk);
     const QList<FtpReply> replies = m_replies.feed(chunk);
     if (m_replies.failed()) {
-        fail(FailureKind::Protocol, 0, {}, plainStatus(QStringLiteral("The server sent a reply that is too long.")));
+        fail(FailureKind::Protocol, 0, {}, TransferStatus::plain(QStringLiteral("The server sent a reply that is too long.")));
         return;
     }
     const quint64 login = m_login;
@@ -203,7 +183,7 @@ bool FtpTransfer::apply(const FtpLoginStep &step, const FtpReply &reply)
     if (step.dataSide == FtpLoginStep::DataSide::Listen) {
         if (!openActiveDataSide(step.listenPort, step.sendPortCommand)) {
             fail(FailureKind::Protocol, 0, {},
-                 captionStatus("11043", "Could Not Establish Data Connection", QStringLiteral(": ") + m_data->errorString()));
+                 TransferStatus::caption(QStringLiteral("11043"), QStringLiteral("Could Not Establish Data Connection"), QStringLiteral(": ") + m_data->errorString()));
             return false;
         }
     } else if (step.dataSide == FtpLoginStep::DataSide::ConnectPassive) {
@@ -362,7 +342,7 @@ bool FtpTransfer::openFile()
         mode |= QIODevice::Truncate;
     if (!m_file.open(mode)) {
         fail(FailureKind::FileError, 0, {},
-             captionStatus("11002", "Error opening File", QLatin1Char(' ') + path + QStringLiteral(": ")
+             TransferStatus::caption(QStringLiteral("11002"), QStringLiteral("Error opening File"), QLatin1Char(' ') + path + QStringLiteral(": ")
                                                              + m_file.errorString()));
         return false;
     }
@@ -395,7 +375,7 @@ void FtpTransfer::write(const QByteArray &bytes)
     // Byte k of the data connection belongs at file offset lngSegStart + k.
     if (!m_file.seek(m_ftp.lngSegPos - 1) || m_file.write(bytes) != bytes.size()) {
         fail(FailureKind::FileError, 0, {},
-             captionStatus("11002", "Error opening File",
+             TransferStatus::caption(QStringLiteral("11002"), QStringLiteral("Error opening File"),
                            QLatin1Char(' ') + m_file.fileName() + QStringLiteral(": ") + m_file.errorString()));
         return;
     }
@@ -449,7 +429,7 @@ void FtpTransfer::checkEnd()
         finishComplete();
         return;
     case FtpTransferEnd::Resume:
-        retryTransfer({}, plainStatus(QStringLiteral("Transfer interrupted.")));
+        retryTransfer({}, TransferStatus::plain(QStringLiteral("Transfer interrupted.")));
         return;
     }
 }

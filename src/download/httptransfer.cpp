@@ -17,23 +17,10 @@ constexpr qsizetype MaxHeldProbeBytes = 1 << 20; // probe body kept while the ow
 const QByteArray KeepsClosing = "The server keeps closing the connection without sending the file.";
 const QByteArray PageWithoutLink = "The server sent a page that does not link to the file.";
 
-TransferStatus textStatus(const QString &text)
-{
-    TransferStatus s;
-    s.text = text;
-    return s;
-}
-
 TransferStatus captionOrText(const QString &captionId, const QString &text)
 {
-    TransferStatus s;
-    if (captionId.isEmpty()) {
-        s.text = text;
-    } else {
-        s.captionId = captionId;
-        s.defaultText = text; // judged without a lookup: the English default
-    }
-    return s;
+    // Judged without a lookup, the text is the caption's English default.
+    return captionId.isEmpty() ? TransferStatus::plain(text) : TransferStatus::caption(captionId, text);
 }
 
 // The server lets a connection carry another request after this reply.
@@ -240,7 +227,7 @@ void HttpTransfer::onClosed(int slot)
     // give up after the retry budget.
     const TransferSettings &s = m_host.settings();
     if (!s.retry || ++m_emptyCloses > s.retries) {
-        failWith(FailureKind::ServerKeepsClosing, 0, {}, textStatus(QString::fromUtf8(KeepsClosing)));
+        failWith(FailureKind::ServerKeepsClosing, 0, {}, TransferStatus::plain(QString::fromUtf8(KeepsClosing)));
         return;
     }
     const int steps = std::min(m_emptyCloses - 1, 5);
@@ -257,7 +244,7 @@ void HttpTransfer::onError(int slot, int number, const QString &description)
 {
     if (slot == 0 && m_stage == Stage::Probe) {
         // The probe could not reach the server; the time-out retries it.
-        m_host.setStatus(textStatus(description));
+        m_host.setStatus(TransferStatus::plain(description));
         m_conns[0].channel->close();
         return;
     }
@@ -287,7 +274,7 @@ void HttpTransfer::onProbeClosed()
 {
     if (m_pageMode) {
         // The page ended without naming the file.
-        failWith(FailureKind::PageWithoutLink, 0, {}, textStatus(QString::fromUtf8(PageWithoutLink)));
+        failWith(FailureKind::PageWithoutLink, 0, {}, TransferStatus::plain(QString::fromUtf8(PageWithoutLink)));
     } else if (!m_probeParser.isComplete()) {
         m_conns[0].channel->close(); // no reply: the time-out restarts the download
     }
@@ -316,7 +303,7 @@ void HttpTransfer::onProbeData(const QByteArray &chunk)
     }
     if (m_probeParser.feed(chunk) == HttpResponseParser::State::Failed) {
         const QByteArray why = m_probeParser.errorText();
-        failWith(FailureKind::Protocol, 0, why, textStatus(QString::fromUtf8(why)));
+        failWith(FailureKind::Protocol, 0, why, TransferStatus::plain(QString::fromUtf8(why)));
         return;
     }
     if (!m_probeParser.isComplete())
@@ -380,7 +367,7 @@ void HttpTransfer::handlePageBody()
     const QString found = FindSrcURL(m_pageBody, m_url.fileName());
     if (found.isEmpty()) {
         if (m_pageBody.size() > MaxPageBytes)
-            failWith(FailureKind::PageWithoutLink, 0, {}, textStatus(QString::fromUtf8(PageWithoutLink)));
+            failWith(FailureKind::PageWithoutLink, 0, {}, TransferStatus::plain(QString::fromUtf8(PageWithoutLink)));
         return; // more of the page may follow
     }
     const QString target = resolveLocation(m_url, found.toUtf8());
@@ -562,7 +549,7 @@ void HttpTransfer::onDataChunk(int slot, QByteArray chunk)
     if (!c.accepted) {
         if (c.parser.feed(chunk) == HttpResponseParser::State::Failed) {
             const QByteArray why = c.parser.errorText();
-            failWith(FailureKind::Protocol, 0, why, textStatus(QString::fromUtf8(why)));
+            failWith(FailureKind::Protocol, 0, why, TransferStatus::plain(QString::fromUtf8(why)));
             return;
         }
         if (!c.parser.isComplete())

@@ -63,25 +63,6 @@ QString transferStatusText(const TransferStatus &status, const CaptionLookup &ca
 
 // ---------------------------------------------------------------- job
 
-namespace {
-
-TransferStatus captionStatus(const char *id, const char *defaultText)
-{
-    TransferStatus s;
-    s.captionId = QLatin1String(id);
-    s.defaultText = QString::fromUtf8(defaultText);
-    return s;
-}
-
-TransferStatus textStatus(const QString &text)
-{
-    TransferStatus s;
-    s.text = text;
-    return s;
-}
-
-} // namespace
-
 struct TransferJob::Private final : TransferHost {
     TransferJob *q;
     TransferServices services;
@@ -282,7 +263,7 @@ struct TransferJob::Private final : TransferHost {
             prog.received = prog.size;
         prog.rate = 0;
         prog.secondsLeft = 0;
-        setStatus(captionStatus("11046", "Transfer Completed..."));
+        setStatus(TransferStatus::caption(QStringLiteral("11046"), QStringLiteral("Transfer Completed...")));
         result = TransferOutcome{};
         result.kind = TransferOutcome::Kind::Success;
         result.status = lastStatus;
@@ -445,7 +426,7 @@ struct TransferJob::Private final : TransferHost {
         changed();
         if (prog.timeoutLeft >= 1)
             return;
-        const TransferStatus timedOut = textStatus(QStringLiteral("Connection has timed out."));
+        const TransferStatus timedOut = TransferStatus::plain(QStringLiteral("Connection has timed out."));
         if (!current.retry || prog.retries > current.retries) {
             fail(FailureKind::Timeout, 0, {}, timedOut);
             return;
@@ -482,7 +463,7 @@ struct TransferJob::Private final : TransferHost {
         if (protocol)
             protocol->suspend(true);
         enterState(TransferState::Paused);
-        setStatus(captionStatus("11055", "Paused/Stopped"));
+        setStatus(TransferStatus::caption(QStringLiteral("11055"), QStringLiteral("Paused/Stopped")));
         changed();
     }
 
@@ -497,7 +478,7 @@ struct TransferJob::Private final : TransferHost {
             return;
         }
         enterState(TransferState::Downloading);
-        setStatus(captionStatus("11051", "Downloading..."));
+        setStatus(TransferStatus::caption(QStringLiteral("11051"), QStringLiteral("Downloading...")));
         lastTotal = protocol->received();
         rateClock.start();
         updateTimer.start();
@@ -520,7 +501,7 @@ struct TransferJob::Private final : TransferHost {
         if (protocol)
             protocol->suspend(true);
         enterState(TransferState::Stopped);
-        setStatus(captionStatus("11056", "Transfer Stopped"));
+        setStatus(TransferStatus::caption(QStringLiteral("11056"), QStringLiteral("Transfer Stopped")));
         changed();
     }
 };

@@ -84,11 +84,18 @@ struct TransferStatus {
     QString prefixCaptionId;
     QString prefixDefault;
 
-    static TransferStatus caption(const QString &id, const QString &defaultText)
+    static TransferStatus caption(const QString &id, const QString &defaultText, const QString &suffix = {})
     {
         TransferStatus s;
         s.captionId = id;
         s.defaultText = defaultText;
+        s.suffix = suffix;
+        return s;
+    }
+    static TransferStatus plain(const QString &text)
+    {
+        TransferStatus s;
+        s.text = text;
         return s;
     }
     bool operator==(const TransferStatus &) const = default;

@@ -1,4 +1,5 @@
 // FTP downloads through a transfer job, against the scripted FTP server.
+#include "ftpcases.h"
 #include "ftpfileserver.h"
 #include "transferrig.h"
 
@@ -6,36 +7,6 @@
 #include <QTest>
 
 Q_DECLARE_METATYPE(TransferStatus)
-
-namespace {
-
-QByteArrayList verbs(const QByteArrayList &commands)
-{
-    QByteArrayList out;
-    for (const QByteArray &c : commands)
-        out.append(c.split(' ').value(0));
-    return out;
-}
-
-TransferStatus caption(const char *id, const char *text, const QString &prefix = {})
-{
-    TransferStatus status;
-    status.captionId = QString::fromLatin1(id);
-    status.defaultText = QString::fromLatin1(text);
-    status.prefix = prefix;
-    return status;
-}
-
-// "User <name> can not log in.": both captions looked up, the name between.
-TransferStatus refusedLogin(const QString &user)
-{
-    TransferStatus status = caption("11045", "can not log in.", user + QLatin1Char(' '));
-    status.prefixCaptionId = QStringLiteral("11047");
-    status.prefixDefault = QStringLiteral("User ");
-    return status;
-}
-
-} // namespace
 
 class TestFtpJob : public QObject {
     Q_OBJECT

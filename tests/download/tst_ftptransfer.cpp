@@ -1,3 +1,4 @@
+#include "ftpcases.h"
 #include "ftpfileserver.h"
 
 #include "download/ftpprotocol.h"
@@ -20,37 +21,9 @@ Q_DECLARE_METATYPE(TransferStatus)
 
 namespace {
 
-TransferStatus caption(const char *id, const char *text, const QString &prefix = {})
-{
-    TransferStatus status;
-    status.captionId = QString::fromLatin1(id);
-    status.defaultText = QString::fromLatin1(text);
-    status.prefix = prefix;
-    return status;
-}
-
-// "User <name> can not log in.": both captions looked up, the name between.
-TransferStatus refusedLogin(const QString &user)
-{
-    TransferStatus status = caption("11045", "can not log in.", user + QLatin1Char(' '));
-    status.prefixCaptionId = QStringLiteral("11047");
-    status.prefixDefault = QStringLiteral("User ");
-    return status;
-}
-
 TransferStatus plain(const char *text)
 {
-    TransferStatus status;
-    status.text = QString::fromLatin1(text);
-    return status;
-}
-
-QByteArrayList verbs(const QByteArrayList &commands)
-{
-    QByteArrayList out;
-    for (const QByteArray &c : commands)
-        out.append(c.split(' ').value(0));
-    return out;
+    return TransferStatus::plain(QString::fromLatin1(text));
 }
 
 QByteArrayList rests(const QByteArrayList &commands)
