@@ -314,8 +314,9 @@ void frmDownload::buildLayout()
     layout->addLayout(paths);
     layout->addStretch(1);
     layout->addLayout(buttons);
-
-    setMinimumWidth(460);
+    // The window never gets narrower than its contents: when Open and Go To
+    // Dir appear it grows instead of squeezing the buttons over each other.
+    layout->setSizeConstraint(QLayout::SetMinimumSize);
 }
 
 QString frmDownload::statusText() const
