@@ -4,6 +4,7 @@
 #include "download/getcommand.h"
 #include "platform/programdir.h"
 #include "platform/registrystore.h"
+#include "platform/tlssocketfactory.h"
 #include "queue/downloadmanager.h"
 #include "shell/captions.h"
 #include "shell/errorlog.h"
@@ -42,12 +43,25 @@ int main(int argc, char **argv)
     options.applyTo(record);
     const QString savePath = QFileInfo(options.path).absoluteFilePath();
 
+    // Certificates are checked against the system's CAs and the --cacert
+    // files; a certificate that does not verify ends the run (nobody is
+    // asked to trust it).
+    auto sockets = std::make_shared<TlsSocketFactory>();
+    for (const QString &file : options.caCertificates) {
+        QString why;
+        if (!sockets->addCaFile(file, &why)) {
+            std::fprintf(stderr, "tessel-get: --cacert %s: %s\n", qPrintable(file), qPrintable(why));
+            return 2;
+        }
+    }
+
     // The run answers its own questions from the options (no person, no
     // message texts) and keeps out of the user's download statistics: the
     // manager gets neither lists nor the settings store.
     FixedAnswerer answers(/*useSegments=*/true, /*stopSegmented=*/false);
     DownloadManager::Services services;
     services.transfer.settings = [&record] { return TransferSettings::fromRecord(record); };
+    services.transfer.sockets = sockets;
     services.captions = captions.lookup();
     services.answerer = &answers;
     DownloadManager manager(services);

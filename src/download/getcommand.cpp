@@ -51,6 +51,11 @@ GetParse parseGetArguments(const QStringList &arguments)
             o.pasv = false;
         } else if (a == QLatin1String("--overwrite")) {
             o.overwrite = true;
+        } else if (a == QLatin1String("--cacert")) {
+            const auto file = value("--cacert");
+            if (!file || file->isEmpty())
+                return {std::nullopt, QStringLiteral("--cacert needs a file")};
+            o.caCertificates.append(*file);
         } else if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
             o.help = true;
         } else if (a == QLatin1String("--rollback") || a == QLatin1String("--timeout")) {
@@ -89,6 +94,7 @@ QString getUsage()
         "  --rollback N               bytes fetched again before a resume point\n"
         "  --timeout N                connection time-out in seconds\n"
         "  --overwrite                replace an existing file (default: resume it)\n"
+        "  --cacert FILE              also trust the CA certificates in FILE (PEM) for https\n"
         "Exit status 0 when the file is complete; otherwise the reason is written to standard error.\n");
 }
 

@@ -16,6 +16,7 @@ struct GetOptions {
     std::optional<bool> pasv;
     std::optional<int> rollback;
     std::optional<int> timeout;
+    QStringList caCertificates; // PEM files of extra CAs to trust (--cacert)
     bool overwrite = false; // an existing file is resumed unless this is set
     bool help = false;
 

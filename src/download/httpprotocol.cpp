@@ -206,7 +206,7 @@ ProbeDecision ProcessProbeReply(const HttpResponseHeader &reply, const ProbeCont
             return failure(code, TooManyRedirects);
         const QRegularExpressionMatch scheme = schemePrefix().match(target);
         const QString name = scheme.hasMatch() ? scheme.captured(1).toLower() : QString();
-        if (name != QLatin1String("http") && name != QLatin1String("ftp"))
+        if (name != QLatin1String("http") && name != QLatin1String("https") && name != QLatin1String("ftp"))
             return failure(code, UnsupportedRedirect + target);
         ProbeDecision d;
         d.action = ProbeDecision::Action::Redirect;

@@ -26,11 +26,12 @@ QByteArray hostBytes(const QString &server)
     return host;
 }
 
-// Host header value: the port is named only when it is not 80.
+// Host header value: the port is named only when it is not the scheme's
+// default (80, or 443 over TLS).
 QByteArray hostHeader(const UrlFields &url)
 {
     QByteArray host = hostBytes(url.strServer);
-    if (url.intPort != DefaultHttpPort && url.intPort > 0)
+    if (url.intPort != defaultPortOf(url) && url.intPort > 0)
         host += ':' + QByteArray::number(url.intPort);
     return host;
 }
@@ -99,6 +100,14 @@ HttpEndpoint httpConnectTarget(const UrlFields &url, const HttpProxySettings &pr
     if (proxy.active())
         return {proxy.ProxyServer.trimmed(), proxy.ProxyPort, true};
     return {url.strServer, url.intPort, false};
+}
+
+QByteArray httpTunnelRequest(const UrlFields &url, const HttpProxySettings &proxy)
+{
+    // The authority always names the port: a tunnel has no default.
+    const QByteArray authority = hostBytes(url.strServer) + ':' + QByteArray::number(url.intPort);
+    return "CONNECT " + authority + " HTTP/1.1\r\nHost: " + authority + "\r\nUser-Agent: DM\r\n"
+        + proxyAuthorization(proxy) + "\r\n";
 }
 
 QByteArray httpProbeRequest(const UrlFields &url, bool fullRange, const HttpProxySettings &proxy)

@@ -54,6 +54,10 @@ QByteArray httpProbeRequest(const UrlFields &url, bool fullRange, const HttpProx
 QByteArray httpDataRequest(const UrlFields &url, const HttpByteRange &range, int segment,
                            const HttpProxySettings &proxy);
 
+// The request that asks the proxy for a tunnel to the URL's server
+// ("CONNECT host:port"), with the proxy's credentials when it wants them.
+QByteArray httpTunnelRequest(const UrlFields &url, const HttpProxySettings &proxy);
+
 // Standard Base64 (RFC 4648 alphabet, "=" padding) of bytes; text is
 // encoded from its UTF-8 bytes.
 QByteArray Encode2Base64(QByteArrayView bytes);

@@ -57,6 +57,8 @@ SocketChannel *HttpTransfer::channelAt(int slot)
         connect(channel, &SocketChannel::closed, this, [this, slot] { onClosed(slot); });
         connect(channel, &SocketChannel::errorOccurred, this,
                 [this, slot](int number, const QString &text) { onError(slot, number, text); });
+        connect(channel, &SocketChannel::encrypted, this, [this, slot] { onConnected(slot); });
+        connect(channel, &SocketChannel::tlsFailed, this, [this](const TlsFailure &failure) { onTlsFailed(failure); });
         c.channel = channel;
     }
     return c.channel;
@@ -161,6 +163,7 @@ void HttpTransfer::closeSlot(int slot)
     c.phase = Connection::Phase::Idle;
     c.accepted = false;
     c.reused = false;
+    c.tunnelling = false;
 }
 
 void HttpTransfer::failWith(FailureKind kind, int code, const QByteArray &serverText, const TransferStatus &status)
@@ -180,10 +183,91 @@ void HttpTransfer::failFile()
 
 // ---------------------------------------------------------------- events
 
+HttpProxySettings HttpTransfer::requestProxy() const
+{
+    return m_url.secure ? HttpProxySettings() : m_host.settings().proxy;
+}
+
+void HttpTransfer::secureSlot(int slot)
+{
+    Connection &c = m_conns[slot];
+    if (httpConnectTarget(m_url, m_host.settings().proxy).throughProxy) {
+        // The proxy opens a tunnel; its credentials go on the CONNECT only.
+        c.tunnelling = true;
+        c.parser.reset();
+        c.channel->send(httpTunnelRequest(m_url, m_host.settings().proxy));
+        return;
+    }
+    c.channel->startEncryption(m_url.strServer);
+}
+
+void HttpTransfer::onTunnelData(int slot)
+{
+    Connection &c = m_conns[slot];
+    const QByteArray chunk = c.channel->takeData();
+    if (c.parser.feed(chunk) == HttpResponseParser::State::Failed) {
+        const QByteArray why = c.parser.errorText();
+        failWith(FailureKind::Protocol, 0, why, TransferStatus::plain(QString::fromUtf8(why)));
+        return;
+    }
+    if (!c.parser.isComplete())
+        return;
+    const HttpResponseHeader &reply = c.parser.header();
+    m_host.appendLog("\r\n" + reply.text() + "\r\n");
+    c.tunnelling = false;
+    if (reply.statusCode() / 100 != 2) {
+        const QByteArray reason = reply.text().split('\n').value(0).trimmed();
+        failWith(FailureKind::HttpStatus, reply.statusCode(), reason,
+                 TransferStatus::plain(QStringLiteral("The proxy refused the tunnel to %1: %2")
+                                           .arg(m_url.strServer, QString::fromUtf8(reason))));
+        return;
+    }
+    c.parser.reset();
+    c.channel->startEncryption(m_url.strServer);
+}
+
+void HttpTransfer::onTlsFailed(const TlsFailure &failure)
+{
+    if (m_trustAsked)
+        return; // the other connections wait for the same answer
+    if (failure.certificate) {
+        // The owner may trust this certificate; the download then starts
+        // again from the probe and the handshake accepts it.
+        m_trustAsked = true;
+        const bool asked = m_host.askTrust(failure, [this, failure](bool yes) {
+            m_trustAsked = false;
+            if (yes)
+                m_host.restartWith(ComposeURL(m_url));
+            else
+                failTls(failure);
+        });
+        if (asked)
+            return;
+        m_trustAsked = false;
+    }
+    failTls(failure);
+}
+
+void HttpTransfer::failTls(const TlsFailure &failure)
+{
+    // Nothing was requested, so nothing was written: the download stops
+    // with the host and the reasons.
+    const QString reasons = failure.errors.join(QStringLiteral("; "));
+    const QString text = failure.certificate
+        ? QStringLiteral("The certificate of %1 is not trusted: %2").arg(failure.host, reasons)
+        : QStringLiteral("No secure connection to %1: %2").arg(failure.host, reasons);
+    failWith(failure.certificate ? FailureKind::Certificate : FailureKind::Protocol, 0, reasons.toUtf8(),
+             TransferStatus::plain(text));
+}
+
 void HttpTransfer::onConnected(int slot)
 {
+    if (m_url.secure && !m_conns[slot].channel->isEncrypted()) {
+        secureSlot(slot);
+        return;
+    }
     if (m_stage == Stage::Probe && slot == 0) {
-        m_conns[0].channel->send(httpProbeRequest(m_url, m_fullRange, m_host.settings().proxy));
+        m_conns[0].channel->send(httpProbeRequest(m_url, m_fullRange, requestProxy()));
         return;
     }
     if (m_stage == Stage::Data && m_conns[slot].phase == Connection::Phase::Connecting)
@@ -195,6 +279,10 @@ void HttpTransfer::onData(int slot)
     SocketChannel *channel = m_conns[slot].channel;
     if (!channel || channel->bytesAvailable() == 0)
         return;
+    if (m_conns[slot].tunnelling) {
+        onTunnelData(slot);
+        return;
+    }
     QByteArray chunk = channel->takeData();
     if (slot == 0 && (m_stage == Stage::Probe || m_stage == Stage::Asking)) {
         onProbeData(chunk);
@@ -538,7 +626,7 @@ void HttpTransfer::sendRequest(int slot)
     c.written = 0;
     c.maxBytes = -1;
     c.phase = Connection::Phase::Waiting;
-    c.channel->send(httpDataRequest(m_url, c.requested, slot, m_host.settings().proxy));
+    c.channel->send(httpDataRequest(m_url, c.requested, slot, requestProxy()));
 }
 
 void HttpTransfer::onDataChunk(int slot, QByteArray chunk)

@@ -12,6 +12,7 @@
 #include <memory>
 
 class SocketChannel;
+struct TlsFailure;
 
 // An HTTP download: the probe exchange (redirects, page mode, the size), then
 // one data exchange per connection of the segment plan. The probe's body is
@@ -55,6 +56,7 @@ private:
         bool accepted = false;
         bool keepAlive = false;
         bool reused = false;  // the request went out on a kept-alive connection
+        bool tunnelling = false; // waiting for the proxy's answer to CONNECT
         QElapsedTimer clock;  // since this reply's header
         qint64 clocked = 0;   // body bytes written since then
     };
@@ -64,6 +66,13 @@ private:
     void onData(int slot);
     void onClosed(int slot);
     void onError(int slot, int number, const QString &description);
+    // TLS: through the proxy's tunnel first when there is one.
+    void secureSlot(int slot);
+    void onTunnelData(int slot);
+    void onTlsFailed(const TlsFailure &failure);
+    void failTls(const TlsFailure &failure);
+    // The proxy settings the requests name: none inside a tunnel.
+    HttpProxySettings requestProxy() const;
 
     // probe
     void connectProbe();
@@ -111,4 +120,5 @@ private:
     SegmentPlan m_plan;
     QFile m_file;
     int m_emptyCloses = 0;
+    bool m_trustAsked = false; // a certificate question is open
 };

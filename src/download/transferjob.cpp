@@ -4,6 +4,8 @@
 #include "download/segmentplan.h"
 #include "download/transferprotocol.h"
 #include "platform/socketchannel.h"
+#include "platform/tlssocketfactory.h"
+#include "platform/truststore.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -101,6 +103,10 @@ struct TransferJob::Private final : TransferHost {
 
     Private(TransferJob *job, TransferServices s) : q(job), services(std::move(s))
     {
+        // Without a factory of its own the job can still reach https
+        // servers: the TLS factory's sockets are plain until encrypted.
+        if (!services.sockets)
+            services.sockets = std::make_shared<const TlsSocketFactory>(services.trust);
         group = ChannelGroup::create(services.sockets);
         updateTimer.setInterval(services.timing.update);
         rateTimer.setInterval(services.timing.rate);
@@ -199,10 +205,32 @@ struct TransferJob::Private final : TransferHost {
         if (ended)
             return;
         TransferQuestion question;
-        question.id = nextQuestion++;
         question.kind = kind;
         question.afterPartialReply = afterPartialReply;
         question.segments = segments;
+        post(std::move(question), std::move(then));
+    }
+
+    bool askTrust(const TlsFailure &failure, std::function<void(bool yes)> then) override
+    {
+        if (ended || !services.trust || failure.peer.isNull())
+            return false;
+        TransferQuestion question;
+        question.kind = TransferQuestion::Kind::TrustCertificate;
+        question.host = failure.host;
+        question.certificate = failure.peer;
+        question.errors = failure.errors;
+        post(std::move(question), [this, failure, then = std::move(then)](bool yes) {
+            if (yes)
+                services.trust->trust(failure.host, failure.peer.sha256);
+            then(yes);
+        });
+        return true;
+    }
+
+    void post(TransferQuestion question, std::function<void(bool yes)> then)
+    {
+        question.id = nextQuestion++;
         pendingQuestion = question.id;
         pendingThen = std::move(then);
         if (state != TransferState::Asking) {

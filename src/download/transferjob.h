@@ -4,6 +4,7 @@
 #include "download/httprequest.h"
 #include "download/urlmodel.h"
 #include "platform/captionlookup.h"
+#include "platform/socketchannel.h"
 
 #include <QByteArray>
 #include <QList>
@@ -16,6 +17,7 @@
 #include <memory>
 
 class SocketFactory;
+class TrustStore;
 struct SettingsRecord;
 
 // ---------------------------------------------------------------- request
@@ -137,6 +139,7 @@ enum class FailureKind {
     ServerKeepsClosing,
     FileError,        // the save file could not be opened or written (detail: why)
     Protocol,         // a reply that could not be parsed (detail: why)
+    Certificate,      // the server's TLS certificate did not verify (detail: why)
 };
 
 struct TransferOutcome {
@@ -154,11 +157,16 @@ struct TransferQuestion {
     enum class Kind {
         UseSegments,   // split this file? (afterPartialReply picks the wording)
         StopSegmented, // stopping a segmented download: really stop?
+        TrustCertificate, // the server's certificate did not verify: trust it?
     };
     quint64 id = 0;
     Kind kind = Kind::UseSegments;
     bool afterPartialReply = false;
     int segments = 0; // how many the table gives
+    // TrustCertificate: the host, its certificate and why it did not verify.
+    QString host;
+    PeerCertificate certificate;
+    QStringList errors;
 };
 
 // Something the owner should tell the user without stopping the download
@@ -182,7 +190,11 @@ struct TransferServices {
     // Read at every start; empty: the defaults of TransferSettings.
     std::function<TransferSettings()> settings;
     const LoginTable *logins = nullptr;
-    std::shared_ptr<const SocketFactory> sockets; // plain TCP when empty
+    std::shared_ptr<const SocketFactory> sockets; // TLS-capable, system CAs only, when empty
+    // Certificates the user accepted. With it a certificate that does not
+    // verify is a TrustCertificate question; without it the download fails.
+    // The socket factory must consult the same store (the default one does).
+    std::shared_ptr<TrustStore> trust;
     TransferTiming timing;
 };
 

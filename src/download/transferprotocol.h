@@ -45,6 +45,15 @@ public:
     // Asks the owner; `then` runs with the answer (never after the job ended).
     virtual void ask(TransferQuestion::Kind kind, bool afterPartialReply, int segments,
                      std::function<void(bool yes)> then) = 0;
+    // Asks the owner whether to trust a certificate that did not verify;
+    // a Yes is remembered for the host before `then` runs. False when
+    // nobody can be asked (then nothing runs).
+    virtual bool askTrust(const TlsFailure &failure, std::function<void(bool yes)> then)
+    {
+        Q_UNUSED(failure);
+        Q_UNUSED(then);
+        return false;
+    }
     virtual void notice(const TransferNotice &notice) = 0;
     // The URL after a redirect, for currentUrl().
     virtual void urlChanged(const QString &url, const UrlFields &fields) = 0;

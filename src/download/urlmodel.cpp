@@ -139,7 +139,10 @@ UrlFields ParseURL(const QString &url, const LoginTable &logins, const UrlFields
 
     // A browser resource page or a local path can carry the real URL inside.
     if (s.startsWith(QLatin1String("res://"), Qt::CaseInsensitive) || s.mid(1, 2) == QLatin1String(":\\")) {
-        const qsizetype http = s.indexOf(QLatin1String("http://"), 0, Qt::CaseInsensitive);
+        qsizetype http = s.indexOf(QLatin1String("http://"), 0, Qt::CaseInsensitive);
+        const qsizetype https = s.indexOf(QLatin1String("https://"), 0, Qt::CaseInsensitive);
+        if (https >= 0 && (http < 0 || https < http))
+            http = https;
         const qsizetype ftp = s.indexOf(QLatin1String("ftp://"), 0, Qt::CaseInsensitive);
         if (http >= 0)
             s = s.mid(http);
@@ -147,16 +150,19 @@ UrlFields ParseURL(const QString &url, const LoginTable &logins, const UrlFields
             s = s.mid(ftp);
     }
 
-    // The scheme is the URL's own leading one; anything but http is fetched
-    // over FTP.
+    // The scheme is the URL's own leading one; anything but http and https
+    // is fetched over FTP.
     bool http = false;
+    bool secure = false;
     const QRegularExpressionMatch scheme = schemePrefix().match(s);
     if (scheme.hasMatch()) {
-        http = scheme.captured(1).compare(QLatin1String("http"), Qt::CaseInsensitive) == 0;
+        secure = scheme.captured(1).compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
+        http = secure || scheme.captured(1).compare(QLatin1String("http"), Qt::CaseInsensitive) == 0;
         s = s.mid(scheme.capturedLength(0));
     }
     fields.HTTPMODE = http;
     fields.FTPMODE = !http;
+    fields.secure = secure;
 
     qsizetype authorityEnd = s.indexOf(QLatin1Char('/'));
     if (http) {
@@ -197,7 +203,7 @@ UrlFields ParseURL(const QString &url, const LoginTable &logins, const UrlFields
     fields.strUserName = login.user.trimmed();
     fields.strPassword = login.password.trimmed();
     if (!authority.portGiven)
-        fields.intPort = http ? DefaultHttpPort : DefaultFtpPort;
+        fields.intPort = defaultPortOf(fields);
     else if (authority.port)
         fields.intPort = *authority.port;
     fields.strFile = file.trimmed();
@@ -213,9 +219,10 @@ QString ComposeURL(const UrlFields &fields)
     QString host = fields.strServer;
     if (host.contains(QLatin1Char(':')))
         host = QLatin1Char('[') + host + QLatin1Char(']');
-    QString url = http ? QStringLiteral("http://") : QStringLiteral("ftp://");
+    QString url = !http ? QStringLiteral("ftp://")
+                        : fields.secure ? QStringLiteral("https://") : QStringLiteral("http://");
     url += host;
-    const int defaultPort = http ? DefaultHttpPort : DefaultFtpPort;
+    const int defaultPort = defaultPortOf(fields);
     if (fields.intPort > 0 && fields.intPort != defaultPort)
         url += QLatin1Char(':') + QString::number(fields.intPort);
     if (http) {
@@ -227,6 +234,13 @@ QString ComposeURL(const UrlFields &fields)
         url += QLatin1Char('/') + path;
     }
     return url;
+}
+
+int defaultPortOf(const UrlFields &fields)
+{
+    if (!fields.HTTPMODE)
+        return DefaultFtpPort;
+    return fields.secure ? DefaultHttpsPort : DefaultHttpPort;
 }
 
 QString FormatSize(double bytes, const QLocale &locale)

@@ -18,6 +18,7 @@ struct UrlFields {
     int intPort = 0;     // 1..65535 once parsed; 0 while nothing was parsed
     bool HTTPMODE = false;
     bool FTPMODE = false;
+    bool secure = false; // HTTP over TLS ("https://")
 
     // The last component of strFile (for HTTP without its query string).
     QString fileName() const;
@@ -29,6 +30,7 @@ struct UrlFields {
 inline const QString AnonymousPassword = QStringLiteral("tessel@localhost");
 
 inline constexpr int DefaultHttpPort = 80;
+inline constexpr int DefaultHttpsPort = 443;
 inline constexpr int DefaultFtpPort = 21;
 
 // The login of a server: both empty when the login table has no account for it.
@@ -45,8 +47,8 @@ LoginCredentials FindLogin(const QString &server, const LoginTable &logins);
 
 // Turns a URL into the fields of a download.
 //
-// - "http://" (any case) selects HTTP, port 80; every other scheme, or none,
-//   selects FTP, port 21.
+// - "http://" (any case) selects HTTP, port 80; "https://" selects HTTP over
+//   TLS, port 443; every other scheme, or none, selects FTP, port 21.
 // - A browser resource page ("res://...") or a local path ("C:\...") that
 //   embeds a URL downloads the embedded URL.
 // - The authority ends at the first "/" (for HTTP also at "?" or "#"). User
@@ -64,6 +66,9 @@ UrlFields ParseURL(const QString &url, const LoginTable &logins, const UrlFields
 // The URL the fields describe: scheme, host, port when not the scheme's
 // default, and path. Used as the base for relative redirects.
 QString ComposeURL(const UrlFields &fields);
+
+// The port a URL of these fields' scheme uses when it names none.
+int defaultPortOf(const UrlFields &fields);
 
 // "1023 Bytes", "1.00 KB" (1024 up to and including 1048576 bytes),
 // "3.00 MB" with thousands separators above that. Separators come from

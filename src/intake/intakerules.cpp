@@ -8,6 +8,7 @@
 namespace {
 
 const QLatin1String HttpScheme("http://");
+const QLatin1String HttpsScheme("https://");
 const QLatin1String FtpScheme("ftp://");
 
 // Removes leading and trailing blanks (U+0020) only; tabs and line breaks stay.
@@ -30,7 +31,10 @@ QString unwrapped(const QString &url)
     const bool wrapper = lower.startsWith(QLatin1String("res://")) || url.mid(1, 2) == QLatin1String(":\\");
     if (!wrapper)
         return url;
-    const qsizetype http = lower.indexOf(HttpScheme);
+    qsizetype http = lower.indexOf(HttpScheme);
+    const qsizetype https = lower.indexOf(HttpsScheme);
+    if (https >= 0 && (http < 0 || https < http))
+        http = https;
     const qsizetype ftp = lower.indexOf(FtpScheme);
     qsizetype at = -1;
     if (http >= 0 && (ftp < 0 || http < ftp))
@@ -322,7 +326,7 @@ OkStepOutcome RunOkStep(const OkStepInput &input, const DownloadListModel &list,
     const QString lower = text.toLower();
 
     // 1-2. The scheme, and an FTP address long enough to name a host.
-    if (!lower.startsWith(HttpScheme) && !lower.startsWith(FtpScheme))
+    if (!lower.startsWith(HttpScheme) && !lower.startsWith(HttpsScheme) && !lower.startsWith(FtpScheme))
         return warn(input, Reason::Scheme, CaptionInvalidUrl, {}, captions);
     if (lower.startsWith(FtpScheme) && text.size() < 8)
         return warn(input, Reason::Length, CaptionInvalidUrl, {}, captions);
@@ -409,7 +413,7 @@ QStringList HistoryUrls(const DownloadListModel &downloads, const DownloadListMo
 std::optional<QString> ClipboardPrefill(const QString &clipboardText)
 {
     const QString text = clipboardText.trimmed();
-    if (text.contains(FtpScheme) || text.contains(HttpScheme))
+    if (text.contains(FtpScheme) || text.contains(HttpScheme) || text.contains(HttpsScheme))
         return text;
     return std::nullopt;
 }

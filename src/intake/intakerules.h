@@ -50,7 +50,7 @@ inline const CaptionText CaptionExtensionBlocked{QStringLiteral("13030"), QStrin
 // The file name of a URL: the text of its path after the last "/". A query
 // string stays part of the name; a URL that ends with "/" or has no path
 // gives an empty name. A browser resource page ("res://...") or a local path
-// ("C:\...") that embeds an "http://" or "ftp://" address is read as that
+// ("C:\...") that embeds an "http://", "https://" or "ftp://" address is read as that
 // address. User information (everything of the authority up to its last
 // "@") is never part of the host, so an "@" in the path does not shift it.
 // The result never holds a "/".
@@ -249,7 +249,8 @@ struct OkStepOutcome {
 
 // The checks of the OK step in their order; the first that decides ends the
 // step:
-// 1. the lower-cased text begins with "http://" or "ftp://", else "Invalid URL";
+// 1. the lower-cased text begins with "http://", "https://" or "ftp://", else
+//    "Invalid URL";
 // 2. an "ftp://" text has at least 8 characters, else "Invalid URL";
 // 3. the lower-cased extension of GetFileName is not empty and IsValidExt,
 //    else "Invalid File URL..." titled "Inavlid URL";
@@ -269,7 +270,8 @@ OkStepOutcome RunOkStep(const OkStepInput &input, const DownloadListModel &list,
 QStringList HistoryUrls(const DownloadListModel &downloads, const DownloadListModel &completed);
 
 // The clipboard text that prefills the URL box: the text trimmed of white
-// space when it contains "ftp://" or "http://" (exact case), else nothing.
+// space when it contains "ftp://", "http://" or "https://" (exact case), else
+// nothing.
 // Line breaks are trimmed too, so a copied line does not carry its newline
 // into the URL.
 std::optional<QString> ClipboardPrefill(const QString &clipboardText);

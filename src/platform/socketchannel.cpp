@@ -50,6 +50,19 @@ bool SocketFactory::adoptConnection(QAbstractSocket *socket, qintptr descriptor,
     return true;
 }
 
+void SocketFactory::startEncryption(QAbstractSocket *, const QString &peerName, Ready, Failed failed) const
+{
+    TlsFailure failure;
+    failure.host = peerName;
+    failure.errors << QStringLiteral("TLS is not available on this connection");
+    failed(failure);
+}
+
+QString PeerCertificate::fingerprintText() const
+{
+    return QString::fromLatin1(sha256.toHex(':').toUpper());
+}
+
 // ---- ChannelGroup --------------------------------------------------------
 
 std::shared_ptr<ChannelGroup> ChannelGroup::create(std::shared_ptr<const SocketFactory> factory)
@@ -160,6 +173,27 @@ bool SocketChannel::send(const QByteArray &bytes)
     if (!isConnected() || !m_socket || m_socket->state() != QAbstractSocket::ConnectedState)
         return false;
     return m_socket->write(bytes) == bytes.size();
+}
+
+void SocketChannel::startEncryption(const QString &peerName)
+{
+    if (!isConnected() || !m_socket || m_encrypting || m_encrypted)
+        return;
+    m_encrypting = true;
+    const quint64 generation = m_generation;
+    m_group->factory().startEncryption(
+        m_socket, peerName,
+        [self = QPointer(this), generation] {
+            if (self && self->m_generation == generation)
+                self->post(ChannelGroup::EventKind::Encrypted);
+        },
+        [self = QPointer(this), generation](const TlsFailure &failure) {
+            if (!self || self->m_generation != generation || self->m_failed)
+                return;
+            self->m_failed = true;
+            self->post(ChannelGroup::EventKind::TlsFailed, 0, failure.errors.join(QStringLiteral("; ")), -1,
+                       std::make_shared<const TlsFailure>(failure));
+        });
 }
 
 QByteArray SocketChannel::takeData()
@@ -284,13 +318,15 @@ void SocketChannel::resetConnection()
     m_inbox.clear();
     m_dataPosted = false;
     m_failed = false;
+    m_encrypting = false;
+    m_encrypted = false;
     m_state = State::Closed;
 }
 
 void SocketChannel::post(ChannelGroup::EventKind kind, int number, const QString &description,
-                         qintptr request)
+                         qintptr request, std::shared_ptr<const TlsFailure> tls)
 {
-    m_group->post({QPointer(this), m_generation, kind, number, description, request});
+    m_group->post({QPointer(this), m_generation, kind, number, description, request, std::move(tls)});
 }
 
 void SocketChannel::deliver(const ChannelGroup::Event &event)
@@ -320,6 +356,17 @@ void SocketChannel::deliver(const ChannelGroup::Event &event)
         m_state = State::Error;
         m_errorString = event.description;
         Q_EMIT errorOccurred(event.number, event.description);
+        break;
+    case Kind::Encrypted:
+        m_encrypting = false;
+        m_encrypted = true;
+        Q_EMIT encrypted();
+        break;
+    case Kind::TlsFailed:
+        m_encrypting = false;
+        m_state = State::Error;
+        m_errorString = event.description;
+        Q_EMIT tlsFailed(*event.tls);
         break;
     case Kind::Request: {
         const QPointer<SocketChannel> self(this);
@@ -357,7 +404,7 @@ void SocketChannel::onDisconnected()
     // The last bytes before the peer's close still count as arrived.
     if (m_socket->bytesAvailable() > 0)
         onReadyRead();
-    if (!m_failed)
+    if (!m_failed && !m_encrypting)
         post(ChannelGroup::EventKind::Closed);
 }
 
@@ -365,6 +412,9 @@ void SocketChannel::onSocketError(QAbstractSocket::SocketError error)
 {
     // The peer's close is reported by disconnected(), not as a failure.
     if (error == QAbstractSocket::RemoteHostClosedError || m_failed)
+        return;
+    // A handshake that fails is reported by the factory, with its reasons.
+    if (m_encrypting && error == QAbstractSocket::SslHandshakeFailedError)
         return;
     m_failed = true;
     post(ChannelGroup::EventKind::Error, int(error), m_socket->errorString());
@@ -401,6 +451,9 @@ SocketChannel *SocketArray::create(int index)
             });
     connect(channel, &SocketChannel::connectionRequested, this,
             [this, index](qintptr request) { Q_EMIT connectionRequested(index, request); });
+    connect(channel, &SocketChannel::encrypted, this, [this, index] { Q_EMIT encrypted(index); });
+    connect(channel, &SocketChannel::tlsFailed, this,
+            [this, index](const TlsFailure &failure) { Q_EMIT tlsFailed(index, failure); });
     m_elements.insert(index, channel);
     return channel;
 }

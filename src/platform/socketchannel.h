@@ -2,6 +2,7 @@
 
 #include <QAbstractSocket>
 #include <QByteArray>
+#include <QDateTime>
 #include <QHostAddress>
 #include <QList>
 #include <QMap>
@@ -9,6 +10,7 @@
 #include <QPointer>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 
 #include <deque>
 #include <functional>
@@ -17,6 +19,30 @@
 class QTcpServer;
 class SocketChannel;
 
+// The certificate a TLS peer showed, in the terms a person checks it by.
+struct PeerCertificate {
+    QString subject;
+    QString issuer;
+    QDateTime effective; // valid from
+    QDateTime expires;   // valid until
+    QByteArray sha256;   // fingerprint, raw bytes
+    QByteArray pem;      // the certificate itself
+
+    bool isNull() const { return sha256.isEmpty(); }
+    // "AB:CD:..." upper-case hex pairs.
+    QString fingerprintText() const;
+    bool operator==(const PeerCertificate &) const = default;
+};
+
+// Why a TLS handshake did not end encrypted.
+struct TlsFailure {
+    QString host;          // the name the certificate was checked against
+    QStringList errors;    // each reason in the TLS library's words
+    bool certificate = false; // the peer's certificate did not verify
+    PeerCertificate peer;  // its certificate, when it showed one
+    bool operator==(const TlsFailure &) const = default;
+};
+
 // Makes and starts the sockets under a channel. The plain factory gives TCP
 // sockets; a TLS factory can hand out QSslSocket instead, start the handshake
 // in startConnection / adoptConnection and call ready only once the stream is
@@ -24,6 +50,7 @@ class SocketChannel;
 class SocketFactory {
 public:
     using Ready = std::function<void()>;
+    using Failed = std::function<void(const TlsFailure &)>;
 
     virtual ~SocketFactory();
 
@@ -36,6 +63,13 @@ public:
     // Takes over an accepted connection by its descriptor; ready as above.
     // False when the descriptor was not taken over (it stays the caller's).
     virtual bool adoptConnection(QAbstractSocket *socket, qintptr descriptor, Ready ready) const;
+    // Starts TLS as the client over a connected socket of this factory,
+    // checking the peer's certificate against peerName (also sent as the
+    // server name). ready is called once the stream is encrypted, failed
+    // once when the handshake did not succeed. The plain factory cannot
+    // encrypt: failed at once.
+    virtual void startEncryption(QAbstractSocket *socket, const QString &peerName, Ready ready,
+                                 Failed failed) const;
 };
 
 // What the channels of one owner (a download window) share: the factory that
@@ -54,7 +88,7 @@ public:
 private:
     friend class SocketChannel;
 
-    enum class EventKind { Connected, Data, Closed, Error, Request };
+    enum class EventKind { Connected, Data, Closed, Error, Request, Encrypted, TlsFailed };
     struct Event {
         QPointer<SocketChannel> channel;
         quint64 generation = 0;
@@ -62,6 +96,7 @@ private:
         int number = 0;
         QString description;
         qintptr request = -1;
+        std::shared_ptr<const TlsFailure> tls;
     };
 
     explicit ChannelGroup(std::shared_ptr<const SocketFactory> factory);
@@ -80,7 +115,9 @@ private:
 // channel until the owner takes them.
 //
 // Event order: connected() once per connection (outgoing or accepted) before
-// any dataArrived(); dataArrived() whenever bytes arrived that the owner has
+// any dataArrived(); after startEncryption(), encrypted() or tlsFailed()
+// once (a failed handshake is not reported closed or as an error as
+// well); dataArrived() whenever bytes arrived that the owner has
 // not taken; closed() when the peer closed the connection; errorOccurred()
 // on a failure (a connection that failed is not reported closed as well).
 // close() discards every event of the old connection that was not yet
@@ -109,6 +146,11 @@ public:
     // or listener of this channel is closed first.
     void connectToHost();
     void connectToHost(const QString &host, quint16 port);
+
+    // Turns the connected stream into a TLS one (see SocketFactory). Bytes
+    // sent before encrypted() are not allowed.
+    void startEncryption(const QString &peerName);
+    bool isEncrypted() const { return m_encrypted; }
 
     // Queues bytes for sending. False when the channel is not connected.
     bool send(const QByteArray &bytes);
@@ -150,6 +192,8 @@ Q_SIGNALS:
     // number: the QAbstractSocket::SocketError; description: the system's text.
     void errorOccurred(int number, const QString &description);
     void connectionRequested(qintptr requestId);
+    void encrypted();
+    void tlsFailed(const TlsFailure &failure);
 
 private:
     friend class ChannelGroup;
@@ -160,7 +204,7 @@ private:
     void releaseListener();
     void resetConnection();
     void post(ChannelGroup::EventKind kind, int number = 0, const QString &description = {},
-              qintptr request = -1);
+              qintptr request = -1, std::shared_ptr<const TlsFailure> tls = {});
     void deliver(const ChannelGroup::Event &event);
     void incoming(qintptr descriptor);
     static void refuse(qintptr descriptor);
@@ -181,6 +225,8 @@ private:
     quint64 m_generation = 0; // advanced by every close; older events are stale
     bool m_dataPosted = false;
     bool m_failed = false;
+    bool m_encrypting = false; // a handshake runs; the factory reports its end
+    bool m_encrypted = false;
 };
 
 // Channels addressed by small non-negative indexes, created and destroyed
@@ -218,6 +264,8 @@ Q_SIGNALS:
     void closed(int index);
     void errorOccurred(int index, int number, const QString &description);
     void connectionRequested(int index, qintptr requestId);
+    void encrypted(int index);
+    void tlsFailed(int index, const TlsFailure &failure);
 
 private:
     std::shared_ptr<ChannelGroup> m_group;

@@ -52,20 +52,38 @@ QString PromptAnswerer::questionText(const TransferQuestion &question, const Cap
     case TransferQuestion::Kind::StopSegmented:
         return captions(QStringLiteral("13021"),
                         QStringLiteral("you will not be able to resume this file later(Segmented mode only), Stop?"));
+    case TransferQuestion::Kind::TrustCertificate: {
+        const PeerCertificate &c = question.certificate;
+        const QString when = QStringLiteral("yyyy-MM-dd HH:mm 'UTC'");
+        return QStringLiteral("The certificate of %1 could not be verified:\n%2\n\n"
+                              "Subject: %3\nIssuer: %4\nValid from %5 to %6\nSHA-256 fingerprint:\n%7\n\n"
+                              "Trust this certificate for %1?")
+            .arg(question.host, question.errors.join(QLatin1Char('\n')), c.subject, c.issuer,
+                 c.effective.toUTC().toString(when), c.expires.toUTC().toString(when), c.fingerprintText());
+    }
     }
     return {};
 }
 
 bool PromptAnswerer::answer(DownloadId, const TransferQuestion &question)
 {
+    const bool certificate = question.kind == TransferQuestion::Kind::TrustCertificate;
     return m_prompts.ask(questionText(question, m_captions), m_appTitle, PromptButtons::YesNo,
-                         PromptIcon::Question)
+                         certificate ? PromptIcon::Warning : PromptIcon::Question)
            == PromptAnswer::Yes;
 }
 
 bool FixedAnswerer::answer(DownloadId, const TransferQuestion &question)
 {
-    return question.kind == TransferQuestion::Kind::UseSegments ? m_segments : m_stop;
+    switch (question.kind) {
+    case TransferQuestion::Kind::UseSegments:
+        return m_segments;
+    case TransferQuestion::Kind::StopSegmented:
+        return m_stop;
+    case TransferQuestion::Kind::TrustCertificate:
+        return false; // a certificate is trusted by a person only
+    }
+    return false;
 }
 
 // ---------------------------------------------------------------- manager

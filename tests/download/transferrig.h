@@ -29,6 +29,7 @@ struct TransferRig {
     TransferSettings settings = TransferSettings::fromRecord(SettingsRecord{});
     LoginTable logins;
     TransferTiming timing{20ms, 50ms, 20ms, 20ms};
+    std::shared_ptr<const SocketFactory> sockets; // the job's default when empty
     std::unique_ptr<TransferJob> job;
 
     QList<Expected> script;            // answers, in order
@@ -50,6 +51,7 @@ struct TransferRig {
         s.settings = [this] { return settings; };
         s.logins = &logins;
         s.timing = timing;
+        s.sockets = sockets;
         return s;
     }
 

@@ -402,6 +402,21 @@ void TestHttpProtocol::requests_data()
         << "GET /f.iso HTTP/1.1\r\nHost: files.example:8080\r\nRange: bytes=0-\r\nUser-Agent: DM\r\n"
            "Referer: files.example\r\nAccept: *.*, */*\r\n"
                + tail;
+    QTest::newRow("tls default port unnamed")
+        << "https://files.example/f.iso" << true << false << 0LL << 0LL << 0 << false << false << false
+        << "GET /f.iso HTTP/1.1\r\nHost: files.example\r\nRange: bytes=-\r\nUser-Agent: DM\r\n"
+           "Referer: files.example\r\nAccept: *.*, */*\r\n"
+               + tail;
+    QTest::newRow("tls other port named")
+        << "https://files.example:8443/f.iso" << false << false << 0LL << 9LL << 1 << false << false << false
+        << "GET /f.iso HTTP/1.1\r\nHost: files.example:8443\r\nRange: bytes=0-9\r\nUser-Agent: NELV Segment 1\r\n"
+           "Accept:  */*\r\n"
+               + dataTail;
+    QTest::newRow("plain http on 443 named")
+        << "http://files.example:443/f.iso" << true << false << 0LL << 0LL << 0 << false << false << false
+        << "GET /f.iso HTTP/1.1\r\nHost: files.example:443\r\nRange: bytes=-\r\nUser-Agent: DM\r\n"
+           "Referer: files.example\r\nAccept: *.*, */*\r\n"
+               + tail;
     QTest::newRow("probe through proxy with login")
         << "http://files.example/f.iso" << true << false << 0LL << 0LL << 0 << true << true << true
         << "GET http://files.example/f.iso HTTP/1.1\r\nHost: files.example\r\nRange: bytes=-\r\nUser-Agent: DM\r\n"
@@ -657,9 +672,12 @@ void TestHttpProtocol::probeDecision_data()
     *row("redirect without location") << QByteArray("HTTP/1.1 302 Found\r\nContent-Type: text/html\r\n") << 0
                                       << false << page << false << -1LL << "" << 0 << false << "" << "";
     *row("redirect to https") << QByteArray("HTTP/1.1 301 Moved\r\nLocation: https://files.example/f\r\n") << 0
-                              << false << fail << false << -1LL << "" << 0 << false << ""
-                              << "The server redirected to an address that cannot be downloaded: "
-                                 "https://files.example/f";
+                              << false << redirect << false << -1LL << "https://files.example/f" << 1 << false << ""
+                              << "";
+    *row("redirect to another scheme") << QByteArray("HTTP/1.1 301 Moved\r\nLocation: gopher://files.example/f\r\n")
+                                       << 0 << false << fail << false << -1LL << "" << 0 << false << ""
+                                       << "The server redirected to an address that cannot be downloaded: "
+                                          "gopher://files.example/f";
     *row("first 416") << QByteArray("HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */1000\r\n") << 0
                       << false << retry << false << -1LL << "" << 0 << false << "" << "";
     *row("416 for whole empty file") << QByteArray("HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */0\r\n")
@@ -704,7 +722,8 @@ void TestHttpProtocol::probeDecision()
         QTEST(d.restartWindow, "restart");
         // The target of a relative Location stays an HTTP download.
         const UrlFields next = ParseURL(d.url, {}, context.url);
-        QCOMPARE(next.HTTPMODE, d.url.startsWith(QLatin1String("http://")));
+        QCOMPARE(next.HTTPMODE, !d.url.startsWith(QLatin1String("ftp://")));
+        QCOMPARE(next.secure, d.url.startsWith(QLatin1String("https://")));
         break;
     }
     case ProbeDecision::Action::Fail:
@@ -756,6 +775,16 @@ void TestHttpProtocol::resolveLocation_data()
     QTest::newRow("dot segments") << "http://a.example/a/b/c" << QByteArray("./../d") << "http://a.example/a/d";
     QTest::newRow("blanks around") << "http://a.example/a" << QByteArray("  /b  ") << "http://a.example/b";
     QTest::newRow("empty") << "http://a.example/a" << QByteArray("") << "";
+    QTest::newRow("relative stays on tls") << "https://a.example/d/f" << QByteArray("g.zip")
+                                           << "https://a.example/d/g.zip";
+    QTest::newRow("tls keeps its port") << "https://a.example:8443/d/f" << QByteArray("/x")
+                                        << "https://a.example:8443/x";
+    QTest::newRow("network path on tls") << "https://a.example/f" << QByteArray("//b.example/x")
+                                         << "https://b.example/x";
+    QTest::newRow("http to https") << "http://a.example/f" << QByteArray("https://a.example/f")
+                                   << "https://a.example/f";
+    QTest::newRow("https to http") << "https://a.example/f" << QByteArray("http://b.example/f")
+                                   << "http://b.example/f";
 }
 
 void TestHttpProtocol::resolveLocation()

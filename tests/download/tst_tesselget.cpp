@@ -1,4 +1,6 @@
 #include "httpfileserver.h"
+#include "realservers.h"
+#include "testcertificates.h"
 
 #include "download/getcommand.h"
 #include "config/cregister.h"
@@ -55,6 +57,8 @@ private Q_SLOTS:
         QTest::newRow("rollback without number") << QStringList{"--rollback", "x", "a", "b"} << false;
         QTest::newRow("timeout zero") << QStringList{"--timeout", "0", "a", "b"} << false;
         QTest::newRow("unknown option") << QStringList{"--fast", "a", "b"} << false;
+        QTest::newRow("cacert") << QStringList{"--cacert", "ca.pem", "https://h/f", "out"} << true;
+        QTest::newRow("cacert without file") << QStringList{"https://h/f", "out", "--cacert"} << false;
     }
 
     void arguments()
@@ -163,6 +167,42 @@ private Q_SLOTS:
         const Run r = run({http.url(), m_dir.filePath(QStringLiteral("missing.bin"))});
         QVERIFY(r.exitCode != 0);
         QVERIFY2(r.err.contains("HTTP 404-Object Not Found"), r.err.constData());
+    }
+
+    void httpsRefusesAnUntrustedCertificateUnlessCacertTrustsIt()
+    {
+        if (!TestCertificates::isInstalled())
+            QSKIP("openssl is not installed");
+        TestCertificates certificates;
+        QVERIFY2(certificates.generate(), qPrintable(certificates.errorString()));
+        QTemporaryDir www;
+        QFile served(www.filePath(QStringLiteral("s.bin")));
+        QVERIFY(served.open(QIODevice::WriteOnly));
+        const QByteArray content = HttpFileServer::bytes(0, 70000);
+        served.write(content);
+        served.close();
+        NginxServer nginx(www.path());
+        nginx.setTls(certificates.good().certificate, certificates.good().key);
+        SUITE_START_SERVER(nginx);
+        const QString out = m_dir.filePath(QStringLiteral("tls.bin"));
+
+        // Without the CA the run ends at once: no question, no file.
+        const Run refused = run({nginx.url(QStringLiteral("/s.bin")), out});
+        QVERIFY(refused.exitCode != 0);
+        QVERIFY2(refused.err.contains("certificate of 127.0.0.1 is not trusted"), refused.err.constData());
+        QVERIFY(!QFile::exists(out));
+        QVERIFY(nginx.requests().isEmpty());
+
+        const Run trusted = run({QStringLiteral("--cacert"), certificates.caFile(), nginx.url(QStringLiteral("/s.bin")), out});
+        QCOMPARE(trusted.exitCode, 0);
+        QFile f(out);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), content);
+
+        const Run missing = run({QStringLiteral("--cacert"), m_dir.filePath(QStringLiteral("none.pem")),
+                                 nginx.url(QStringLiteral("/s.bin")), out});
+        QCOMPARE(missing.exitCode, 2);
+        QVERIFY(missing.err.contains("--cacert"));
     }
 
     void badArgumentsExitWithUsage()

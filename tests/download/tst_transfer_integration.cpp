@@ -1,5 +1,8 @@
 #include "realservers.h"
+#include "testcertificates.h"
 #include "transferrig.h"
+
+#include "platform/tlssocketfactory.h"
 
 #include <QCryptographicHash>
 #include <QElapsedTimer>
@@ -101,6 +104,32 @@ struct IntegrationRig : TransferRig {
         settings.proxy.UserPass = password;
     }
 };
+
+// Certificates made once for every TLS case of the run.
+TestCertificates &certificates()
+{
+    static TestCertificates made;
+    static const bool ok = made.generate();
+    if (!ok)
+        qWarning("%s", qPrintable(made.errorString()));
+    return made;
+}
+
+// The job's TLS factory trusting the test CA (or only the system's CAs).
+std::shared_ptr<TlsSocketFactory> tlsFactory(bool trustTestCa = true)
+{
+    auto factory = std::make_shared<TlsSocketFactory>();
+    if (trustTestCa)
+        factory->addCaFile(certificates().caFile());
+    return factory;
+}
+
+#define SUITE_NEED_CERTIFICATES()                                                                                     \
+    do {                                                                                                               \
+        if (!TestCertificates::isInstalled())                                                                          \
+            QSKIP("openssl is not installed");                                                                         \
+        QVERIFY2(QFile::exists(certificates().caFile()), qPrintable(certificates().errorString()));                  \
+    } while (false)
 
 } // namespace
 
@@ -450,6 +479,168 @@ private Q_SLOTS:
         }
         QVERIFY2(elapsed[1] < elapsed[0],
                  qPrintable(QStringLiteral("six segments %1 ms, one connection %2 ms").arg(elapsed[1]).arg(elapsed[0])));
+    }
+
+    void tlsCertificatesAreChecked_data()
+    {
+        QTest::addColumn<QString>("served"); // which certificate nginx shows
+        QTest::addColumn<bool>("trustTestCa");
+        QTest::addColumn<bool>("succeeds");
+        QTest::addColumn<QString>("reason"); // part of the failure status
+
+        QTest::newRow("good, issuer trusted") << "good" << true << true << "";
+        QTest::newRow("good, issuer unknown") << "good" << false << false << "issuer";
+        QTest::newRow("self-signed") << "selfsigned" << true << false << "self-signed";
+        QTest::newRow("wrong host name") << "wronghost" << true << false << "host name";
+        QTest::newRow("expired") << "expired" << true << false << "expired";
+    }
+
+    void tlsCertificatesAreChecked()
+    {
+        QFETCH(QString, served);
+        QFETCH(bool, trustTestCa);
+        QFETCH(bool, succeeds);
+        SUITE_NEED_CERTIFICATES();
+        const TestCertificates::Pair pair = served == QLatin1String("good") ? certificates().good()
+            : served == QLatin1String("selfsigned")                        ? certificates().selfSigned()
+            : served == QLatin1String("wronghost")                         ? certificates().wrongHost()
+                                                                           : certificates().expired();
+        const qint64 size = MiB + 77;
+        IntegrationRig rig;
+        const QByteArray expected = writeRandomFile(rig.servedPath(QStringLiteral("tls.bin")), size);
+        rig.nginx.setTls(pair.certificate, pair.key);
+        SUITE_START_SERVER(rig.nginx);
+        rig.sockets = tlsFactory(trustTestCa);
+
+        const QString url = rig.nginx.url(QStringLiteral("/tls.bin"));
+        QVERIFY(url.startsWith(QLatin1String("https://")));
+        TransferJob &job = rig.start(url);
+        QVERIFY(rig.waitFinished());
+        QCOMPARE(rig.outcomes.size(), 1);
+        if (succeeds) {
+            QCOMPARE(job.outcome().kind, TransferOutcome::Kind::Success);
+            QCOMPARE(sha256Of(rig.savePath()), expected);
+            return;
+        }
+        QCOMPARE(job.outcome().kind, TransferOutcome::Kind::Failure);
+        QCOMPARE(job.outcome().failure, FailureKind::Certificate);
+        const QString status = transferStatusText(job.status(), CaptionLookup());
+        QVERIFY2(status.contains(QLatin1String("127.0.0.1")), qPrintable(status));
+        QFETCH(QString, reason);
+        QVERIFY2(status.contains(reason, Qt::CaseInsensitive), qPrintable(status));
+        // Nothing was asked of the server and nothing written.
+        QVERIFY(!QFile::exists(rig.savePath()));
+        QVERIFY(rig.nginx.requests().isEmpty());
+    }
+
+    void redirectsCrossBetweenHttpAndHttps_data()
+    {
+        QTest::addColumn<bool>("startSecure");
+        QTest::newRow("http to https") << false;
+        QTest::newRow("https to http") << true;
+    }
+
+    void redirectsCrossBetweenHttpAndHttps()
+    {
+        QFETCH(bool, startSecure);
+        SUITE_NEED_CERTIFICATES();
+        const qint64 size = 300 * 1024 + 5;
+        IntegrationRig rig; // serves the file over TLS
+        const QByteArray expected = writeRandomFile(rig.servedPath(QStringLiteral("moved.bin")), size);
+        QTemporaryDir plainRoot;
+        QVERIFY(QFile::copy(rig.servedPath(QStringLiteral("moved.bin")), plainRoot.filePath(QStringLiteral("moved.bin"))));
+        NginxServer plain(plainRoot.path());
+        rig.nginx.setTls(certificates().good().certificate, certificates().good().key);
+        // Ports are known before start, so each server can point at the other.
+        SUITE_START_SERVER(plain);
+        rig.nginx.addRedirect(QStringLiteral("/go"), plain.url(QStringLiteral("/moved.bin")));
+        SUITE_START_SERVER(rig.nginx);
+        rig.sockets = tlsFactory();
+
+        NginxServer forward(plainRoot.path());
+        forward.addRedirect(QStringLiteral("/go"), rig.nginx.url(QStringLiteral("/moved.bin")));
+        if (!startSecure)
+            SUITE_START_SERVER(forward);
+
+        const QString from = startSecure ? rig.nginx.url(QStringLiteral("/go")) : forward.url(QStringLiteral("/go"));
+        TransferJob &job = rig.start(from);
+        QVERIFY(rig.waitFinished());
+        QVERIFY2(job.outcome().kind == TransferOutcome::Kind::Success,
+                 qPrintable(transferStatusText(job.status(), CaptionLookup())));
+        QCOMPARE(job.progress().redirects, 1);
+        QVERIFY2(job.currentUrl().startsWith(startSecure ? QLatin1String("http://") : QLatin1String("https://")),
+                 qPrintable(job.currentUrl()));
+        QCOMPARE(job.url().secure, !startSecure);
+        QCOMPARE(sha256Of(rig.savePath()), expected);
+    }
+
+    void sixSegmentsOverTlsResumeOneSession()
+    {
+        SUITE_NEED_CERTIFICATES();
+        const qint64 size = 24 * MiB + 3;
+        IntegrationRig rig;
+        const QByteArray expected = writeRandomFile(rig.servedPath(QStringLiteral("six.bin")), size);
+        rig.nginx.setTls(certificates().good().certificate, certificates().good().key);
+        rig.nginx.setLimitRate(8 * 1024 * 1024);
+        SUITE_START_SERVER(rig.nginx);
+        const auto factory = tlsFactory();
+        rig.sockets = factory;
+        rig.settings.segment = true;
+        rig.script = {{TransferQuestion::Kind::UseSegments, true}};
+
+        TransferJob &job = rig.start(rig.nginx.url(QStringLiteral("/six.bin")));
+        QVERIFY(rig.waitFinished(60000));
+        QVERIFY(rig.questionsDone());
+        QCOMPARE(job.outcome().kind, TransferOutcome::Kind::Success);
+        QCOMPARE(job.progress().connections, 6);
+        QCOMPARE(sha256Of(rig.savePath()), expected);
+
+        // One full handshake; every later connection offered the session,
+        // and nginx resumed it for each data request.
+        QCOMPARE(factory->fullHandshakes(), 1);
+        QVERIFY(factory->resumedHandshakes() >= 5);
+        QVERIFY(rig.nginx.waitForRequests(6));
+        const auto all = rig.nginx.requests();
+        const qsizetype data = std::count_if(all.begin(), all.end(), isData);
+        QVERIFY(data >= 5);
+        for (const auto &r : all) {
+            if (isData(r))
+                QVERIFY2(r.sessionReused, r.userAgent.constData());
+        }
+    }
+
+    void httpsThroughAProxyTunnel()
+    {
+        SUITE_NEED_CERTIFICATES();
+        const qint64 size = MiB + 9;
+        IntegrationRig rig;
+        const QByteArray expected = writeRandomFile(rig.servedPath(QStringLiteral("tunnel.bin")), size);
+        rig.nginx.setTls(certificates().good().certificate, certificates().good().key);
+        SUITE_START_SERVER(rig.nginx);
+        TinyProxy proxy;
+        proxy.setBasicAuth(QStringLiteral("proxyuser"), QStringLiteral("proxypass"));
+        SUITE_START_SERVER(proxy);
+        rig.useProxy(proxy.port());
+        rig.proxyLogin(QStringLiteral("proxyuser"), QStringLiteral("proxypass"));
+        rig.sockets = tlsFactory();
+
+        TransferJob &job = rig.start(rig.nginx.url(QStringLiteral("/tunnel.bin")));
+        QVERIFY(rig.waitFinished());
+        QCOMPARE(job.outcome().kind, TransferOutcome::Kind::Success);
+        QCOMPARE(sha256Of(rig.savePath()), expected);
+
+        // The proxy saw only tunnels; the origin saw origin-form requests
+        // and never the proxy's credentials.
+        const QByteArrayList proxied = proxy.requests();
+        QVERIFY(!proxied.isEmpty());
+        const QByteArray tunnel = "CONNECT 127.0.0.1:" + QByteArray::number(rig.nginx.port()) + " HTTP/1.1";
+        for (const QByteArray &r : proxied)
+            QCOMPARE(r, tunnel);
+        QVERIFY(rig.nginx.waitForRequests(1));
+        for (const auto &r : rig.nginx.requests()) {
+            QCOMPARE(r.proxyAuthorization, QByteArray("-"));
+            QVERIFY2(r.requestLine.startsWith("GET /tunnel.bin "), r.requestLine.constData());
+        }
     }
 };
 

@@ -1,8 +1,12 @@
 #include "httpfileserver.h"
 #include "managerrig.h"
+#include "realservers.h"
+#include "testcertificates.h"
 
 #include "download/urlmodel.h"
 #include "intake/intakerules.h"
+#include "platform/tlssocketfactory.h"
+#include "platform/truststore.h"
 
 #include <QPointer>
 #include <QSignalSpy>
@@ -424,6 +428,80 @@ private Q_SLOTS:
         const bool segments = q.kind == TransferQuestion::Kind::UseSegments;
         QCOMPARE(FixedAnswerer(true, false).answer(1, q), segments);
         QCOMPARE(FixedAnswerer(false, true).answer(1, q), !segments);
+    }
+
+    // A certificate that does not verify is asked about once per host and
+    // fingerprint: Yes downloads and is remembered, the same certificate is
+    // not asked about again, a changed one is, and No fails without a file.
+    void certificatePromptTrustsOnceAndAsksAgainWhenItChanges()
+    {
+        if (!TestCertificates::isInstalled())
+            QSKIP("openssl is not installed");
+        TestCertificates certificates;
+        QVERIFY2(certificates.generate(), qPrintable(certificates.errorString()));
+        QTemporaryDir www;
+        QFile served(www.filePath(QStringLiteral("t.bin")));
+        QVERIFY(served.open(QIODevice::WriteOnly));
+        const QByteArray content = HttpFileServer::bytes(0, 40000);
+        served.write(content);
+        served.close();
+
+        ManagerRig rig;
+        const QString key = QStringLiteral("\\Software\\Tests\\TrustedCertificates");
+        rig.trust = std::make_shared<TrustStore>(rig.registry.root(RegistryRoot::LocalMachine), key);
+        rig.sockets = std::make_shared<const TlsSocketFactory>(rig.trust);
+        rig.build();
+
+        QByteArray firstPrint;
+        {
+            NginxServer nginx(www.path());
+            nginx.setTls(certificates.selfSigned().certificate, certificates.selfSigned().key);
+            SUITE_START_SERVER(nginx);
+            rig.prompts.expectMessage(QStringLiteral("The certificate of 127.0.0.1 could not be verified"),
+                                      PromptAnswer::Yes);
+            const DownloadId first = rig.start(nginx.url(QStringLiteral("/t.bin")), ExistingFile::Overwrite,
+                                               QStringLiteral("a.bin"));
+            QVERIFY(rig.waitState(first, DownloadState::Complete));
+            QCOMPARE(rig.saved(QStringLiteral("a.bin")), content);
+            VERIFY_PROMPTS_DONE(rig.prompts);
+            const QString shown = rig.prompts.last().text;
+            QVERIFY2(shown.contains(QLatin1String("Subject: selfsigned")), qPrintable(shown));
+            QVERIFY2(shown.contains(QLatin1String("Issuer: selfsigned")), qPrintable(shown));
+            QVERIFY2(shown.contains(QLatin1String("Valid from ")), qPrintable(shown));
+            QVERIFY2(shown.contains(QLatin1String("self-signed")), qPrintable(shown));
+            QCOMPARE(rig.prompts.last().buttons, PromptButtons::YesNo);
+            const QStringList prints = rig.registry.root(RegistryRoot::LocalMachine)
+                                           .valueNames(key + QStringLiteral("\\127.0.0.1"));
+            QCOMPARE(prints.size(), 1);
+            firstPrint = QByteArray::fromHex(prints.first().toLatin1());
+            QVERIFY2(shown.contains(QString::fromLatin1(firstPrint.toHex(':').toUpper())), qPrintable(shown));
+
+            // The same certificate again: no question.
+            const DownloadId second = rig.start(nginx.url(QStringLiteral("/t.bin")), ExistingFile::Overwrite,
+                                                QStringLiteral("b.bin"));
+            QVERIFY(rig.waitState(second, DownloadState::Complete));
+            QCOMPARE(rig.saved(QStringLiteral("b.bin")), content);
+            VERIFY_PROMPTS_DONE(rig.prompts);
+        }
+
+        // The server now shows another certificate (its issuer unknown here).
+        NginxServer changed(www.path());
+        changed.setTls(certificates.other().certificate, certificates.other().key);
+        SUITE_START_SERVER(changed);
+        rig.prompts.expectMessage(QStringLiteral("The certificate of 127.0.0.1 could not be verified"),
+                                  PromptAnswer::No);
+        QList<TransferOutcome> outcomes;
+        connect(rig.manager.get(), &DownloadManager::finished, this,
+                [&outcomes](DownloadId, const TransferOutcome &o) { outcomes.append(o); });
+        const DownloadId third = rig.start(changed.url(QStringLiteral("/t.bin")), ExistingFile::Overwrite,
+                                           QStringLiteral("c.bin"));
+        QVERIFY(rig.waitState(third, DownloadState::Failed));
+        VERIFY_PROMPTS_DONE(rig.prompts);
+        QVERIFY(!rig.prompts.last().text.contains(QString::fromLatin1(firstPrint.toHex(':').toUpper())));
+        QCOMPARE(outcomes.size(), 1);
+        QCOMPARE(outcomes.first().failure, FailureKind::Certificate);
+        QVERIFY(!QFile::exists(rig.savePath(QStringLiteral("c.bin"))));
+        QVERIFY(changed.requests().isEmpty());
     }
 };
 

@@ -239,6 +239,8 @@ private Q_SLOTS:
         QTest::newRow("text before ftp") << "-> ftp://h/a.zip" << "ftp://h/a.zip";
         QTest::newRow("ftp inside an http URL") << "http://h/ftp://a.zip" << "http://h/ftp://a.zip";
         QTest::newRow("http inside an ftp URL") << "junk ftp://h/http://a" << "ftp://h/http://a";
+        QTest::newRow("text before https") << "see: https://h/a.zip" << "https://h/a.zip";
+        QTest::newRow("https before http") << "x https://h/a?u=http://o" << "https://h/a?u=http://o";
         QTest::newRow("no scheme") << "h/a.zip" << "h/a.zip";
         QTest::newRow("empty") << "" << "";
     }

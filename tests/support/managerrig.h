@@ -36,6 +36,8 @@ struct ManagerRig {
     TransferTiming timing{20ms, 50ms, 20ms, 20ms};
     CaptionLookup captions = defaultCaptions();
     std::unique_ptr<DownloadAnswerer> answerer;
+    std::shared_ptr<TrustStore> trust;               // none: a bad certificate fails at once
+    std::shared_ptr<const SocketFactory> sockets;    // the jobs' default when empty
     std::unique_ptr<DownloadManager> manager;
 
     using Options = ManagerRigOptions;
@@ -58,6 +60,8 @@ struct ManagerRig {
         s.transfer.settings = [this] { return TransferSettings::fromRecord(record); };
         s.transfer.logins = &logins;
         s.transfer.timing = timing;
+        s.transfer.trust = trust;
+        s.transfer.sockets = sockets;
         s.captions = captions;
         if (options.lists) {
             s.downloads = &downloads;

@@ -158,7 +158,8 @@ NginxServer::NginxServer(QString documentRoot, QString program)
 
 QString NginxServer::url(const QString &path) const
 {
-    return QStringLiteral("http://127.0.0.1:%1%2").arg(port()).arg(path);
+    const QString scheme = m_certificate.isEmpty() ? QStringLiteral("http") : QStringLiteral("https");
+    return QStringLiteral("%1://127.0.0.1:%2%3").arg(scheme).arg(port()).arg(path);
 }
 
 bool NginxServer::writeConfig(QString *error)
@@ -182,15 +183,23 @@ bool NginxServer::writeConfig(QString *error)
             "  scgi_temp_path \"" + dir + "/scgi\";\n"
             "  log_format suite escape=default "
             "'$request\\t$http_range\\t$status\\t$body_bytes_sent\\t$http_user_agent\\t$http_via\\t"
-            "$http_proxy_authorization\\t$http_host';\n"
+            "$http_proxy_authorization\\t$http_host\\t$ssl_session_reused';\n"
             "  access_log \"" + accessLogPath().toUtf8() + "\" suite;\n";
     if (m_slowRate > 0) {
         conf += "  map $remote_port $suite_rate { ~[01234]$ " + QByteArray::number(m_slowRate) + "; default "
                 + QByteArray::number(m_limitRate) + "; }\n";
     }
     conf += "  server {\n"
-            "    listen 127.0.0.1:" + QByteArray::number(port()) + ";\n"
+            "    listen 127.0.0.1:" + QByteArray::number(port()) + (m_certificate.isEmpty() ? "" : " ssl") + ";\n"
             "    root \"" + m_root.toUtf8() + "\";\n";
+    if (!m_certificate.isEmpty()) {
+        conf += "    ssl_certificate \"" + m_certificate.toUtf8() + "\";\n"
+                "    ssl_certificate_key \"" + m_key.toUtf8() + "\";\n"
+                "    ssl_session_cache shared:suite:1m;\n"
+                "    ssl_session_tickets on;\n";
+    }
+    for (const auto &[path, target] : m_redirects)
+        conf += "    location = " + path.toUtf8() + " { return 302 " + target.toUtf8() + "; }\n";
     if (m_slowRate > 0)
         conf += "    limit_rate $suite_rate;\n";
     else if (m_limitRate > 0)
@@ -213,7 +222,7 @@ QList<NginxServer::Request> NginxServer::requests() const
     const QByteArrayList lines = readFile(accessLogPath()).split('\n');
     for (const QByteArray &line : lines) {
         const QByteArrayList f = line.split('\t');
-        if (f.size() != 8)
+        if (f.size() != 8 && f.size() != 9)
             continue;
         Request r;
         r.requestLine = f[0];
@@ -224,6 +233,7 @@ QList<NginxServer::Request> NginxServer::requests() const
         r.via = f[5];
         r.proxyAuthorization = f[6];
         r.host = f[7];
+        r.sessionReused = f.value(8) == "r";
         out.append(r);
     }
     return out;

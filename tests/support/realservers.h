@@ -75,6 +75,7 @@ public:
         QByteArray via;                // "-" when absent
         QByteArray proxyAuthorization; // "-" when absent
         QByteArray host;
+        bool sessionReused = false; // a TLS request whose connection resumed a session
     };
 
     explicit NginxServer(QString documentRoot, QString program = QStringLiteral("/usr/sbin/nginx"));
@@ -90,6 +91,17 @@ public:
         m_limitRate = fastRate;
     }
 
+    // Serves over TLS with this certificate and key (PEM files), with
+    // session tickets and a session cache. Set before start().
+    void setTls(const QString &certificateFile, const QString &keyFile)
+    {
+        m_certificate = certificateFile;
+        m_key = keyFile;
+    }
+    // Answers path with a 302 to target. Set before start().
+    void addRedirect(const QString &path, const QString &target) { m_redirects.append({path, target}); }
+
+    // "http://127.0.0.1:port/path", or https:// when serving TLS.
     QString url(const QString &path) const;
     QString accessLogPath() const { return filePath(QStringLiteral("access.log")); }
     // The access log so far, one entry per finished request.
@@ -107,6 +119,9 @@ private:
     QString m_root;
     qint64 m_limitRate = 0;
     qint64 m_slowRate = 0;
+    QString m_certificate;
+    QString m_key;
+    QList<std::pair<QString, QString>> m_redirects;
 };
 
 // tinyproxy in the foreground on 127.0.0.1, accepting loopback clients only,

@@ -108,7 +108,10 @@ void QueueCommands::StopAll()
 
 QString QueueCommands::urlFromScheme(const QString &text)
 {
-    const qsizetype http = text.indexOf(QLatin1String("http://"), 0, Qt::CaseInsensitive);
+    qsizetype http = text.indexOf(QLatin1String("http://"), 0, Qt::CaseInsensitive);
+    const qsizetype https = text.indexOf(QLatin1String("https://"), 0, Qt::CaseInsensitive);
+    if (https >= 0 && (http < 0 || https < http))
+        http = https;
     const qsizetype ftp = text.indexOf(QLatin1String("ftp://"), 0, Qt::CaseInsensitive);
     qsizetype from = -1;
     if (http >= 0 && ftp >= 0)

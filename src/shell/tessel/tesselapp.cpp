@@ -15,6 +15,8 @@
 #include "platform/programdir.h"
 #include "platform/registrystore.h"
 #include "platform/singleinstance.h"
+#include "platform/tlssocketfactory.h"
+#include "platform/truststore.h"
 #include "platform/ui/qtprompts.h"
 #include "platform/ui/shell.h"
 #include "platform/ui/skin.h"
@@ -53,6 +55,7 @@ struct TesselApp::Parts {
     std::unique_ptr<Skin> skin;
     DownloadListModel downloads;
     DownloadListModel completed;
+    std::shared_ptr<TrustStore> trust;
     std::unique_ptr<PromptAnswerer> answerer;
     std::unique_ptr<DownloadManager> manager;
     std::unique_ptr<DownloadWindowTable> windows;
@@ -147,6 +150,12 @@ bool TesselApp::start()
     SettingsRecord *record = &p.record;
     dm.transfer.settings = [record] { return TransferSettings::fromRecord(*record); };
     dm.transfer.logins = &p.settings->logins;
+    // Certificates the user chose to trust, per host and fingerprint; the
+    // jobs' TLS sockets accept those and ask about any other that fails.
+    p.trust = std::make_shared<TrustStore>(p.registry->root(RegistryRoot::LocalMachine),
+                                           TesselSection + QStringLiteral("TrustedCertificates"));
+    dm.transfer.trust = p.trust;
+    dm.transfer.sockets = std::make_shared<const TlsSocketFactory>(p.trust);
     dm.captions = p.captions->lookup();
     dm.downloads = &p.downloads;
     dm.completed = &p.completed;
