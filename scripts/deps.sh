@@ -4,7 +4,7 @@
 set -euo pipefail
 
 build_packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev)
-test_packages=(nginx-light vsftpd dante-server curl procps tinyproxy)
+test_packages=(nginx-light vsftpd dante-server curl procps tinyproxy openssl)
 
 wanted=("${build_packages[@]}")
 if [[ "${1:-build}" == "test" ]]; then

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Renders the documentation screenshots offscreen into docs/screenshots:
 # Tessel's main window with running, paused and completed downloads, a
-# download window and the new-URL dialog.
+# download window, the new-URL dialog and the certificate prompt.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh build
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j "$(nproc)" --target tst_tesselapp tessel
+cmake --build build -j "$(nproc)" --target tst_tesselapp tessel tst_certificateprompt
 mkdir -p docs/screenshots
 QT_QPA_PLATFORM=offscreen SUITE_BIN_DIR="$PWD/build/bin" SUITE_SCREENSHOT_DIR="$PWD/docs/screenshots" \
   build/tests/tst_tesselapp screenshots
+QT_QPA_PLATFORM=offscreen SUITE_SCREENSHOT_DIR="$PWD/docs/screenshots" build/tests/tst_certificateprompt
 ls -l docs/screenshots

@@ -55,11 +55,16 @@ QString PromptAnswerer::questionText(const TransferQuestion &question, const Cap
     case TransferQuestion::Kind::TrustCertificate: {
         const PeerCertificate &c = question.certificate;
         const QString when = QStringLiteral("yyyy-MM-dd HH:mm 'UTC'");
+        // The fingerprint in two lines of 16 bytes, so the box never breaks
+        // it at a random place.
+        QString print = c.fingerprintText();
+        if (print.size() > 48)
+            print[47] = QLatin1Char('\n');
         return QStringLiteral("The certificate of %1 could not be verified:\n%2\n\n"
-                              "Subject: %3\nIssuer: %4\nValid from %5 to %6\nSHA-256 fingerprint:\n%7\n\n"
-                              "Trust this certificate for %1?")
+                              "Subject: %3\nIssuer: %4\nValid from: %5\nValid until: %6\n"
+                              "SHA-256 fingerprint:\n%7\n\nTrust this certificate for %1?")
             .arg(question.host, question.errors.join(QLatin1Char('\n')), c.subject, c.issuer,
-                 c.effective.toUTC().toString(when), c.expires.toUTC().toString(when), c.fingerprintText());
+                 c.effective.toUTC().toString(when), c.expires.toUTC().toString(when), print);
     }
     }
     return {};

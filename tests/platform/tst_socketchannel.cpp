@@ -1,6 +1,7 @@
 // Event-driven TCP channels and channel arrays over loopback.
 #include "fakeserver.h"
 #include "platform/socketchannel.h"
+#include "platform/tlssocketfactory.h"
 
 #include <QEventLoop>
 #include <QRandomGenerator>
@@ -36,7 +37,13 @@ struct Recorder {
         QObject::connect(&channel, &SocketChannel::closed, &channel, [this] { events << "closed"; });
         QObject::connect(&channel, &SocketChannel::errorOccurred, &channel,
                          [this](int number, const QString &) { events << QStringLiteral("error %1").arg(number); });
+        QObject::connect(&channel, &SocketChannel::encrypted, &channel, [this] { events << "encrypted"; });
+        QObject::connect(&channel, &SocketChannel::tlsFailed, &channel, [this](const TlsFailure &f) {
+            events << "tls failed";
+            tls = f;
+        });
     }
+    TlsFailure tls;
 };
 
 quint16 unusedPort()
@@ -476,6 +483,48 @@ private Q_SLOTS:
         channel.connectToHost(QStringLiteral("127.0.0.1"), 0);
         QCOMPARE(errors.size(), 0);
         QTRY_COMPARE(errors.size(), 1);
+    }
+
+    // A handshake that cannot succeed ends in one tlsFailed naming the host,
+    // never also as an error or a close.
+    void failedHandshakeIsReportedOnce_data()
+    {
+        QTest::addColumn<bool>("tlsFactory");
+        QTest::addColumn<QByteArray>("serverSays"); // after the client's first bytes
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("plain factory cannot encrypt") << false << QByteArray() << "TLS is not available";
+        QTest::newRow("peer answers in plain text") << true << QByteArray("HTTP/1.1 400 Bad Request\r\n\r\n") << "";
+        QTest::newRow("peer closes during the handshake") << true << QByteArray() << "during the TLS handshake";
+    }
+
+    void failedHandshakeIsReportedOnce()
+    {
+        QFETCH(bool, tlsFactory);
+        QFETCH(QByteArray, serverSays);
+        QFETCH(QString, reason);
+        FakeServer server;
+        // The server answers once the client has begun its handshake.
+        FakePlan plan;
+        plan.wait(200);
+        if (!serverSays.isEmpty())
+            plan.send(serverSays);
+        server.setGreeting(tlsFactory ? plan.close() : plan.stall());
+        std::shared_ptr<const SocketFactory> factory;
+        if (tlsFactory)
+            factory = std::make_shared<TlsSocketFactory>();
+        SocketChannel channel(ChannelGroup::create(factory));
+        Recorder recorder(channel);
+        connect(&channel, &SocketChannel::connected, this, [&] { channel.startEncryption(QStringLiteral("peer.example")); });
+        channel.connectToHost(server.host(), server.port());
+        QTRY_VERIFY(recorder.events.contains("tls failed"));
+        QTest::qWait(0); // let anything queued behind the failure arrive
+        QCoreApplication::processEvents();
+        QCOMPARE(recorder.events, (QStringList{"connected", "tls failed"}));
+        QCOMPARE(recorder.tls.host, QStringLiteral("peer.example"));
+        QVERIFY(!recorder.tls.certificate);
+        QVERIFY(!recorder.tls.errors.isEmpty());
+        QVERIFY2(recorder.tls.errors.join(' ').contains(reason), qPrintable(recorder.tls.errors.join(' ')));
+        QVERIFY(!channel.isEncrypted());
     }
 
     void factoryMakesEverySocket()

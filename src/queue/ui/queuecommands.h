@@ -92,8 +92,8 @@ public:
     // the row's position in the list (from 0).
     void RedownloadRow(const QString &url, const QString &savePath, int rowIndex, DownloadListModel::RowId row);
 
-    // The part of a row's URL from its first "http://" or "ftp://" on
-    // (either case); the whole text when it has neither.
+    // The part of a row's URL from its first "http://", "https://" or
+    // "ftp://" on (either case); the whole text when it has none.
     static QString urlFromScheme(const QString &text);
 
 public Q_SLOTS:
