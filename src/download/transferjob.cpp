@@ -215,6 +215,9 @@ struct TransferJob::Private final : TransferHost {
     {
         if (ended || !services.trust || failure.peer.isNull())
             return false;
+        // The server answered with its certificate; no time-out restarts the
+        // download while the person decides.
+        replyArrived();
         TransferQuestion question;
         question.kind = TransferQuestion::Kind::TrustCertificate;
         question.host = failure.host;

@@ -219,8 +219,10 @@ private Q_SLOTS:
     {
         QTest::addColumn<qint64>("cut");
         QTest::addColumn<int>("rollback");
-        QTest::newRow("default rollback") << qint64(400000) << 4096;
-        QTest::newRow("large rollback") << qint64(777777) << 65536;
+        QTest::addColumn<bool>("secure");
+        QTest::newRow("default rollback") << qint64(400000) << 4096 << false;
+        QTest::newRow("large rollback") << qint64(777777) << 65536 << false;
+        QTest::newRow("over tls") << qint64(500001) << 4096 << true;
     }
 
     void resumeAfterTheFileWasCut()
@@ -231,6 +233,12 @@ private Q_SLOTS:
         IntegrationRig rig;
         rig.settings.rollback = rollback;
         const QByteArray expected = writeRandomFile(rig.servedPath(QStringLiteral("cut.bin")), size);
+        QFETCH(bool, secure);
+        if (secure) {
+            SUITE_NEED_CERTIFICATES();
+            rig.nginx.setTls(certificates().good().certificate, certificates().good().key);
+            rig.sockets = tlsFactory();
+        }
         SUITE_START_SERVER(rig.nginx);
         const QString url = rig.nginx.url(QStringLiteral("/cut.bin"));
 
