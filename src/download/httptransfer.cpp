@@ -216,10 +216,11 @@ void HttpTransfer::onTunnelData(int slot)
     m_host.appendLog("\r\n" + reply.text() + "\r\n");
     c.tunnelling = false;
     if (reply.statusCode() / 100 != 2) {
-        const QByteArray reason = reply.text().split('\n').value(0).trimmed();
-        failWith(FailureKind::HttpStatus, reply.statusCode(), reason,
-                 TransferStatus::plain(QStringLiteral("The proxy refused the tunnel to %1: %2")
-                                           .arg(m_url.strServer, QString::fromUtf8(reason))));
+        const QString answer = QString::number(reply.statusCode()) + QLatin1Char(' ')
+            + QString::fromUtf8(reply.reasonPhrase());
+        failWith(FailureKind::HttpStatus, reply.statusCode(), reply.reasonPhrase(),
+                 TransferStatus::plain(QStringLiteral("The proxy refused the tunnel to %1: HTTP %2")
+                                           .arg(m_url.strServer, answer)));
         return;
     }
     c.parser.reset();
@@ -250,8 +251,8 @@ void HttpTransfer::onTlsFailed(const TlsFailure &failure)
 
 void HttpTransfer::failTls(const TlsFailure &failure)
 {
-    // Nothing was requested, so nothing was written: the download stops
-    // with the host and the reasons.
+    // Nothing goes over a connection that is not secure as it should be:
+    // the download stops with the host and the reasons.
     const QString reasons = failure.errors.join(QStringLiteral("; "));
     const QString text = failure.certificate
         ? QStringLiteral("The certificate of %1 is not trusted: %2").arg(failure.host, reasons)

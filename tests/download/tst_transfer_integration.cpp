@@ -617,8 +617,18 @@ private Q_SLOTS:
         }
     }
 
+    void httpsThroughAProxyTunnel_data()
+    {
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<bool>("succeeds");
+        QTest::newRow("proxy login accepted") << "proxypass" << true;
+        QTest::newRow("proxy login refused") << "wrongpass" << false;
+    }
+
     void httpsThroughAProxyTunnel()
     {
+        QFETCH(QString, password);
+        QFETCH(bool, succeeds);
         SUITE_NEED_CERTIFICATES();
         const qint64 size = MiB + 9;
         IntegrationRig rig;
@@ -629,11 +639,24 @@ private Q_SLOTS:
         proxy.setBasicAuth(QStringLiteral("proxyuser"), QStringLiteral("proxypass"));
         SUITE_START_SERVER(proxy);
         rig.useProxy(proxy.port());
-        rig.proxyLogin(QStringLiteral("proxyuser"), QStringLiteral("proxypass"));
+        rig.proxyLogin(QStringLiteral("proxyuser"), password);
         rig.sockets = tlsFactory();
 
         TransferJob &job = rig.start(rig.nginx.url(QStringLiteral("/tunnel.bin")));
         QVERIFY(rig.waitFinished());
+        if (!succeeds) {
+            // The refusal names the proxy's answer; nothing reached the origin.
+            QCOMPARE(job.outcome().kind, TransferOutcome::Kind::Failure);
+            QCOMPARE(job.outcome().failure, FailureKind::HttpStatus);
+            // tinyproxy answers a tunnel with a wrong login 401, others 407.
+            const int code = job.outcome().code;
+            QVERIFY2(code == 401 || code == 407, qPrintable(QString::number(code)));
+            const QString status = transferStatusText(job.status(), CaptionLookup());
+            QVERIFY2(status.contains(QStringLiteral("tunnel to 127.0.0.1: HTTP %1").arg(code)), qPrintable(status));
+            QVERIFY(!QFile::exists(rig.savePath()));
+            QVERIFY(rig.nginx.requests().isEmpty());
+            return;
+        }
         QCOMPARE(job.outcome().kind, TransferOutcome::Kind::Success);
         QCOMPARE(sha256Of(rig.savePath()), expected);
 
