@@ -74,6 +74,16 @@ QByteArray proxyAuthorization(const HttpProxySettings &proxy)
     return "Proxy-Authorization: Basic " + Encode2Base64(credentials.toUtf8()) + "\r\n";
 }
 
+// The URL's user and password (or the login table's account for its host)
+// as Basic credentials for the server itself.
+QByteArray originAuthorization(const UrlFields &url)
+{
+    if (!url.HTTPMODE || url.strUserName.isEmpty())
+        return {};
+    const QString credentials = url.strUserName + QLatin1Char(':') + url.strPassword;
+    return "Authorization: Basic " + Encode2Base64(credentials.toUtf8()) + "\r\n";
+}
+
 } // namespace
 
 bool HttpProxySettings::active() const
@@ -109,6 +119,7 @@ QByteArray httpProbeRequest(const UrlFields &url, bool fullRange, const HttpProx
     request += "User-Agent: DM\r\n";
     request += "Referer: " + headerSafe(url.strServer.toUtf8()) + "\r\n";
     request += "Accept: *.*, */*\r\n";
+    request += originAuthorization(url);
     request += proxyAuthorization(proxy);
     // One request per connection: the server may close after the reply.
     request += "Connection: close\r\n";
@@ -127,6 +138,7 @@ QByteArray httpDataRequest(const UrlFields &url, const HttpByteRange &range, int
     request += "\r\n";
     request += "User-Agent: NELV Segment " + QByteArray::number(segment) + "\r\n";
     request += "Accept:  */*\r\n";
+    request += originAuthorization(url);
     request += proxyAuthorization(proxy);
     // No "Connection: close": a server that keeps the connection alive lets
     // the next range of this connection go out on it.

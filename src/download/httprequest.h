@@ -45,6 +45,9 @@ struct HttpByteRange {
     bool operator==(const HttpByteRange &) const = default;
 };
 
+// Both requests carry "Authorization: Basic" when the URL fields hold a user
+// (from the URL's user information or the login table for its host).
+//
 // The probe request: GET with "Range: bytes=-", or "Range: bytes=0-" once a
 // server refused that with 416 (`fullRange`), "User-Agent: DM".
 QByteArray httpProbeRequest(const UrlFields &url, bool fullRange, const HttpProxySettings &proxy);

@@ -57,6 +57,9 @@ private:
         bool reused = false;  // the request went out on a kept-alive connection
         QElapsedTimer clock;  // since this reply's header
         qint64 clocked = 0;   // body bytes written since then
+        bool chunked = false; // the body is decoded by `decoder`
+        ChunkedDecoder decoder;
+        qint64 best = -1;     // bytes of the file present when it last closed
     };
 
     SocketChannel *channelAt(int slot);
@@ -78,7 +81,11 @@ private:
     void connectSlot(int slot);
     void sendRequest(int slot);
     void onDataChunk(int slot, QByteArray chunk);
-    void writeBody(int slot, QByteArrayView body);
+    void takeBody(int slot, QByteArrayView raw);
+    void writeBody(int slot, QByteArrayView body, bool bodyEnded = false);
+    void finishUnknownSize(int slot);
+    void followLink(const QString &url, bool restart);
+    void reconnectLater(int slot);
     void rangeDone(int slot, bool replyFinished);
     // Work for an idle connection: a range nobody fills, or a part of the
     // range that would take longest; `takerRate` is the idle connection's
@@ -98,6 +105,8 @@ private:
     quint64 m_generation = 0; // advanced whenever the connections are closed
 
     HttpResponseParser m_probeParser;
+    ChunkedDecoder m_pageDecoder; // a chunked page's body
+    bool m_probeChunked = false;
     bool m_fullRange = false;
     bool m_pageMode = false;
     QByteArray m_pageBody;
@@ -111,4 +120,6 @@ private:
     SegmentPlan m_plan;
     QFile m_file;
     int m_emptyCloses = 0;
+    qint64 m_high = 0;       // the most of the file ever present: more resets the budget
+    bool m_replaced = false; // an overwritten file was emptied when its data began
 };

@@ -363,6 +363,10 @@ struct TransferJob::Private final : TransferHost {
         case ExistingFile::Resume:
             return true;
         case ExistingFile::Overwrite:
+            // HTTP replaces the file when the server accepted the download,
+            // so an error answer leaves it as it was.
+            if (fields.HTTPMODE)
+                return true;
             if (QFileInfo::exists(req.saveTo))
                 QFile::remove(req.saveTo);
             SegmentPlan::remove(req.saveTo);
