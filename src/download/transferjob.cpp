@@ -88,6 +88,9 @@ struct TransferJob::Private final : TransferHost {
     QTimer rateTimer;
     QTimer timeoutTimer;
     QTimer stallTimer;
+    QTimer deadlineTimer; // the data deadline: one tick per stall-detector second
+    int quietTicks = 0;
+    qint64 deadlineTotal = -1;
     QElapsedTimer rateClock;
     qint64 lastTotal = 0;
     bool pausedByStall = false;
@@ -109,6 +112,8 @@ struct TransferJob::Private final : TransferHost {
         QObject::connect(&rateTimer, &QTimer::timeout, q, [this] { onRateTick(); });
         QObject::connect(&timeoutTimer, &QTimer::timeout, q, [this] { onTimeoutTick(); });
         QObject::connect(&stallTimer, &QTimer::timeout, q, [this] { onStallTick(); });
+        deadlineTimer.setInterval(services.timing.stallSecond);
+        QObject::connect(&deadlineTimer, &QTimer::timeout, q, [this] { onDeadlineTick(); });
     }
 
     ~Private() override
@@ -188,6 +193,7 @@ struct TransferJob::Private final : TransferHost {
             stallTotal = -1;
             stallTimer.start();
         }
+        startDeadline();
         changed();
     }
 
@@ -326,6 +332,7 @@ struct TransferJob::Private final : TransferHost {
         rateTimer.stop();
         timeoutTimer.stop();
         stallTimer.stop();
+        deadlineTimer.stop();
     }
 
     // The protocol stops at once and is deleted from the event loop: it may
@@ -456,6 +463,42 @@ struct TransferJob::Private final : TransferHost {
         }
     }
 
+    void startDeadline()
+    {
+        quietTicks = 0;
+        deadlineTotal = -1;
+        if (current.dataDeadline > 0)
+            deadlineTimer.start();
+    }
+
+    void onDeadlineTick()
+    {
+        refresh();
+        if (state != TransferState::Downloading) {
+            quietTicks = 0;
+            return;
+        }
+        if (prog.received != deadlineTotal) {
+            deadlineTotal = prog.received;
+            quietTicks = 0;
+            return;
+        }
+        if (++quietTicks < current.dataDeadline)
+            return;
+        // Nothing arrived for the whole deadline: the connections are made
+        // again from where they are, within the retry budget.
+        quietTicks = 0;
+        const QString seconds = QString::number(current.dataDeadline);
+        if (!protocol || !takeRetry()) {
+            fail(FailureKind::Timeout, 0, {},
+                 TransferStatus::plain(QStringLiteral("No data received for %1 seconds.").arg(seconds)));
+            return;
+        }
+        setStatus(TransferStatus::plain(QStringLiteral("No data received for %1 seconds: trying again.").arg(seconds)));
+        protocol->suspend(true);
+        protocol->resume(); // last: it may end the job
+    }
+
     void pauseTransfer()
     {
         pausedByStall = false;
@@ -491,6 +534,7 @@ struct TransferJob::Private final : TransferHost {
             stallTotal = -1;
             stallTimer.start();
         }
+        startDeadline();
         changed();
         protocol->resume(); // last: it may end the job
     }

@@ -41,6 +41,10 @@ struct TransferSettings {
     bool stopResume = false;   // the stall detector runs
     int timeResume = 300;      // its period in seconds
     int timeNoResume = 600;    // its period for a server that cannot resume
+    // Seconds a running transfer may go without a byte before it is made
+    // again (within the retry budget) and then fails; 0: never (the GUI has
+    // the stall detector and a person to press Resume; tessel-get has not).
+    int dataDeadline = 0;
     bool segment = false;      // large HTTP files may be split
     std::array<double, 9> segmentSize{}; // the size table of the segment decision
     bool passive = false;      // FTP data connections in passive mode (UsePASV)
