@@ -128,7 +128,7 @@ QByteArray httpProbeRequest(const UrlFields &url, bool fullRange, const HttpProx
 }
 
 QByteArray httpDataRequest(const UrlFields &url, const HttpByteRange &range, int segment,
-                           const HttpProxySettings &proxy)
+                           const HttpProxySettings &proxy, const QByteArray &ifRange)
 {
     QByteArray request = requestLine(url, proxy);
     request += "Host: " + hostHeader(url) + "\r\n";
@@ -136,6 +136,8 @@ QByteArray httpDataRequest(const UrlFields &url, const HttpByteRange &range, int
     if (!range.isOpenEnded())
         request += QByteArray::number(range.last);
     request += "\r\n";
+    if (!ifRange.isEmpty())
+        request += "If-Range: " + headerSafe(ifRange) + "\r\n";
     request += "User-Agent: NELV Segment " + QByteArray::number(segment) + "\r\n";
     request += "Accept:  */*\r\n";
     request += originAuthorization(url);

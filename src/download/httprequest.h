@@ -53,9 +53,11 @@ struct HttpByteRange {
 QByteArray httpProbeRequest(const UrlFields &url, bool fullRange, const HttpProxySettings &proxy);
 
 // The request of data connection `segment` for `range`,
-// "User-Agent: NELV Segment <segment>"; it leaves the connection open.
+// "User-Agent: NELV Segment <segment>"; it leaves the connection open. With
+// `ifRange` (an ETag or a date) the server sends the whole file instead of
+// the range when its file is no longer that one.
 QByteArray httpDataRequest(const UrlFields &url, const HttpByteRange &range, int segment,
-                           const HttpProxySettings &proxy);
+                           const HttpProxySettings &proxy, const QByteArray &ifRange = {});
 
 // Standard Base64 (RFC 4648 alphabet, "=" padding) of bytes; text is
 // encoded from its UTF-8 bytes.

@@ -20,6 +20,10 @@ const QByteArray PageWithoutLink = "The server sent a page that does not link to
 const QByteArray BadChunk = "The server sent a chunked body that cannot be read.";
 const QString RefusedLink = QStringLiteral("The page links to an address that cannot be downloaded: ");
 const QString TooManyRedirects = QStringLiteral("Too many redirects.");
+const QString ChangedOnServer =
+    QStringLiteral("The file on the server has changed: downloading it again from the start.");
+const QString PlanLost =
+    QStringLiteral("The segments of the partial file are not known: downloading it again from the start.");
 
 // The plan's end while the size is unknown: the body runs to its end.
 constexpr qint64 UnknownEnd = std::numeric_limits<qint64>::max() / 2;
@@ -381,6 +385,7 @@ void HttpTransfer::onProbeData(const QByteArray &chunk)
         return;
     case ProbeDecision::Action::StartTransfer:
         m_host.replyArrived();
+        m_validators = FileValidators{decision.contentSize, reply.value("etag"), reply.value("last-modified"), false};
         break;
     }
 
@@ -454,7 +459,25 @@ void HttpTransfer::planData(qint64 size, bool partial)
     }
     const TransferSettings &s = m_host.settings();
     const QString &saveTo = m_host.request().saveTo;
-    const bool resuming = m_host.existing() == ExistingFile::Resume;
+    bool resuming = m_host.existing() == ExistingFile::Resume;
+
+    // A partial file is continued only when it is part of this same file:
+    // a changed file (other validators, or smaller than what is here) and a
+    // segmented file whose plan is lost (its holes are zeros) start over.
+    if (resuming && QFileInfo::exists(saveTo)) {
+        const std::optional<FileValidators> stored = FileValidators::load(saveTo);
+        QString why;
+        if ((stored && stored->differsFrom(m_validators)) || QFileInfo(saveTo).size() > size)
+            why = ChangedOnServer;
+        else if (stored && stored->segmented && !SegmentPlan::load(saveTo, size, s.rollback))
+            why = PlanLost;
+        if (!why.isEmpty()) {
+            m_startOver = true;
+            m_startOverWhy = why;
+            resuming = false;
+            SegmentPlan::remove(saveTo);
+        }
+    }
 
     // A segmented download that was stopped left its plan beside the file.
     if (resuming && size > 0) {
@@ -490,7 +513,7 @@ bool HttpTransfer::openFile()
     m_file.setFileName(m_host.request().saveTo);
     QIODevice::OpenMode mode = QIODevice::ReadWrite | QIODevice::Unbuffered;
     // An overwritten file is kept until the server accepted the download.
-    const bool replace = m_host.existing() == ExistingFile::Overwrite && !m_replaced;
+    const bool replace = (m_host.existing() == ExistingFile::Overwrite || m_startOver) && !m_replaced;
     if (replace) {
         mode |= QIODevice::Truncate;
         SegmentPlan::remove(m_host.request().saveTo);
@@ -513,8 +536,14 @@ void HttpTransfer::beginData(SegmentPlan plan)
         return;
     if (m_plan.isSegmented())
         m_plan.save(m_host.request().saveTo);
+    if (m_size > 0) {
+        m_validators.segmented = m_plan.isSegmented();
+        m_validators.save(m_host.request().saveTo);
+    }
     m_host.setState(TransferState::Downloading);
-    m_host.setStatus(TransferStatus::caption(QStringLiteral("11051"), QStringLiteral("Downloading...")));
+    m_host.setStatus(m_startOverWhy.isEmpty()
+                         ? TransferStatus::caption(QStringLiteral("11051"), QStringLiteral("Downloading..."))
+                         : TransferStatus::plain(m_startOverWhy));
     m_host.dataPhaseStarted(false);
     if (m_size == 0 || m_plan.isComplete()) {
         finishComplete();
@@ -623,7 +652,7 @@ void HttpTransfer::sendRequest(int slot)
     c.written = 0;
     c.maxBytes = -1;
     c.phase = Connection::Phase::Waiting;
-    c.channel->send(httpDataRequest(m_url, c.requested, slot, m_host.settings().proxy));
+    c.channel->send(httpDataRequest(m_url, c.requested, slot, m_host.settings().proxy, m_validators.ifRange()));
 }
 
 void HttpTransfer::onDataChunk(int slot, QByteArray chunk)
@@ -846,8 +875,11 @@ void HttpTransfer::fallBackToFull(int slot)
             m_conns[k].shownRange = -1;
         }
     }
-    if (m_plan.isSegmented())
+    if (m_plan.isSegmented()) {
         SegmentPlan::remove(m_host.request().saveTo);
+        m_validators.segmented = false;
+        m_validators.save(m_host.request().saveTo);
+    }
     m_plan = SegmentPlan::single(m_size, from);
     m_conns[slot].range = 0;
     m_conns[slot].shownRange = 0;
@@ -861,6 +893,7 @@ void HttpTransfer::finishComplete()
     if (!m_file.isOpen() && m_size == 0)
         openFile();
     SegmentPlan::remove(m_host.request().saveTo);
+    FileValidators::remove(m_host.request().saveTo);
     shutdown();
     m_host.complete();
 }

@@ -122,4 +122,7 @@ private:
     int m_emptyCloses = 0;
     qint64 m_high = 0;       // the most of the file ever present: more resets the budget
     bool m_replaced = false; // an overwritten file was emptied when its data began
+    FileValidators m_validators; // of the server's file, from the probe
+    bool m_startOver = false;    // a partial file that cannot be resumed is written anew
+    QString m_startOverWhy;
 };

@@ -7,6 +7,7 @@
 #include "transferrig.h"
 
 #include "download/httpprotocol.h"
+#include "download/segmentplan.h"
 
 #include <QFile>
 #include <QTcpServer>
@@ -26,6 +27,8 @@ struct Env {
     FtpFileServer ftp{Size};
     TransferRig rig;
     QString url;
+    ExistingFile existing = ExistingFile::Overwrite;
+    QList<TransferStatus> statuses;
 };
 
 bool isProbe(const QByteArray &request)
@@ -48,6 +51,25 @@ QByteArray chunked(const QByteArray &payload, qsizetype chunkSize)
 QByteArray head(const QByteArray &status, const QByteArrayList &fields)
 {
     return FakeServer::httpHead(status, fields);
+}
+
+// A partial download left beside the save file: its bytes and the
+// validators sidecar.
+void leavePartial(Env &e, const QByteArray &bytes, const std::optional<FileValidators> &validators)
+{
+    QFile f(e.rig.savePath());
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+    f.close();
+    if (validators)
+        QVERIFY(validators->save(e.rig.savePath()));
+    e.existing = ExistingFile::Resume;
+}
+
+bool statusSeen(const Env &e, const QString &part)
+{
+    return std::any_of(e.statuses.begin(), e.statuses.end(),
+                       [&part](const TransferStatus &s) { return transferStatusText(s, {}).contains(part); });
 }
 
 struct Case {
@@ -275,6 +297,42 @@ QList<Case> cases()
                  },
                  TransferOutcome::Kind::Success, FailureKind::None, {}, 3, std::nullopt, {}});
 
+    // ---- a resume never splices two files
+    const QByteArray other(Size / 2, 'X'); // bytes of another file
+    list.append({"same ETag resumes with If-Range",
+                 [file](Env &e) {
+                     e.http.extraHeaders = {"ETag: \"v1\""};
+                     leavePartial(e, file.left(30000), FileValidators{Size, "\"v1\"", {}, false});
+                 },
+                 TransferOutcome::Kind::Success, FailureKind::None, {}, 3, std::nullopt, [](Env &e) {
+                     const HttpFileServer::Request data = e.http.requests.last();
+                     QVERIFY(data.text.contains("\r\nIf-Range: \"v1\"\r\n"));
+                     QCOMPARE(data.range, QByteArray("bytes=25903-69999"));
+                     QVERIFY(!QFile::exists(FileValidators::sidecarPath(e.rig.savePath())));
+                 }});
+    list.append({"changed ETag starts over from byte 0",
+                 [other](Env &e) {
+                     e.http.extraHeaders = {"ETag: \"v2\"", "Last-Modified: Mon, 07 Dec 2026 10:00:00 GMT"};
+                     leavePartial(e, other, FileValidators{Size, "\"v1\"", {}, false});
+                 },
+                 TransferOutcome::Kind::Success, FailureKind::None, {}, 3, std::nullopt,
+                 [](Env &e) { QVERIFY(statusSeen(e, QStringLiteral("has changed"))); }});
+    list.append({"changed date without ETag starts over",
+                 [other](Env &e) {
+                     e.http.extraHeaders = {"Last-Modified: Mon, 07 Dec 2026 10:00:00 GMT"};
+                     leavePartial(e, other, FileValidators{Size, {}, "Sun, 06 Dec 2026 10:00:00 GMT", false});
+                 },
+                 TransferOutcome::Kind::Success, FailureKind::None, {}, 3, std::nullopt,
+                 [](Env &e) { QVERIFY(statusSeen(e, QStringLiteral("has changed"))); }});
+    list.append({"server file smaller than the partial one is not truncated into place",
+                 [](Env &e) { leavePartial(e, QByteArray(Size + 5000, 'X'), std::nullopt); },
+                 TransferOutcome::Kind::Success, FailureKind::None, {}, 3, std::nullopt,
+                 [](Env &e) { QVERIFY(statusSeen(e, QStringLiteral("has changed"))); }});
+    list.append({"segmented partial file without its plan starts over",
+                 [other](Env &e) { leavePartial(e, other, FileValidators{Size, {}, {}, true}); },
+                 TransferOutcome::Kind::Success, FailureKind::None, {}, 3, std::nullopt,
+                 [](Env &e) { QVERIFY(statusSeen(e, QStringLiteral("segments of the partial file"))); }});
+
     // ---- an overwritten file is kept until the server accepts
     list.append({"overwrite keeps the old file on an error status",
                  [](Env &e) {
@@ -320,14 +378,16 @@ private Q_SLOTS:
         e.rig.settings.retries = Retries;
         e.rig.settings.timeout = 3; // countdown ticks of the rig's 50 ms
         e.url = e.http.url();
-        c.arrange(e);
         {
             QFile old(e.rig.savePath());
             QVERIFY(old.open(QIODevice::WriteOnly));
             old.write("the old file");
         }
+        c.arrange(e);
 
-        TransferJob &job = e.rig.start(e.url, ExistingFile::Overwrite);
+        TransferJob &job = e.rig.make();
+        connect(&job, &TransferJob::statusChanged, &job, [&e](const TransferStatus &s) { e.statuses.append(s); });
+        job.start(TransferRequest{e.url, e.rig.savePath(), e.existing});
         QVERIFY(e.rig.waitFinished(30000));
         QCOMPARE(e.rig.outcomes.size(), 1);
         if (job.outcome().kind != c.kind)
