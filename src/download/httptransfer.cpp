@@ -7,6 +7,8 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <limits>
 #include <utility>
 
@@ -185,13 +187,28 @@ void HttpTransfer::failWith(FailureKind kind, int code, const QByteArray &server
     m_host.fail(kind, code, serverText, status);
 }
 
-void HttpTransfer::failFile()
+void HttpTransfer::failFile(const QString &why)
 {
     TransferStatus s;
     s.captionId = QStringLiteral("11002");
     s.defaultText = QStringLiteral("Error opening File");
-    s.suffix = QLatin1Char(' ') + m_host.request().saveTo + QStringLiteral(": ") + m_file.errorString();
-    failWith(FailureKind::FileError, 0, m_file.errorString().toUtf8(), s);
+    s.suffix = QLatin1Char(' ') + m_host.request().saveTo + QStringLiteral(": ") + why;
+    failWith(FailureKind::FileError, 0, why.toUtf8(), s);
+}
+
+bool HttpTransfer::writeAt(qint64 offset, QByteArrayView bytes)
+{
+    const int error = m_host.writeFile(m_file, offset, bytes);
+    if (error == 0)
+        return true;
+    if (error == ENOSPC) {
+        // Nothing of these bytes counts: the job pauses, and the resume
+        // fetches them again once there is room.
+        m_host.diskFull();
+        return false;
+    }
+    failFile(QString::fromLocal8Bit(std::strerror(error)));
+    return false;
 }
 
 // ---------------------------------------------------------------- events
@@ -519,7 +536,7 @@ bool HttpTransfer::openFile()
         SegmentPlan::remove(m_host.request().saveTo);
     }
     if (!m_file.open(mode)) {
-        failFile();
+        failFile(m_file.errorString());
         return false;
     }
     m_replaced = m_replaced || replace;
@@ -601,10 +618,8 @@ void HttpTransfer::beginData(SegmentPlan plan)
     // The probe connection is gone: write what it brought, then ask for the rest.
     const qint64 n = m_plan.room(first.range, body.size());
     if (n > 0) {
-        if (!m_file.seek(0) || m_file.write(body.constData(), n) != n) {
-            failFile();
+        if (!writeAt(0, QByteArrayView(body).first(n)))
             return;
-        }
         m_plan.advance(first.range, n);
     }
     if (m_plan.isComplete()) {
@@ -737,10 +752,8 @@ void HttpTransfer::writeBody(int slot, QByteArrayView body, bool bodyEnded)
     // A range that was split ends earlier than the request: stop at its end.
     const qint64 n = m_plan.room(c.range, wanted.size());
     if (n > 0) {
-        if (!m_file.seek(c.writePos) || m_file.write(wanted.data(), n) != n) {
-            failFile();
+        if (!writeAt(c.writePos, wanted.first(n)))
             return;
-        }
         m_plan.advance(c.range, n);
         c.writePos += n;
         c.written += n;

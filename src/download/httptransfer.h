@@ -95,9 +95,12 @@ private:
     int wholeFileSlot(int except) const;
     void fallBackToFull(int slot);
     void closeSlot(int slot);
+    // Writes at offset through the host; false when it failed (the download
+    // then failed or was paused for a full disk: nothing more may run).
+    bool writeAt(qint64 offset, QByteArrayView bytes);
     void finishComplete();
     void failWith(FailureKind kind, int code, const QByteArray &serverText, const TransferStatus &status);
-    void failFile();
+    void failFile(const QString &why);
 
     std::shared_ptr<ChannelGroup> m_group;
     QList<Connection> m_conns; // slot 0 is the probe's connection first

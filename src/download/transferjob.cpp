@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cerrno>
 
 // ---------------------------------------------------------------- settings
 
@@ -31,6 +32,19 @@ int existingFileChoice(ExistingFile choice)
     case ExistingFile::Cancel: break;
     }
     return -2;
+}
+
+int writeFileAt(QFile &file, qint64 offset, QByteArrayView bytes)
+{
+    if (!file.isSequential() && !file.seek(offset))
+        return file.error() == QFileDevice::ResourceError ? ENOSPC : EIO;
+    errno = 0;
+    if (file.write(bytes.data(), bytes.size()) == bytes.size())
+        return 0;
+    // QFile reports a full disk as a resource error.
+    if (file.error() == QFileDevice::ResourceError)
+        return ENOSPC;
+    return errno != 0 ? errno : EIO;
 }
 
 TransferSettings TransferSettings::fromRecord(const SettingsRecord &record)
@@ -94,6 +108,8 @@ struct TransferJob::Private final : TransferHost {
     QElapsedTimer rateClock;
     qint64 lastTotal = 0;
     bool pausedByStall = false;
+    bool pausedByDisk = false; // paused for a full disk: tried again at every disk tick
+    QTimer diskTimer;
     qint64 stallTotal = -1;
     bool stallWatch = false;
 
@@ -113,6 +129,14 @@ struct TransferJob::Private final : TransferHost {
         QObject::connect(&timeoutTimer, &QTimer::timeout, q, [this] { onTimeoutTick(); });
         QObject::connect(&stallTimer, &QTimer::timeout, q, [this] { onStallTick(); });
         deadlineTimer.setInterval(services.timing.stallSecond);
+        // A full disk is tried again every few seconds until space is free.
+        diskTimer.setInterval(services.timing.stallSecond * 5);
+        QObject::connect(&diskTimer, &QTimer::timeout, q, [this] {
+            if (state == TransferState::Paused && pausedByDisk)
+                resumeTransfer();
+            else
+                diskTimer.stop();
+        });
         QObject::connect(&deadlineTimer, &QTimer::timeout, q, [this] { onDeadlineTick(); });
     }
 
@@ -198,6 +222,21 @@ struct TransferJob::Private final : TransferHost {
     }
 
     void progressed() override { changed(); }
+
+    int writeFile(QFile &file, qint64 offset, QByteArrayView bytes) override
+    {
+        return services.writer ? services.writer(file, offset, bytes) : writeFileAt(file, offset, bytes);
+    }
+
+    void diskFull() override
+    {
+        if (ended)
+            return;
+        pauseTransfer();
+        pausedByDisk = true;
+        setStatus(TransferStatus::plain(QStringLiteral("No space left on device")));
+        diskTimer.start();
+    }
 
     void ask(TransferQuestion::Kind kind, bool afterPartialReply, int segments,
              std::function<void(bool yes)> then) override
@@ -333,6 +372,7 @@ struct TransferJob::Private final : TransferHost {
         timeoutTimer.stop();
         stallTimer.stop();
         deadlineTimer.stop();
+        diskTimer.stop();
     }
 
     // The protocol stops at once and is deleted from the event loop: it may
@@ -502,6 +542,7 @@ struct TransferJob::Private final : TransferHost {
     void pauseTransfer()
     {
         pausedByStall = false;
+        pausedByDisk = false;
         updateTimer.stop();
         rateTimer.stop();
         timeoutTimer.stop();
@@ -517,6 +558,8 @@ struct TransferJob::Private final : TransferHost {
     void resumeTransfer()
     {
         pausedByStall = false;
+        pausedByDisk = false;
+        diskTimer.stop();
         if (!protocol || !protocol->planned()) {
             // Paused before the server answered: start over and keep
             // whatever arrived before the pause.
@@ -543,6 +586,7 @@ struct TransferJob::Private final : TransferHost {
     {
         stopTimers();
         pausedByStall = false;
+        pausedByDisk = false;
         prog.timeoutLeft = -1;
         prog.rate = 0;
         prog.secondsLeft = 0;
@@ -576,6 +620,8 @@ void TransferJob::pause()
 {
     if (d->state == TransferState::Paused) {
         d->pausedByStall = false; // the user's now: the stall detector leaves it alone
+        d->pausedByDisk = false;
+        d->diskTimer.stop();
         return;
     }
     switch (d->state) {

@@ -6,6 +6,7 @@
 #include "platform/captionlookup.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -15,6 +16,7 @@
 #include <functional>
 #include <memory>
 
+class QFile;
 class SocketFactory;
 struct SettingsRecord;
 
@@ -182,12 +184,19 @@ struct TransferTiming {
     std::chrono::milliseconds stallSecond{1000}; // one second of the stall detector
 };
 
+// Writes bytes at an offset of an open save file: 0 when all were written,
+// else the errno of the failure (ENOSPC for a full disk). Tests put a full
+// disk in its place.
+using FileWriter = std::function<int(QFile &file, qint64 offset, QByteArrayView bytes)>;
+int writeFileAt(QFile &file, qint64 offset, QByteArrayView bytes);
+
 struct TransferServices {
     // Read at every start; empty: the defaults of TransferSettings.
     std::function<TransferSettings()> settings;
     const LoginTable *logins = nullptr;
     std::shared_ptr<const SocketFactory> sockets; // plain TCP when empty
     TransferTiming timing;
+    FileWriter writer; // writeFileAt when empty
 };
 
 // ---------------------------------------------------------------- job

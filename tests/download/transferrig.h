@@ -30,6 +30,7 @@ struct TransferRig {
     LoginTable logins;
     TransferTiming timing{20ms, 50ms, 20ms, 20ms};
     std::unique_ptr<TransferJob> job;
+    FileWriter writer; // the real one when empty
 
     QList<Expected> script;            // answers, in order
     QList<TransferQuestion> asked;     // every question
@@ -50,6 +51,7 @@ struct TransferRig {
         s.settings = [this] { return settings; };
         s.logins = &logins;
         s.timing = timing;
+        s.writer = writer;
         return s;
     }
 

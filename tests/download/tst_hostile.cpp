@@ -12,7 +12,10 @@
 #include <QFile>
 #include <QTcpServer>
 
+#include <cerrno>
+#include <cstring>
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace {
@@ -333,6 +336,28 @@ QList<Case> cases()
                  TransferOutcome::Kind::Success, FailureKind::None, {}, 3, std::nullopt,
                  [](Env &e) { QVERIFY(statusSeen(e, QStringLiteral("segments of the partial file"))); }});
 
+    // ---- a full disk says so, pauses, and goes on once there is room
+    list.append({"full disk pauses and goes on once there is room",
+                 [](Env &e) {
+                     e.http.pieceSize = 4000;
+                     e.http.pieceDelayMs = 1;
+                     auto calls = std::make_shared<int>(0);
+                     e.rig.writer = [calls](QFile &f, qint64 offset, QByteArrayView bytes) {
+                         ++*calls;
+                         return *calls >= 3 && *calls <= 5 ? ENOSPC : writeFileAt(f, offset, bytes);
+                     };
+                 },
+                 TransferOutcome::Kind::Success, FailureKind::None, {}, 0, std::nullopt, [](Env &e) {
+                     QVERIFY(statusSeen(e, QStringLiteral("No space left on device")));
+                     QVERIFY(e.rig.states.contains(TransferState::Paused));
+                 }});
+    list.append({"another write error fails with its reason",
+                 [](Env &e) {
+                     e.rig.writer = [](QFile &, qint64, QByteArrayView) { return EACCES; };
+                 },
+                 TransferOutcome::Kind::Failure, FailureKind::FileError, QStringLiteral("Permission denied"), 0,
+                 std::nullopt, {}});
+
     // ---- an overwritten file is kept until the server accepts
     list.append({"overwrite keeps the old file on an error status",
                  [](Env &e) {
@@ -405,6 +430,16 @@ private Q_SLOTS:
             QCOMPARE(e.rig.saved(), HttpFileServer::bytes(0, Size));
         if (c.check)
             c.check(e);
+    }
+
+    // The real writer tells a full disk from other failures.
+    void realWriterReportsAFullDisk()
+    {
+        QFile full(QStringLiteral("/dev/full"));
+        if (!full.open(QIODevice::ReadWrite | QIODevice::Unbuffered))
+            QSKIP("/dev/full cannot be opened here");
+        QCOMPARE(writeFileAt(full, 0, QByteArray(4096, 'x')), ENOSPC);
+        QCOMPARE(QString::fromLocal8Bit(std::strerror(ENOSPC)), QStringLiteral("No space left on device"));
     }
 };
 
