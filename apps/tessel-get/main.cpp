@@ -14,6 +14,7 @@
 #include <QFileInfo>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <unistd.h>
 
@@ -60,7 +61,13 @@ int main(int argc, char **argv)
     // manager gets neither lists nor the settings store.
     FixedAnswerer answers(/*useSegments=*/true, /*stopSegmented=*/false);
     DownloadManager::Services services;
-    services.transfer.settings = [&record] { return TransferSettings::fromRecord(record); };
+    services.transfer.settings = [&record] {
+        // Nobody can press Resume here: a transfer that stalls is made again
+        // after the time-out and fails once the retry budget is spent.
+        TransferSettings settings = TransferSettings::fromRecord(record);
+        settings.dataDeadline = std::max(1, record.Timeout);
+        return settings;
+    };
     services.transfer.sockets = sockets;
     services.captions = captions.lookup();
     services.answerer = &answers;

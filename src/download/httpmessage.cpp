@@ -1,5 +1,6 @@
 #include "download/httpmessage.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace {
@@ -270,6 +271,98 @@ bool HttpResponseHeader::hasTransferCoding() const
         }
     }
     return false;
+}
+
+bool HttpResponseHeader::isChunked() const
+{
+    bool chunked = false;
+    for (const QByteArray &v : values("transfer-encoding")) {
+        for (const QByteArray &coding : v.split(',')) {
+            const QByteArrayView c = QByteArrayView(coding).trimmed();
+            if (c.isEmpty() || c.compare("identity", Qt::CaseInsensitive) == 0)
+                continue;
+            if (c.compare("chunked", Qt::CaseInsensitive) != 0)
+                return false; // gzip and the like cannot be decoded
+            chunked = true;
+        }
+    }
+    return chunked;
+}
+
+std::optional<qint64> HttpResponseHeader::bodyLength() const
+{
+    if (hasTransferCoding())
+        return std::nullopt;
+    return contentLength();
+}
+
+QByteArray ChunkedDecoder::feed(QByteArrayView raw)
+{
+    QByteArray out;
+    qsizetype i = 0;
+    while (i < raw.size() && m_state != State::Done && m_state != State::Failed) {
+        switch (m_state) {
+        case State::Data: {
+            const qsizetype n = qsizetype(std::min<qint64>(m_left, raw.size() - i));
+            out += raw.sliced(i, n);
+            i += n;
+            m_left -= n;
+            if (m_left == 0)
+                m_state = State::DataEnd;
+            break;
+        }
+        case State::SizeLine:
+        case State::DataEnd:
+        case State::Trailer: {
+            const char c = raw[i++];
+            if (c != '\n') {
+                m_line += c;
+                if (m_line.size() > MaxLineBytes
+                    || (m_state == State::Trailer && ++m_trailer > MaxTrailerBytes))
+                    m_state = State::Failed;
+                continue;
+            }
+            QByteArrayView line = QByteArrayView(m_line);
+            if (line.endsWith('\r'))
+                line.chop(1);
+            if (m_state == State::DataEnd) {
+                // The line break that ends a chunk's data.
+                m_state = line.isEmpty() ? State::SizeLine : State::Failed;
+            } else if (m_state == State::Trailer) {
+                if (line.isEmpty())
+                    m_state = State::Done;
+            } else {
+                // "1a;name=value": hexadecimal size, extensions ignored.
+                const qsizetype semicolon = line.indexOf(';');
+                const QByteArrayView digits = (semicolon >= 0 ? line.first(semicolon) : line).trimmed();
+                qint64 size = 0;
+                bool valid = !digits.isEmpty() && digits.size() <= 15;
+                for (const char d : digits) {
+                    const char lower = d >= 'A' && d <= 'F' ? char(d - 'A' + 'a') : d;
+                    const auto v = QByteArrayView("0123456789abcdef").indexOf(lower);
+                    if (v < 0) {
+                        valid = false;
+                        break;
+                    }
+                    size = size * 16 + v;
+                }
+                if (!valid)
+                    m_state = State::Failed;
+                else if (size == 0)
+                    m_state = State::Trailer;
+                else {
+                    m_left = size;
+                    m_state = State::Data;
+                }
+            }
+            m_line.clear();
+            break;
+        }
+        case State::Done:
+        case State::Failed: break;
+        }
+    }
+    return out;
 }
 
 HttpResponseParser::HttpResponseParser(qsizetype maxHeaderBytes)

@@ -61,8 +61,14 @@ public:
     std::optional<qint64> contentLength() const;
     std::optional<ContentRange> contentRange() const;
     // True when the body is sent with a transfer coding other than identity
-    // (chunked and the like), which this engine does not decode.
+    // (chunked and the like).
     bool hasTransferCoding() const;
+    // True when "chunked" is the only transfer coding (identity aside): the
+    // body is decoded with ChunkedDecoder and any Content-Length is ignored.
+    bool isChunked() const;
+    // The length of the body as the header delimits it: Content-Length,
+    // unless a transfer coding is given (which wins over it).
+    std::optional<qint64> bodyLength() const;
 
 private:
     int m_status = 0;
@@ -115,4 +121,28 @@ private:
     QByteArray m_interim;
     QByteArray m_error;
     HttpResponseHeader m_header;
+};
+
+// Decodes a body sent with "Transfer-Encoding: chunked" as it arrives in
+// pieces of any size. Chunk extensions and trailer fields are read and
+// dropped. A size line or the trailer section that grows past its bound, or
+// a malformed size, fails the body.
+class ChunkedDecoder {
+public:
+    static constexpr qsizetype MaxLineBytes = 4096;
+    static constexpr qsizetype MaxTrailerBytes = 64 * 1024;
+
+    // Takes the next raw bytes; returns the payload they complete. Bytes
+    // after the end of the body are ignored.
+    QByteArray feed(QByteArrayView raw);
+    bool isDone() const { return m_state == State::Done; }
+    bool hasFailed() const { return m_state == State::Failed; }
+    void reset() { *this = ChunkedDecoder(); }
+
+private:
+    enum class State { SizeLine, Data, DataEnd, Trailer, Done, Failed };
+    State m_state = State::SizeLine;
+    QByteArray m_line;      // the size or trailer line read so far
+    qint64 m_left = 0;      // payload bytes left in the current chunk
+    qsizetype m_trailer = 0; // trailer bytes read so far
 };

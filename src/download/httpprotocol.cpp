@@ -72,6 +72,14 @@ DataAcceptance dataFailure(const HttpResponseHeader &reply, const QString &text,
     return a;
 }
 
+// An HTML page in an HTTP/1.1 reply; an HTTP/1.0 reply without a length is
+// always the file, read to the close.
+bool isHtmlPage(const HttpResponseHeader &reply)
+{
+    return !reply.text().startsWith("HTTP/1.0")
+           && reply.value("content-type").trimmed().toLower().startsWith("text/html");
+}
+
 bool isRedirect(int code)
 {
     return code == 300 || code == 301 || code == 302 || code == 303 || code == 307 || code == 308;
@@ -135,6 +143,13 @@ RedirectStep nextRedirect(int redirectsSoFar)
     return step;
 }
 
+bool isDownloadableUrl(const QString &url)
+{
+    const QRegularExpressionMatch scheme = schemePrefix().match(url.trimmed());
+    const QString name = scheme.hasMatch() ? scheme.captured(1).toLower() : QString();
+    return name == QLatin1String("http") || name == QLatin1String("https") || name == QLatin1String("ftp");
+}
+
 QString resolveLocation(const UrlFields &from, QByteArrayView location)
 {
     const QString target = QString::fromUtf8(location).trimmed();
@@ -178,15 +193,30 @@ ProbeDecision ProcessProbeReply(const HttpResponseHeader &reply, const ProbeCont
                                 const CaptionLookup &captions)
 {
     const int code = reply.statusCode();
+    // Some servers and firewalls refuse the probe's "bytes=-" outright: ask
+    // again for the whole file, as after a 416.
+    if (code == 400 && !context.fullRange) {
+        ProbeDecision d;
+        d.action = ProbeDecision::Action::RetryFullRange;
+        d.statusCode = code;
+        return d;
+    }
     if (GetError(code, captions) != HttpSuccess)
         return failure(reply, captions);
+    if (reply.hasTransferCoding() && !reply.isChunked() && (code == 200 || code == 206))
+        return failure(code, TransferCoding);
 
-    // A body in a transfer coding has no usable Content-Length.
+    // A chunked body has no usable Content-Length: Transfer-Encoding wins.
     // (-1 stands for "none" so the optimiser sees a plain integer.)
-    const qint64 length = reply.hasTransferCoding() ? -1 : reply.contentLength().value_or(-1);
+    const qint64 length = reply.bodyLength().value_or(-1);
 
-    if (code == 200)
-        return length >= 0 ? startTransfer(code, false, length) : pageMode(code);
+    if (code == 200) {
+        if (length >= 0)
+            return startTransfer(code, false, length);
+        // Without a length an HTML page is searched for the file; anything
+        // else is the file itself, read to the end of its body.
+        return isHtmlPage(reply) ? pageMode(code) : startTransfer(code, false, -1);
+    }
 
     if (code == 206) {
         if (!reply.contains("content-range"))
@@ -204,9 +234,7 @@ ProbeDecision ProcessProbeReply(const HttpResponseHeader &reply, const ProbeCont
         const RedirectStep step = nextRedirect(context.redirects);
         if (!step.allowed)
             return failure(code, TooManyRedirects);
-        const QRegularExpressionMatch scheme = schemePrefix().match(target);
-        const QString name = scheme.hasMatch() ? scheme.captured(1).toLower() : QString();
-        if (name != QLatin1String("http") && name != QLatin1String("https") && name != QLatin1String("ftp"))
+        if (!isDownloadableUrl(target))
             return failure(code, UnsupportedRedirect + target);
         ProbeDecision d;
         d.action = ProbeDecision::Action::Redirect;
@@ -239,10 +267,10 @@ DataAcceptance acceptDataResponse(const HttpResponseHeader &reply, const HttpByt
     const int code = reply.statusCode();
     if (code != 200 && code != 206)
         return dataFailure(reply, QString(), captions);
-    if (reply.hasTransferCoding())
+    if (reply.hasTransferCoding() && !reply.isChunked())
         return dataFailure(reply, TransferCoding, captions);
 
-    const std::optional<qint64> length = reply.contentLength();
+    const std::optional<qint64> length = reply.bodyLength();
     DataAcceptance a;
     a.statusCode = code;
 

@@ -49,6 +49,10 @@ struct RedirectStep {
 
 RedirectStep nextRedirect(int redirectsSoFar);
 
+// True for the URLs a download can follow (http and ftp); a Location or a
+// page's link to anything else (file:, javascript:, mailto: ...) is refused.
+bool isDownloadableUrl(const QString &url);
+
 // The absolute URL a Location value points to, resolved against the URL the
 // reply came from when it is relative ("/x", "x", "../x", "//host/x", "?q").
 // Empty when the value is empty.
@@ -69,8 +73,9 @@ struct ProbeContext {
 
 struct ProbeDecision {
     enum class Action {
-        StartTransfer,  // the size is known: plan the data phase
-        PageMode,       // no usable size: search the reply's body with FindSrcURL
+        StartTransfer,  // the file: plan the data phase (contentSize -1: size
+                        // unknown, the body runs to its end)
+        PageMode,       // an HTML page without a length: search its body with FindSrcURL
         Redirect,       // probe `url` (ParseURL it first)
         RetryFullRange, // probe again asking "bytes=0-"
         Fail,           // show `text`, the download waits

@@ -75,6 +75,16 @@ QByteArray proxyAuthorization(const HttpProxySettings &proxy)
     return "Proxy-Authorization: Basic " + Encode2Base64(credentials.toUtf8()) + "\r\n";
 }
 
+// The URL's user and password (or the login table's account for its host)
+// as Basic credentials for the server itself.
+QByteArray originAuthorization(const UrlFields &url)
+{
+    if (!url.HTTPMODE || url.strUserName.isEmpty())
+        return {};
+    const QString credentials = url.strUserName + QLatin1Char(':') + url.strPassword;
+    return "Authorization: Basic " + Encode2Base64(credentials.toUtf8()) + "\r\n";
+}
+
 } // namespace
 
 bool HttpProxySettings::active() const
@@ -118,6 +128,7 @@ QByteArray httpProbeRequest(const UrlFields &url, bool fullRange, const HttpProx
     request += "User-Agent: DM\r\n";
     request += "Referer: " + headerSafe(url.strServer.toUtf8()) + "\r\n";
     request += "Accept: *.*, */*\r\n";
+    request += originAuthorization(url);
     request += proxyAuthorization(proxy);
     // One request per connection: the server may close after the reply.
     request += "Connection: close\r\n";
@@ -126,7 +137,7 @@ QByteArray httpProbeRequest(const UrlFields &url, bool fullRange, const HttpProx
 }
 
 QByteArray httpDataRequest(const UrlFields &url, const HttpByteRange &range, int segment,
-                           const HttpProxySettings &proxy)
+                           const HttpProxySettings &proxy, const QByteArray &ifRange)
 {
     QByteArray request = requestLine(url, proxy);
     request += "Host: " + hostHeader(url) + "\r\n";
@@ -134,8 +145,11 @@ QByteArray httpDataRequest(const UrlFields &url, const HttpByteRange &range, int
     if (!range.isOpenEnded())
         request += QByteArray::number(range.last);
     request += "\r\n";
+    if (!ifRange.isEmpty())
+        request += "If-Range: " + headerSafe(ifRange) + "\r\n";
     request += "User-Agent: NELV Segment " + QByteArray::number(segment) + "\r\n";
     request += "Accept:  */*\r\n";
+    request += originAuthorization(url);
     request += proxyAuthorization(proxy);
     // No "Connection: close": a server that keeps the connection alive lets
     // the next range of this connection go out on it.

@@ -45,14 +45,19 @@ struct HttpByteRange {
     bool operator==(const HttpByteRange &) const = default;
 };
 
+// Both requests carry "Authorization: Basic" when the URL fields hold a user
+// (from the URL's user information or the login table for its host).
+//
 // The probe request: GET with "Range: bytes=-", or "Range: bytes=0-" once a
 // server refused that with 416 (`fullRange`), "User-Agent: DM".
 QByteArray httpProbeRequest(const UrlFields &url, bool fullRange, const HttpProxySettings &proxy);
 
 // The request of data connection `segment` for `range`,
-// "User-Agent: NELV Segment <segment>"; it leaves the connection open.
+// "User-Agent: NELV Segment <segment>"; it leaves the connection open. With
+// `ifRange` (an ETag or a date) the server sends the whole file instead of
+// the range when its file is no longer that one.
 QByteArray httpDataRequest(const UrlFields &url, const HttpByteRange &range, int segment,
-                           const HttpProxySettings &proxy);
+                           const HttpProxySettings &proxy, const QByteArray &ifRange = {});
 
 // The request that asks the proxy for a tunnel to the URL's server
 // ("CONNECT host:port"), with the proxy's credentials when it wants them.

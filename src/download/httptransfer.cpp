@@ -7,6 +7,9 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <limits>
 #include <utility>
 
 namespace {
@@ -16,6 +19,21 @@ constexpr qsizetype MaxHeldProbeBytes = 1 << 20; // probe body kept while the ow
 
 const QByteArray KeepsClosing = "The server keeps closing the connection without sending the file.";
 const QByteArray PageWithoutLink = "The server sent a page that does not link to the file.";
+const QByteArray BadChunk = "The server sent a chunked body that cannot be read.";
+const QString RefusedLink = QStringLiteral("The page links to an address that cannot be downloaded: ");
+const QString TooManyRedirects = QStringLiteral("Too many redirects.");
+const QString ChangedOnServer =
+    QStringLiteral("The file on the server has changed: downloading it again from the start.");
+const QString PlanLost =
+    QStringLiteral("The segments of the partial file are not known: downloading it again from the start.");
+
+// The plan's end while the size is unknown: the body runs to its end.
+constexpr qint64 UnknownEnd = std::numeric_limits<qint64>::max() / 2;
+
+bool sameServer(const UrlFields &a, const UrlFields &b)
+{
+    return a.HTTPMODE == b.HTTPMODE && a.intPort == b.intPort && a.strServer.compare(b.strServer, Qt::CaseInsensitive) == 0;
+}
 
 TransferStatus captionOrText(const QString &captionId, const QString &text)
 {
@@ -139,7 +157,7 @@ QList<SegmentProgress> HttpTransfer::segments() const
         if (c.shownRange < 0)
             continue;
         const SegmentRange &r = m_plan.range(c.shownRange);
-        out.append(SegmentProgress{r.start, r.end, r.pos - r.start});
+        out.append(SegmentProgress{r.start, m_size < 0 ? -1 : r.end, r.pos - r.start});
     }
     return out;
 }
@@ -172,13 +190,28 @@ void HttpTransfer::failWith(FailureKind kind, int code, const QByteArray &server
     m_host.fail(kind, code, serverText, status);
 }
 
-void HttpTransfer::failFile()
+void HttpTransfer::failFile(const QString &why)
 {
     TransferStatus s;
     s.captionId = QStringLiteral("11002");
     s.defaultText = QStringLiteral("Error opening File");
-    s.suffix = QLatin1Char(' ') + m_host.request().saveTo + QStringLiteral(": ") + m_file.errorString();
-    failWith(FailureKind::FileError, 0, m_file.errorString().toUtf8(), s);
+    s.suffix = QLatin1Char(' ') + m_host.request().saveTo + QStringLiteral(": ") + why;
+    failWith(FailureKind::FileError, 0, why.toUtf8(), s);
+}
+
+bool HttpTransfer::writeAt(qint64 offset, QByteArrayView bytes)
+{
+    const int error = m_host.writeFile(m_file, offset, bytes);
+    if (error == 0)
+        return true;
+    if (error == ENOSPC) {
+        // Nothing of these bytes counts: the job pauses, and the resume
+        // fetches them again once there is room.
+        m_host.diskFull();
+        return false;
+    }
+    failFile(QString::fromLocal8Bit(std::strerror(error)));
+    return false;
 }
 
 // ---------------------------------------------------------------- events
@@ -306,14 +339,34 @@ void HttpTransfer::onClosed(int slot)
         return;
     c.channel->close();
     c.phase = Connection::Phase::Idle;
-    if (c.written > 0 || (c.reused && !c.accepted)) {
-        // Closed before its range was complete: continue where it stopped.
-        // (A kept-alive connection the server let go is simply made again.)
+    if (c.accepted && !c.chunked && c.maxBytes < 0 && m_size < 0) {
+        finishUnknownSize(slot); // a body without a length ends with its connection
+        return;
+    }
+    // Closed before its range was complete. When this attempt added to the
+    // file, it continues where it stopped at once (a kept-alive connection
+    // the server let go is simply made again); one that added nothing new
+    // (a server that drops at the same place and ignores ranges) backs off
+    // within the budget.
+    const qint64 present = m_plan.received();
+    const bool progressed = (c.written > 0 || (c.reused && !c.accepted)) && present > c.best;
+    c.best = std::max(c.best, present);
+    if (m_size < 0) {
+        // A body of unknown size cannot be continued: it starts over.
+        m_plan = SegmentPlan::single(UnknownEnd, 0);
+    }
+    if (progressed) {
         connectSlot(slot);
         return;
     }
-    // Closed without a byte: try again later, each time waiting longer, and
-    // give up after the retry budget.
+    reconnectLater(slot);
+}
+
+void HttpTransfer::reconnectLater(int slot)
+{
+    // Try again later, each time waiting longer, and give up after the
+    // retry budget.
+    Connection &c = m_conns[slot];
     const TransferSettings &s = m_host.settings();
     if (!s.retry || ++m_emptyCloses > s.retries) {
         failWith(FailureKind::ServerKeepsClosing, 0, {}, TransferStatus::plain(QString::fromUtf8(KeepsClosing)));
@@ -353,7 +406,9 @@ void HttpTransfer::connectProbe()
     closeSlot(0);
     m_probeParser.reset();
     m_pageBody.clear();
+    m_pageDecoder.reset();
     m_pageMode = false;
+    m_host.armTimeout(); // every probe must be answered within the time-out
     const HttpEndpoint target = httpConnectTarget(m_url, m_host.settings().proxy);
     c.phase = Connection::Phase::Connecting;
     channelAt(0)->connectToHost(target.host, quint16(target.port));
@@ -371,7 +426,8 @@ void HttpTransfer::onProbeClosed()
 
 void HttpTransfer::onProbeData(const QByteArray &chunk)
 {
-    m_host.replyArrived();
+    // The countdown stops only for a whole header (a server that sends it a
+    // byte at a time forever times out) or a page that names the file.
     if (m_stage == Stage::Asking) {
         // The owner has not answered yet: keep the start of the file, but
         // not without bound; beyond it the first connection asks again.
@@ -385,7 +441,7 @@ void HttpTransfer::onProbeData(const QByteArray &chunk)
     }
     if (m_probeParser.isComplete()) {
         if (m_pageMode) {
-            m_pageBody += chunk;
+            m_pageBody += m_probeChunked ? m_pageDecoder.feed(chunk) : chunk;
             handlePageBody();
         }
         return;
@@ -400,6 +456,7 @@ void HttpTransfer::onProbeData(const QByteArray &chunk)
 
     const HttpResponseHeader &reply = m_probeParser.header();
     m_host.appendLog("\r\n" + reply.text() + "\r\n");
+    m_probeChunked = reply.isChunked();
 
     ProbeContext context;
     context.url = m_url;
@@ -419,23 +476,22 @@ void HttpTransfer::onProbeData(const QByteArray &chunk)
     case ProbeDecision::Action::PageMode:
         m_pageMode = true;
         m_pageBody = m_probeParser.takeBody();
+        if (m_probeChunked)
+            m_pageBody = m_pageDecoder.feed(m_pageBody);
         handlePageBody();
         return;
     case ProbeDecision::Action::Redirect:
+        m_host.replyArrived();
         m_host.setRedirects(decision.redirects);
-        m_url = ParseURL(decision.url, m_host.logins(), m_url);
-        m_host.urlChanged(decision.url, m_url);
-        if (decision.restartWindow) {
-            m_host.restartWith(decision.url);
-            return;
-        }
-        connectProbe();
+        followLink(decision.url, decision.restartWindow);
         return;
     case ProbeDecision::Action::RetryFullRange:
         m_fullRange = true;
         connectProbe();
         return;
     case ProbeDecision::Action::StartTransfer:
+        m_host.replyArrived();
+        m_validators = FileValidators{decision.contentSize, reply.value("etag"), reply.value("last-modified"), false};
         break;
     }
 
@@ -455,14 +511,44 @@ void HttpTransfer::handlePageBody()
 {
     const QString found = FindSrcURL(m_pageBody, m_url.fileName());
     if (found.isEmpty()) {
-        if (m_pageBody.size() > MaxPageBytes)
+        if (m_pageBody.size() > MaxPageBytes || m_pageDecoder.isDone() || m_pageDecoder.hasFailed())
             failWith(FailureKind::PageWithoutLink, 0, {}, TransferStatus::plain(QString::fromUtf8(PageWithoutLink)));
         return; // more of the page may follow
     }
     const QString target = resolveLocation(m_url, found.toUtf8());
     const QString next = target.isEmpty() ? found : target;
-    m_url = ParseURL(next, m_host.logins(), m_url);
-    m_host.urlChanged(next, m_url);
+    if (!isDownloadableUrl(next)) {
+        failWith(FailureKind::Protocol, 0, {}, TransferStatus::plain(RefusedLink + next));
+        return;
+    }
+    // A page's link is followed like a redirect and counts toward their cap,
+    // so a page that links to itself ends.
+    const RedirectStep step = nextRedirect(m_host.redirects());
+    if (!step.allowed) {
+        failWith(FailureKind::TooManyRedirects, 0, {}, TransferStatus::plain(TooManyRedirects));
+        return;
+    }
+    m_host.replyArrived();
+    m_host.setRedirects(step.redirects);
+    followLink(next, false);
+}
+
+void HttpTransfer::followLink(const QString &url, bool restart)
+{
+    UrlFields next = ParseURL(url, m_host.logins(), m_url);
+    // The URL's credentials go to its own server only, never to another
+    // host a redirect names.
+    if (next.strUserName.isEmpty() && sameServer(next, m_url)) {
+        next.strUserName = m_url.strUserName;
+        next.strPassword = m_url.strPassword;
+    }
+    m_url = next;
+    m_host.urlChanged(url, m_url);
+    if (restart || m_url.FTPMODE) {
+        // An ftp:// target goes on with the FTP protocol.
+        m_host.restartWith(url);
+        return;
+    }
     connectProbe();
 }
 
@@ -471,10 +557,33 @@ void HttpTransfer::handlePageBody()
 void HttpTransfer::planData(qint64 size, bool partial)
 {
     m_size = size;
-    m_host.sizeKnown(size, true);
+    m_host.sizeKnown(size, size >= 0);
+    if (size < 0) {
+        // The body runs to its end: one connection, from byte 0.
+        beginData(SegmentPlan::single(UnknownEnd, 0));
+        return;
+    }
     const TransferSettings &s = m_host.settings();
     const QString &saveTo = m_host.request().saveTo;
-    const bool resuming = m_host.existing() == ExistingFile::Resume;
+    bool resuming = m_host.existing() == ExistingFile::Resume;
+
+    // A partial file is continued only when it is part of this same file:
+    // a changed file (other validators, or smaller than what is here) and a
+    // segmented file whose plan is lost (its holes are zeros) start over.
+    if (resuming && QFileInfo::exists(saveTo)) {
+        const std::optional<FileValidators> stored = FileValidators::load(saveTo);
+        QString why;
+        if ((stored && stored->differsFrom(m_validators)) || QFileInfo(saveTo).size() > size)
+            why = ChangedOnServer;
+        else if (stored && stored->segmented && !SegmentPlan::load(saveTo, size, s.rollback))
+            why = PlanLost;
+        if (!why.isEmpty()) {
+            m_startOver = true;
+            m_startOverWhy = why;
+            resuming = false;
+            SegmentPlan::remove(saveTo);
+        }
+    }
 
     // A segmented download that was stopped left its plan beside the file.
     if (resuming && size > 0) {
@@ -508,10 +617,18 @@ bool HttpTransfer::openFile()
     if (m_file.isOpen())
         return true;
     m_file.setFileName(m_host.request().saveTo);
-    if (!m_file.open(QIODevice::ReadWrite | QIODevice::Unbuffered)) {
-        failFile();
+    QIODevice::OpenMode mode = QIODevice::ReadWrite | QIODevice::Unbuffered;
+    // An overwritten file is kept until the server accepted the download.
+    const bool replace = (m_host.existing() == ExistingFile::Overwrite || m_startOver) && !m_replaced;
+    if (replace) {
+        mode |= QIODevice::Truncate;
+        SegmentPlan::remove(m_host.request().saveTo);
+    }
+    if (!m_file.open(mode)) {
+        failFile(m_file.errorString());
         return false;
     }
+    m_replaced = m_replaced || replace;
     return true;
 }
 
@@ -525,8 +642,14 @@ void HttpTransfer::beginData(SegmentPlan plan)
         return;
     if (m_plan.isSegmented())
         m_plan.save(m_host.request().saveTo);
+    if (m_size > 0) {
+        m_validators.segmented = m_plan.isSegmented();
+        m_validators.save(m_host.request().saveTo);
+    }
     m_host.setState(TransferState::Downloading);
-    m_host.setStatus(TransferStatus::caption(QStringLiteral("11051"), QStringLiteral("Downloading...")));
+    m_host.setStatus(m_startOverWhy.isEmpty()
+                         ? TransferStatus::caption(QStringLiteral("11051"), QStringLiteral("Downloading..."))
+                         : TransferStatus::plain(m_startOverWhy));
     m_host.dataPhaseStarted(false);
     if (m_size == 0 || m_plan.isComplete()) {
         finishComplete();
@@ -561,8 +684,10 @@ void HttpTransfer::beginData(SegmentPlan plan)
         m_probeBody.clear();
         return;
     }
-    first.requested = HttpByteRange{0, m_size - 1};
+    first.requested = HttpByteRange{0, m_size < 0 ? -1 : m_size - 1};
     first.accepted = true;
+    first.chunked = m_probeChunked;
+    first.decoder.reset();
     first.written = 0;
     first.writePos = 0;
     first.maxBytes = m_probeMax;
@@ -570,18 +695,20 @@ void HttpTransfer::beginData(SegmentPlan plan)
     first.phase = continueProbe ? Connection::Phase::Body : Connection::Phase::Idle;
     first.clock.start();
     first.clocked = 0;
-    const QByteArray body = std::exchange(m_probeBody, QByteArray());
+    QByteArray body = std::exchange(m_probeBody, QByteArray());
     if (continueProbe) {
-        writeBody(0, body);
+        takeBody(0, body);
         return;
+    }
+    if (first.chunked) {
+        body = first.decoder.feed(body);
+        first.chunked = false; // the rest is asked for anew
     }
     // The probe connection is gone: write what it brought, then ask for the rest.
     const qint64 n = m_plan.room(first.range, body.size());
     if (n > 0) {
-        if (!m_file.seek(0) || m_file.write(body.constData(), n) != n) {
-            failFile();
+        if (!writeAt(0, QByteArrayView(body).first(n)))
             return;
-        }
         m_plan.advance(first.range, n);
     }
     if (m_plan.isComplete()) {
@@ -620,14 +747,16 @@ void HttpTransfer::sendRequest(int slot)
         rangeDone(slot, true);
         return;
     }
-    c.requested = HttpByteRange{r.pos, r.end - 1};
+    c.requested = HttpByteRange{r.pos, m_size < 0 ? -1 : r.end - 1};
     c.writePos = r.pos;
     c.parser.reset();
+    c.chunked = false;
+    c.decoder.reset();
     c.accepted = false;
     c.written = 0;
     c.maxBytes = -1;
     c.phase = Connection::Phase::Waiting;
-    c.channel->send(httpDataRequest(m_url, c.requested, slot, requestProxy()));
+    c.channel->send(httpDataRequest(m_url, c.requested, slot, requestProxy(), m_validators.ifRange()));
 }
 
 void HttpTransfer::onDataChunk(int slot, QByteArray chunk)
@@ -672,39 +801,75 @@ void HttpTransfer::onDataChunk(int slot, QByteArray chunk)
         }
         c.accepted = true;
         c.keepAlive = keepsAlive(reply);
+        c.chunked = reply.isChunked();
+        c.decoder.reset();
         c.phase = Connection::Phase::Body;
         c.clock.start();
         c.clocked = 0;
         chunk = c.parser.takeBody();
     }
-    writeBody(slot, chunk);
+    takeBody(slot, chunk);
 }
 
-void HttpTransfer::writeBody(int slot, QByteArrayView body)
+void HttpTransfer::takeBody(int slot, QByteArrayView raw)
+{
+    Connection &c = m_conns[slot];
+    if (!c.chunked) {
+        writeBody(slot, raw);
+        return;
+    }
+    const QByteArray payload = c.decoder.feed(raw);
+    if (c.decoder.hasFailed()) {
+        failWith(FailureKind::Protocol, 0, BadChunk, TransferStatus::plain(QString::fromUtf8(BadChunk)));
+        return;
+    }
+    writeBody(slot, payload, c.decoder.isDone());
+}
+
+void HttpTransfer::finishUnknownSize(int slot)
+{
+    m_size = m_conns[slot].writePos;
+    m_plan = SegmentPlan::single(m_size, m_size);
+    m_host.sizeKnown(m_size, false);
+    finishComplete();
+}
+
+void HttpTransfer::writeBody(int slot, QByteArrayView body, bool bodyEnded)
 {
     Connection &c = m_conns[slot];
     const QByteArrayView wanted = clipToWanted(body, c.written, c.maxBytes);
     // A range that was split ends earlier than the request: stop at its end.
     const qint64 n = m_plan.room(c.range, wanted.size());
     if (n > 0) {
-        m_emptyCloses = 0;
-        if (!m_file.seek(c.writePos) || m_file.write(wanted.data(), n) != n) {
-            failFile();
+        if (!writeAt(c.writePos, wanted.first(n)))
             return;
-        }
         m_plan.advance(c.range, n);
         c.writePos += n;
         c.written += n;
         c.clocked += n;
+        if (m_plan.received() > m_high) {
+            m_high = m_plan.received(); // new bytes: the budget of empty attempts starts over
+            m_emptyCloses = 0;
+        }
         m_host.progressed();
     }
-    const bool replyFinished = c.maxBytes >= 0 && c.written >= c.maxBytes;
+    if (bodyEnded && m_size < 0) {
+        finishUnknownSize(slot);
+        return;
+    }
+    const bool replyFinished = bodyEnded || (c.maxBytes >= 0 && c.written >= c.maxBytes);
     if (m_plan.range(c.range).isDone()) {
         rangeDone(slot, replyFinished && n == wanted.size());
         return;
     }
     if (replyFinished) {
-        // The reply ended short of the range: ask for the rest.
+        // The reply ended short of the range: ask for the rest; a reply that
+        // brought nothing counts against the budget like an empty close.
+        if (c.written == 0) {
+            closeSlot(slot);
+            reconnectLater(slot);
+            return;
+        }
         if (c.keepAlive) {
             c.reused = true;
             sendRequest(slot);
@@ -812,8 +977,11 @@ void HttpTransfer::fallBackToFull(int slot)
             m_conns[k].shownRange = -1;
         }
     }
-    if (m_plan.isSegmented())
+    if (m_plan.isSegmented()) {
         SegmentPlan::remove(m_host.request().saveTo);
+        m_validators.segmented = false;
+        m_validators.save(m_host.request().saveTo);
+    }
     m_plan = SegmentPlan::single(m_size, from);
     m_conns[slot].range = 0;
     m_conns[slot].shownRange = 0;
@@ -827,6 +995,7 @@ void HttpTransfer::finishComplete()
     if (!m_file.isOpen() && m_size == 0)
         openFile();
     SegmentPlan::remove(m_host.request().saveTo);
+    FileValidators::remove(m_host.request().saveTo);
     shutdown();
     m_host.complete();
 }

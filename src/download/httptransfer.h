@@ -59,6 +59,9 @@ private:
         bool tunnelling = false; // waiting for the proxy's answer to CONNECT
         QElapsedTimer clock;  // since this reply's header
         qint64 clocked = 0;   // body bytes written since then
+        bool chunked = false; // the body is decoded by `decoder`
+        ChunkedDecoder decoder;
+        qint64 best = -1;     // bytes of the file present when it last closed
     };
 
     SocketChannel *channelAt(int slot);
@@ -87,7 +90,11 @@ private:
     void connectSlot(int slot);
     void sendRequest(int slot);
     void onDataChunk(int slot, QByteArray chunk);
-    void writeBody(int slot, QByteArrayView body);
+    void takeBody(int slot, QByteArrayView raw);
+    void writeBody(int slot, QByteArrayView body, bool bodyEnded = false);
+    void finishUnknownSize(int slot);
+    void followLink(const QString &url, bool restart);
+    void reconnectLater(int slot);
     void rangeDone(int slot, bool replyFinished);
     // Work for an idle connection: a range nobody fills, or a part of the
     // range that would take longest; `takerRate` is the idle connection's
@@ -97,9 +104,12 @@ private:
     int wholeFileSlot(int except) const;
     void fallBackToFull(int slot);
     void closeSlot(int slot);
+    // Writes at offset through the host; false when it failed (the download
+    // then failed or was paused for a full disk: nothing more may run).
+    bool writeAt(qint64 offset, QByteArrayView bytes);
     void finishComplete();
     void failWith(FailureKind kind, int code, const QByteArray &serverText, const TransferStatus &status);
-    void failFile();
+    void failFile(const QString &why);
 
     std::shared_ptr<ChannelGroup> m_group;
     QList<Connection> m_conns; // slot 0 is the probe's connection first
@@ -107,6 +117,8 @@ private:
     quint64 m_generation = 0; // advanced whenever the connections are closed
 
     HttpResponseParser m_probeParser;
+    ChunkedDecoder m_pageDecoder; // a chunked page's body
+    bool m_probeChunked = false;
     bool m_fullRange = false;
     bool m_pageMode = false;
     QByteArray m_pageBody;
@@ -121,4 +133,9 @@ private:
     QFile m_file;
     int m_emptyCloses = 0;
     bool m_trustAsked = false; // a certificate question is open
+    qint64 m_high = 0;       // the most of the file ever present: more resets the budget
+    bool m_replaced = false; // an overwritten file was emptied when its data began
+    FileValidators m_validators; // of the server's file, from the probe
+    bool m_startOver = false;    // a partial file that cannot be resumed is written anew
+    QString m_startOverWhy;
 };

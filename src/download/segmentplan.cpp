@@ -231,3 +231,91 @@ void SegmentPlan::remove(const QString &saveTo)
     if (!saveTo.isEmpty())
         QFile::remove(sidecarPath(saveTo));
 }
+
+QByteArray FileValidators::ifRange() const
+{
+    if (!etag.isEmpty() && !etag.startsWith("W/"))
+        return etag;
+    return modified;
+}
+
+bool FileValidators::differsFrom(const FileValidators &now) const
+{
+    if (size >= 0 && now.size >= 0 && size != now.size)
+        return true;
+    if (!etag.isEmpty() && !now.etag.isEmpty())
+        return etag != now.etag;
+    return !modified.isEmpty() && !now.modified.isEmpty() && modified != now.modified;
+}
+
+QByteArray FileValidators::serialize() const
+{
+    // Header values never hold line breaks once parsed; strip them anyway so
+    // a line stays a line.
+    const auto clean = [](QByteArray v) { return v.replace('\r', ' ').replace('\n', ' '); };
+    QByteArray out;
+    if (size >= 0)
+        out += "size " + QByteArray::number(size) + '\n';
+    if (!etag.isEmpty())
+        out += "etag " + clean(etag) + '\n';
+    if (!modified.isEmpty())
+        out += "modified " + clean(modified) + '\n';
+    if (segmented)
+        out += "segmented 1\n";
+    return out;
+}
+
+FileValidators FileValidators::parse(QByteArrayView text)
+{
+    FileValidators v;
+    for (const QByteArray &line : text.toByteArray().split('\n')) {
+        const qsizetype blank = line.indexOf(' ');
+        if (blank <= 0)
+            continue;
+        const QByteArray key = line.left(blank);
+        const QByteArray value = line.mid(blank + 1).trimmed();
+        if (key == "size") {
+            bool ok = false;
+            const qint64 n = value.toLongLong(&ok);
+            if (ok && n >= 0)
+                v.size = n;
+        } else if (key == "etag") {
+            v.etag = value;
+        } else if (key == "modified") {
+            v.modified = value;
+        } else if (key == "segmented") {
+            v.segmented = value == "1";
+        }
+    }
+    return v;
+}
+
+QString FileValidators::sidecarPath(const QString &saveTo)
+{
+    return saveTo + QStringLiteral(".validators");
+}
+
+bool FileValidators::save(const QString &saveTo) const
+{
+    if (saveTo.isEmpty())
+        return false;
+    const QByteArray text = serialize();
+    QSaveFile file(sidecarPath(saveTo));
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
+        return false;
+    return file.commit();
+}
+
+std::optional<FileValidators> FileValidators::load(const QString &saveTo)
+{
+    QFile file(sidecarPath(saveTo));
+    if (saveTo.isEmpty() || !file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return parse(file.read(64 * 1024));
+}
+
+void FileValidators::remove(const QString &saveTo)
+{
+    if (!saveTo.isEmpty())
+        QFile::remove(sidecarPath(saveTo));
+}

@@ -100,3 +100,35 @@ private:
     int m_connections = 1;
     QList<SegmentRange> m_ranges;
 };
+
+// What identifies the server's file a partial download was taken from: its
+// size, ETag and Last-Modified as the server sent them, and whether the
+// download was split into segments. Kept beside the file
+// ("FILE.validators") while it is partial, so a resume can tell the same
+// file from a changed one and never splices two.
+struct FileValidators {
+    qint64 size = -1;
+    QByteArray etag;     // as sent, quotes included; empty when none
+    QByteArray modified; // the Last-Modified date; empty when none
+    bool segmented = false;
+
+    // The value an If-Range header carries: a strong ETag, else the date;
+    // empty when neither can be used.
+    QByteArray ifRange() const;
+    // True when `now` names another file: a different size, ETag or (when
+    // neither side has an ETag) date. What one side lacks is not compared.
+    bool differsFrom(const FileValidators &now) const;
+
+    // Lines "size N", "etag X", "modified X", "segmented 1"; unknown lines
+    // are skipped when read.
+    QByteArray serialize() const;
+    static FileValidators parse(QByteArrayView text);
+
+    static QString sidecarPath(const QString &saveTo);
+    // Written through a temporary file and renamed.
+    bool save(const QString &saveTo) const;
+    static std::optional<FileValidators> load(const QString &saveTo);
+    static void remove(const QString &saveTo);
+
+    bool operator==(const FileValidators &) const = default;
+};

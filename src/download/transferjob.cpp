@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cerrno>
 
 // ---------------------------------------------------------------- settings
 
@@ -33,6 +34,19 @@ int existingFileChoice(ExistingFile choice)
     case ExistingFile::Cancel: break;
     }
     return -2;
+}
+
+int writeFileAt(QFile &file, qint64 offset, QByteArrayView bytes)
+{
+    if (!file.isSequential() && !file.seek(offset))
+        return file.error() == QFileDevice::ResourceError ? ENOSPC : EIO;
+    errno = 0;
+    if (file.write(bytes.data(), bytes.size()) == bytes.size())
+        return 0;
+    // QFile reports a full disk as a resource error.
+    if (file.error() == QFileDevice::ResourceError)
+        return ENOSPC;
+    return errno != 0 ? errno : EIO;
 }
 
 TransferSettings TransferSettings::fromRecord(const SettingsRecord &record)
@@ -90,9 +104,14 @@ struct TransferJob::Private final : TransferHost {
     QTimer rateTimer;
     QTimer timeoutTimer;
     QTimer stallTimer;
+    QTimer deadlineTimer; // the data deadline: one tick per stall-detector second
+    int quietTicks = 0;
+    qint64 deadlineTotal = -1;
     QElapsedTimer rateClock;
     qint64 lastTotal = 0;
     bool pausedByStall = false;
+    bool pausedByDisk = false; // paused for a full disk: tried again at every disk tick
+    QTimer diskTimer;
     qint64 stallTotal = -1;
     bool stallWatch = false;
 
@@ -115,6 +134,16 @@ struct TransferJob::Private final : TransferHost {
         QObject::connect(&rateTimer, &QTimer::timeout, q, [this] { onRateTick(); });
         QObject::connect(&timeoutTimer, &QTimer::timeout, q, [this] { onTimeoutTick(); });
         QObject::connect(&stallTimer, &QTimer::timeout, q, [this] { onStallTick(); });
+        deadlineTimer.setInterval(services.timing.stallSecond);
+        // A full disk is tried again every few seconds until space is free.
+        diskTimer.setInterval(services.timing.stallSecond * 5);
+        QObject::connect(&diskTimer, &QTimer::timeout, q, [this] {
+            if (state == TransferState::Paused && pausedByDisk)
+                resumeTransfer();
+            else
+                diskTimer.stop();
+        });
+        QObject::connect(&deadlineTimer, &QTimer::timeout, q, [this] { onDeadlineTick(); });
     }
 
     ~Private() override
@@ -194,10 +223,26 @@ struct TransferJob::Private final : TransferHost {
             stallTotal = -1;
             stallTimer.start();
         }
+        startDeadline();
         changed();
     }
 
     void progressed() override { changed(); }
+
+    int writeFile(QFile &file, qint64 offset, QByteArrayView bytes) override
+    {
+        return services.writer ? services.writer(file, offset, bytes) : writeFileAt(file, offset, bytes);
+    }
+
+    void diskFull() override
+    {
+        if (ended)
+            return;
+        pauseTransfer();
+        pausedByDisk = true;
+        setStatus(TransferStatus::plain(QStringLiteral("No space left on device")));
+        diskTimer.start();
+    }
 
     void ask(TransferQuestion::Kind kind, bool afterPartialReply, int segments,
              std::function<void(bool yes)> then) override
@@ -357,6 +402,8 @@ struct TransferJob::Private final : TransferHost {
         rateTimer.stop();
         timeoutTimer.stop();
         stallTimer.stop();
+        deadlineTimer.stop();
+        diskTimer.stop();
     }
 
     // The protocol stops at once and is deleted from the event loop: it may
@@ -394,6 +441,10 @@ struct TransferJob::Private final : TransferHost {
         case ExistingFile::Resume:
             return true;
         case ExistingFile::Overwrite:
+            // HTTP replaces the file when the server accepted the download,
+            // so an error answer leaves it as it was.
+            if (fields.HTTPMODE)
+                return true;
             if (QFileInfo::exists(req.saveTo))
                 QFile::remove(req.saveTo);
             SegmentPlan::remove(req.saveTo);
@@ -483,9 +534,46 @@ struct TransferJob::Private final : TransferHost {
         }
     }
 
+    void startDeadline()
+    {
+        quietTicks = 0;
+        deadlineTotal = -1;
+        if (current.dataDeadline > 0)
+            deadlineTimer.start();
+    }
+
+    void onDeadlineTick()
+    {
+        refresh();
+        if (state != TransferState::Downloading) {
+            quietTicks = 0;
+            return;
+        }
+        if (prog.received != deadlineTotal) {
+            deadlineTotal = prog.received;
+            quietTicks = 0;
+            return;
+        }
+        if (++quietTicks < current.dataDeadline)
+            return;
+        // Nothing arrived for the whole deadline: the connections are made
+        // again from where they are, within the retry budget.
+        quietTicks = 0;
+        const QString seconds = QString::number(current.dataDeadline);
+        if (!protocol || !takeRetry()) {
+            fail(FailureKind::Timeout, 0, {},
+                 TransferStatus::plain(QStringLiteral("No data received for %1 seconds.").arg(seconds)));
+            return;
+        }
+        setStatus(TransferStatus::plain(QStringLiteral("No data received for %1 seconds: trying again.").arg(seconds)));
+        protocol->suspend(true);
+        protocol->resume(); // last: it may end the job
+    }
+
     void pauseTransfer()
     {
         pausedByStall = false;
+        pausedByDisk = false;
         updateTimer.stop();
         rateTimer.stop();
         timeoutTimer.stop();
@@ -501,6 +589,8 @@ struct TransferJob::Private final : TransferHost {
     void resumeTransfer()
     {
         pausedByStall = false;
+        pausedByDisk = false;
+        diskTimer.stop();
         if (!protocol || !protocol->planned()) {
             // Paused before the server answered: start over and keep
             // whatever arrived before the pause.
@@ -518,6 +608,7 @@ struct TransferJob::Private final : TransferHost {
             stallTotal = -1;
             stallTimer.start();
         }
+        startDeadline();
         changed();
         protocol->resume(); // last: it may end the job
     }
@@ -526,6 +617,7 @@ struct TransferJob::Private final : TransferHost {
     {
         stopTimers();
         pausedByStall = false;
+        pausedByDisk = false;
         prog.timeoutLeft = -1;
         prog.rate = 0;
         prog.secondsLeft = 0;
@@ -559,6 +651,8 @@ void TransferJob::pause()
 {
     if (d->state == TransferState::Paused) {
         d->pausedByStall = false; // the user's now: the stall detector leaves it alone
+        d->pausedByDisk = false;
+        d->diskTimer.stop();
         return;
     }
     switch (d->state) {

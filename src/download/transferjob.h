@@ -7,6 +7,7 @@
 #include "platform/socketchannel.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -16,6 +17,7 @@
 #include <functional>
 #include <memory>
 
+class QFile;
 class SocketFactory;
 class TrustStore;
 struct SettingsRecord;
@@ -43,6 +45,10 @@ struct TransferSettings {
     bool stopResume = false;   // the stall detector runs
     int timeResume = 300;      // its period in seconds
     int timeNoResume = 600;    // its period for a server that cannot resume
+    // Seconds a running transfer may go without a byte before it is made
+    // again (within the retry budget) and then fails; 0: never (the GUI has
+    // the stall detector and a person to press Resume; tessel-get has not).
+    int dataDeadline = 0;
     bool segment = false;      // large HTTP files may be split
     std::array<double, 9> segmentSize{}; // the size table of the segment decision
     bool passive = false;      // FTP data connections in passive mode (UsePASV)
@@ -186,6 +192,12 @@ struct TransferTiming {
     std::chrono::milliseconds stallSecond{1000}; // one second of the stall detector
 };
 
+// Writes bytes at an offset of an open save file: 0 when all were written,
+// else the errno of the failure (ENOSPC for a full disk). Tests put a full
+// disk in its place.
+using FileWriter = std::function<int(QFile &file, qint64 offset, QByteArrayView bytes)>;
+int writeFileAt(QFile &file, qint64 offset, QByteArrayView bytes);
+
 struct TransferServices {
     // Read at every start; empty: the defaults of TransferSettings.
     std::function<TransferSettings()> settings;
@@ -196,6 +208,7 @@ struct TransferServices {
     // The socket factory must consult the same store (the default one does).
     std::shared_ptr<TrustStore> trust;
     TransferTiming timing;
+    FileWriter writer; // writeFileAt when empty
 };
 
 // ---------------------------------------------------------------- job

@@ -42,6 +42,16 @@ public:
     virtual void dataPhaseStarted(bool noResume = false) = 0;
     // Bytes were written; the job reads received() and segments() again.
     virtual void progressed() = 0;
+    // Writes body bytes into the save file (see FileWriter).
+    virtual int writeFile(QFile &file, qint64 offset, QByteArrayView bytes) { return writeFileAt(file, offset, bytes); }
+    // The disk is full: the job pauses the transfer (suspend) with status
+    // "No space left on device" and resumes it later to try again; a host
+    // that cannot wait ends the download with that status. Nothing of the
+    // protocol runs in the call after it.
+    virtual void diskFull()
+    {
+        fail(FailureKind::FileError, 0, {}, TransferStatus::plain(QStringLiteral("No space left on device")));
+    }
     // Asks the owner; `then` runs with the answer (never after the job ended).
     virtual void ask(TransferQuestion::Kind kind, bool afterPartialReply, int segments,
                      std::function<void(bool yes)> then) = 0;

@@ -31,6 +31,7 @@ struct TransferRig {
     TransferTiming timing{20ms, 50ms, 20ms, 20ms};
     std::shared_ptr<const SocketFactory> sockets; // the job's default when empty
     std::unique_ptr<TransferJob> job;
+    FileWriter writer; // the real one when empty
 
     QList<Expected> script;            // answers, in order
     QList<TransferQuestion> asked;     // every question
@@ -52,6 +53,7 @@ struct TransferRig {
         s.logins = &logins;
         s.timing = timing;
         s.sockets = sockets;
+        s.writer = writer;
         return s;
     }
 

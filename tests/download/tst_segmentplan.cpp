@@ -32,6 +32,8 @@ bool tiles(const SegmentPlan &plan)
 
 } // namespace
 
+Q_DECLARE_METATYPE(FileValidators)
+
 class TestSegmentPlan : public QObject {
     Q_OBJECT
 
@@ -293,6 +295,56 @@ private Q_SLOTS:
         QCOMPARE(back->range(1).pos, 5 * MiB + 1234);
         SegmentPlan::remove(saveTo);
         QVERIFY(!QFile::exists(SegmentPlan::sidecarPath(saveTo)));
+    }
+
+    void validatorsTellAChangedFile_data()
+    {
+        QTest::addColumn<FileValidators>("stored");
+        QTest::addColumn<FileValidators>("now");
+        QTest::addColumn<bool>("differs");
+        const QByteArray d1 = "Sun, 06 Dec 2026 10:00:00 GMT";
+        const QByteArray d2 = "Mon, 07 Dec 2026 10:00:00 GMT";
+        QTest::newRow("same") << FileValidators{100, "\"a\"", d1, false} << FileValidators{100, "\"a\"", d1, false}
+                              << false;
+        QTest::newRow("other size") << FileValidators{100, "\"a\"", {}, false}
+                                    << FileValidators{101, "\"a\"", {}, false} << true;
+        QTest::newRow("other etag") << FileValidators{100, "\"a\"", d1, false}
+                                    << FileValidators{100, "\"b\"", d1, false} << true;
+        QTest::newRow("same etag, date moved") << FileValidators{100, "\"a\"", d1, false}
+                                               << FileValidators{100, "\"a\"", d2, false} << false;
+        QTest::newRow("other date, no etag") << FileValidators{100, {}, d1, false} << FileValidators{100, {}, d2, false}
+                                             << true;
+        QTest::newRow("etag gone, date kept") << FileValidators{100, "\"a\"", d1, false}
+                                              << FileValidators{100, {}, d1, false} << false;
+        QTest::newRow("nothing stored") << FileValidators{} << FileValidators{100, "\"a\"", d1, false} << false;
+        QTest::newRow("size unknown now") << FileValidators{100, {}, {}, false} << FileValidators{-1, {}, {}, false}
+                                          << false;
+    }
+
+    void validatorsTellAChangedFile()
+    {
+        QFETCH(FileValidators, stored);
+        QFETCH(FileValidators, now);
+        QFETCH(bool, differs);
+        QCOMPARE(stored.differsFrom(now), differs);
+        QCOMPARE(FileValidators::parse(stored.serialize()), stored);
+    }
+
+    void validatorsSidecarAndIfRange()
+    {
+        QTemporaryDir dir;
+        const QString saveTo = dir.filePath(QStringLiteral("a.bin"));
+        const FileValidators v{5 * MiB, "W/\"weak\"", "Sun, 06 Dec 2026 10:00:00 GMT", true};
+        // A weak ETag cannot go in If-Range: the date does.
+        QCOMPARE(v.ifRange(), QByteArray("Sun, 06 Dec 2026 10:00:00 GMT"));
+        QCOMPARE((FileValidators{1, "\"s\"", "date", false}.ifRange()), QByteArray("\"s\""));
+        QVERIFY(v.save(saveTo));
+        QCOMPARE(FileValidators::sidecarPath(saveTo), saveTo + QStringLiteral(".validators"));
+        QCOMPARE(FileValidators::load(saveTo), v);
+        // Lines a later version adds are skipped.
+        QCOMPARE(FileValidators::parse("size 7\nchecksum abc\netag \"x\"\n"), (FileValidators{7, "\"x\"", {}, false}));
+        FileValidators::remove(saveTo);
+        QVERIFY(!FileValidators::load(saveTo));
     }
 };
 

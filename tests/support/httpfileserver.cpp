@@ -101,6 +101,7 @@ QByteArray HttpFileServer::head(const QByteArray &status, QByteArrayList headers
 {
     if (closeAfterReply)
         headers.append("Connection: close");
+    headers += extraHeaders;
     if (lowerCaseHeaders) {
         for (QByteArray &h : headers)
             h = h.left(h.indexOf(':')).toLower() + h.mid(h.indexOf(':'));

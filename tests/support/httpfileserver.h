@@ -46,6 +46,8 @@ public:
     FakeServer server;
     RangeStyle style = RangeStyle::Strict;
     bool lowerCaseHeaders = false;
+    // Header fields every reply carries besides its own (an ETag, a date).
+    QByteArrayList extraHeaders;
     // Every reply says "Connection: close" and the server closes after it.
     bool closeAfterReply = false;
     // Probe replies ("User-Agent: DM") carry at most this much of their body
