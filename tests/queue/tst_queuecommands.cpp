@@ -268,6 +268,31 @@ private Q_SLOTS:
         QCOMPARE(h.mainList.count(), 3);
     }
 
+    // A row refused by a filter carries the refusal where the save path
+    // goes: Re-Download hands its URL to the intake again (save rules or
+    // save prompt) and never restarts it under the refusal's name.
+    void reDownloadOfARefusedRowGoesThroughTheIntake()
+    {
+        Harness h;
+        const QString refusal = QStringLiteral("You block this Extenison");
+        const RowId normal = h.addRow(QStringLiteral("http://127.0.0.1:1/a.zip"), QStringLiteral("/d/a.zip"));
+        const DownloadId refusedId = h.manager().queue(QStringLiteral("http://127.0.0.1:1/b.pdf"), refusal,
+                                                       QStringLiteral("Not Downloaded"), true);
+        QCOMPARE(h.manager().state(refusedId), DownloadState::Refused);
+        const RowId refused = h.manager().row(refusedId);
+        h.commands->lstMain->setRowSelected(normal, true);
+        h.commands->lstMain->setRowSelected(refused, true);
+
+        h.commands->ReDownload();
+        QCOMPARE(h.restarts.size(), 1);
+        QCOMPARE(h.restarts.at(0).row, normal);
+        QCOMPARE(h.dropped, QStringList{QStringLiteral("http://127.0.0.1:1/b.pdf")});
+        QVERIFY(!h.mainList.contains(refused)); // the intake's new row replaces it
+        QCOMPARE(h.mainList.count(), 1);
+        for (const auto &restart : std::as_const(h.restarts))
+            QVERIFY(!restart.savePath.contains(refusal));
+    }
+
     void reDownloadRestartsEachSelectedRowInItsSlot()
     {
         Harness h;
@@ -525,6 +550,15 @@ private Q_SLOTS:
         QCoreApplication::sendEvent(receiver, &imageEnter);
         QVERIFY(!imageEnter.isAccepted());
         QCOMPARE(h.dropped, QStringList({"http://127.0.0.1:1/dropped.zip", "ftp://127.0.0.1:1/link.bin"}));
+        // Several links: one URL a line, for the intake to take each.
+        QMimeData links;
+        links.setUrls({QUrl(QStringLiteral("http://127.0.0.1:1/1.zip")), QUrl(QStringLiteral("ftp://127.0.0.1:1/2.iso"))});
+        QDragEnterEvent linksEnter(QPoint(2, 2), Qt::CopyAction, &links, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(receiver, &linksEnter);
+        QVERIFY(linksEnter.isAccepted());
+        QDropEvent linksDrop(QPointF(2, 2), Qt::CopyAction, &links, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(receiver, &linksDrop);
+        QCOMPARE(h.dropped.last().trimmed(), QStringLiteral("http://127.0.0.1:1/1.zip\nftp://127.0.0.1:1/2.iso"));
         QCOMPARE(h.mainList.count(), 0); // the intake adds rows, not the drop
     }
 

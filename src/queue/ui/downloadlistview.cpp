@@ -257,7 +257,9 @@ QString droppedText(const QMimeData *mime)
         return {};
     if (mime->hasText() && !mime->text().isEmpty())
         return mime->text();
-    if (mime->hasUrls() && !mime->urls().isEmpty())
-        return mime->urls().constFirst().toString();
-    return {};
+    // Several dropped links: one URL a line, each taken on its own.
+    QStringList urls;
+    for (const QUrl &url : mime->urls())
+        urls.append(url.toString());
+    return urls.join(QLatin1Char('\n'));
 }

@@ -123,6 +123,17 @@ void QueueCommands::RedownloadRow(const QString &url, const QString &savePath, i
 {
     if (!m_windows || !m_manager || !m_mainList.contains(row))
         return;
+    // A row refused by a filter has no save path (its first value is the
+    // refusal): its URL goes to the intake again as the user's own choice,
+    // through the save rules or the save prompt, and the new row replaces it.
+    const DownloadId refused = m_manager->idOfRow(row);
+    if (refused && m_manager->state(refused) == DownloadState::Refused) {
+        if (!m_callbacks.downloadUrl)
+            return;
+        m_mainList.removeRowById(row);
+        m_callbacks.downloadUrl(url);
+        return;
+    }
     int slot = -1;
     // A running download is left alone (a second transfer would write the
     // same file); the window of one that stopped, failed or paused gives up
