@@ -199,8 +199,18 @@ bool TesselApp::start()
     hs.appTitle = Title;
     hs.languageFile = [this] { return m->captions->languageFile(); };
     hs.captions = p.captions->lookup();
+    hs.running = [manager = p.manager.get()](DownloadListModel::RowId row) {
+        const DownloadId id = manager->idOfRow(row);
+        return id && manager->state(id) == DownloadState::Running;
+    };
     p.history = std::make_unique<HistoryStore>(hs);
     p.history->LoadHistory();
+    // Rows that were cut short are stopped downloads: Re-Download resumes them.
+    for (int i = 0; i < p.downloads.count(); ++i) {
+        const DownloadListModel::RowId row = p.downloads.idAt(i);
+        if (p.downloads.value(row, DownloadListModel::Status) == p.history->interruptedStatus())
+            p.manager->adopt(row, DownloadState::Stopped);
+    }
     p.autosaver = std::make_unique<HistoryAutosaver>(*p.history, p.options.historyDelay);
 
     // 11. The language.
