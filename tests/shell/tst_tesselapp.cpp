@@ -201,6 +201,35 @@ private Q_SLOTS:
         tessel->mainWindow().CloseNELV();
     }
 
+    // A row written while it was downloading (a crash before the row was
+    // stopped) starts as a stopped download, not as running at 0 KB/s.
+    void anInterruptedRowStartsStopped()
+    {
+        Installation place;
+        ScriptedPrompts prompts;
+        QuietShell shell;
+        {
+            auto tessel = place.make(&prompts, &shell);
+            QVERIFY(tessel->start());
+            const auto row = tessel->intake().QueueDownload(QStringLiteral("http://127.0.0.1:9/cut.iso"),
+                                                            place.dir.filePath(QStringLiteral("cut.iso")));
+            tessel->downloads().setValue(row, DownloadListModel::Received, QStringLiteral("12 MB"));
+            tessel->downloads().setValue(row, DownloadListModel::Status, QStringLiteral("Downloading..."));
+            tessel->mainWindow().CloseNELV();
+        }
+        auto tessel = place.make(&prompts, &shell);
+        QVERIFY(tessel->start());
+        QCOMPARE(tessel->downloads().count(), 1);
+        const auto row = tessel->downloads().idAt(0);
+        QCOMPARE(tessel->downloads().value(row, DownloadListModel::Status), QStringLiteral("Paused/Stopped"));
+        QCOMPARE(tessel->downloads().value(row, DownloadListModel::Received), QStringLiteral("12 MB"));
+        const DownloadId id = tessel->manager().idOfRow(row);
+        QVERIFY(id);
+        QCOMPARE(tessel->manager().state(id), DownloadState::Stopped);
+        VERIFY_PROMPTS_DONE(prompts);
+        tessel->mainWindow().CloseNELV();
+    }
+
     void aSecondInstanceIsRefused()
     {
         Installation place;
@@ -215,6 +244,54 @@ private Q_SLOTS:
         VERIFY_PROMPTS_DONE(secondPrompts);
         QCOMPARE(secondPrompts.last().icon, PromptIcon::Error);
         first->mainWindow().CloseNELV();
+    }
+
+    // A second start also brings the running instance's window back, even
+    // from hidden or minimised, and hands it the URLs it was given.
+    void aSecondStartBringsTheRunningWindowBack_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("hidden") << "hidden";
+        QTest::newRow("minimised") << "minimised";
+    }
+    void aSecondStartBringsTheRunningWindowBack()
+    {
+        QFETCH(QString, how);
+        Installation place;
+        ScriptedPrompts prompts;
+        QuietShell shell;
+        auto first = place.make(&prompts, &shell);
+        QVERIFY(first->start());
+        // The handed URL is the first of the run: the save prompt asks for
+        // it (and is cancelled here).
+        prompts.expectFile(QStringLiteral("[Save file to?]"), QString());
+        frmMain &window = first->mainWindow();
+        if (how == QLatin1String("hidden"))
+            window.hide();
+        else
+            window.showMinimized();
+        QVERIFY(!window.isVisible() || window.isMinimized());
+
+        ScriptedPrompts secondPrompts;
+        secondPrompts.expectMessage(QStringLiteral("There is running instance"));
+        TesselApp::Options o;
+        o.programDir = place.program();
+        o.configDir = place.config();
+        o.instanceDir = place.instance();
+        o.prompts = &secondPrompts;
+        o.shell = &shell;
+        o.trayHost = std::make_unique<NoTray>();
+        o.showSplash = false;
+        o.urls = {QStringLiteral("http://127.0.0.1:9/handed.zip")};
+        TesselApp second(std::move(o));
+        QVERIFY(!second.start());
+        VERIFY_PROMPTS_DONE(secondPrompts);
+
+        QTRY_VERIFY_WITH_TIMEOUT(window.isVisible() && !window.isMinimized(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(prompts.pending() == 0, 5000);
+        VERIFY_PROMPTS_DONE(prompts);
+        QVERIFY(prompts.last().fileRequest.fileName.endsWith(QLatin1String("handed.zip")));
+        window.CloseNELV();
     }
 
     void theWindowKeepsItsSizeAndPosition()

@@ -87,14 +87,9 @@ frmDownload *Intake::BeginDownload(const QString &url, const QString &savePath, 
 
     // 3. What to do with a file that is there already; the answer travels
     // with this start only.
-    // A download that was cut short (stopped, or interrupted by a shutdown
-    // or a crash) resumes: its partial file is its own.
     ExistingFile existing = ExistingFile::Overwrite;
-    const DownloadState before = earlier ? manager->state(earlier) : DownloadState::Queued;
     if (FileExistsLen(savePath))
-        existing = before == DownloadState::Stopped || before == DownloadState::Paused
-                       ? ExistingFile::Resume
-                       : existingFileFromChoice(existingFileChoice());
+        existing = existingFileFromChoice(existingFileChoice());
 
     // 4-5. The download in its row (a new one for rowIndex -1), and its
     // window in the lowest free slot (or the window that showed that row).

@@ -33,6 +33,9 @@
 
 namespace {
 const QString Title = QStringLiteral("Tessel");
+// The lines a later start sends through the instance channel.
+const QString ShowRequest = QStringLiteral("show");
+const QString UrlRequest = QStringLiteral("url ");
 }
 
 struct TesselApp::Parts {
@@ -50,6 +53,7 @@ struct TesselApp::Parts {
     SettingsRecord record;
     std::unique_ptr<SettingsModel> settings;
     std::unique_ptr<SingleInstance> instance;
+    std::unique_ptr<InstanceChannel> channel;
     std::unique_ptr<Skin> skin;
     DownloadListModel downloads;
     DownloadListModel completed;
@@ -91,13 +95,21 @@ bool TesselApp::start()
         p.ownPrompts = std::make_unique<QtPrompts>();
         p.prompts = p.ownPrompts.get();
     }
-    p.instance = std::make_unique<SingleInstance>(
-        QStringLiteral("tessel"),
-        p.options.instanceDir.isEmpty() ? SingleInstance::defaultDirectory() : p.options.instanceDir);
+    const QString instanceDir =
+        p.options.instanceDir.isEmpty() ? SingleInstance::defaultDirectory() : p.options.instanceDir;
+    p.instance = std::make_unique<SingleInstance>(QStringLiteral("tessel"), instanceDir);
     if (!p.instance->tryAcquire()) {
+        // The running instance comes to the front (and takes the URLs), so
+        // a window hidden or buried is never lost.
+        QStringList request{ShowRequest};
+        for (const QString &url : std::as_const(p.options.urls))
+            request.append(UrlRequest + url);
+        InstanceChannel::send(QStringLiteral("tessel"), instanceDir, request);
         p.prompts->inform(QStringLiteral("There is running instance"), Title, PromptIcon::Error);
         return false;
     }
+    p.channel = std::make_unique<InstanceChannel>(QStringLiteral("tessel"), instanceDir);
+    p.channel->listen(); // without it a later start only hears the message
 
     p.programDir = p.options.programDir.isEmpty() ? ProgramDir::locate(QCoreApplication::applicationDirPath())
                                                   : ProgramDir(p.options.programDir);
@@ -253,10 +265,20 @@ bool TesselApp::start()
             [main = p.main.get()](double, const QString &text) { main->setStatusText(text); });
     connect(p.main.get(), &frmMain::quitRequested, this, &TesselApp::quitRequested);
     p.main->show();
+    connect(p.channel.get(), &InstanceChannel::requestReceived, this, [this](const QStringList &lines) {
+        for (const QString &line : lines) {
+            if (line == ShowRequest)
+                m->main->ShowStatus();
+            else if (line.startsWith(UrlRequest))
+                m->intake->DownLoadURL(line.mid(UrlRequest.size()));
+        }
+    });
 
     // 14. The splash closes.
     if (splash)
         splash->finish(p.main.get());
+    for (const QString &url : std::as_const(p.options.urls))
+        p.intake->DownLoadURL(url);
     return true;
 }
 
