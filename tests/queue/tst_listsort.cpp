@@ -6,6 +6,7 @@
 
 #include <QHeaderView>
 #include <QIcon>
+#include <QScrollBar>
 #include <QTest>
 
 namespace {
@@ -175,6 +176,38 @@ private Q_SLOTS:
         clickHeader(view, Column::Size);
         view.sortByHeader(Column::SavePath);
         QCOMPARE(shownColumn(view, Column::SavePath), QStringList({"/d/b", "/d/a"}));
+    }
+
+    // Sideways the lists scroll smoothly over exactly their columns: the
+    // scroll bar's range is what does not fit, a step is a few characters,
+    // and the far end shows the last column's right edge.
+    void listsScrollSidewaysByPixels_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::newRow("narrow") << 300;
+        QTest::newRow("most columns") << 700;
+        QTest::newRow("all columns") << 1400;
+    }
+    void listsScrollSidewaysByPixels()
+    {
+        QFETCH(int, width);
+        DownloadListModel model;
+        model.addRow(row("/d/a", "0%", "N/A", "N/A"), 1);
+        DownloadListView view(model, DownloadListView::Kind::Downloads);
+        view.resize(width, 200);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QCoreApplication::sendPostedEvents();
+        QScrollBar *bar = view.horizontalScrollBar();
+        const int columns = view.header()->length();
+        QCOMPARE(view.horizontalScrollMode(), QAbstractItemView::ScrollPerPixel);
+        QCOMPARE(bar->maximum(), std::max(0, columns - view.viewport()->width()));
+        QCOMPARE(bar->isVisible(), columns > view.viewport()->width());
+        QVERIFY2(bar->singleStep() > 0 && bar->singleStep() <= 40, qPrintable(QString::number(bar->singleStep())));
+        QCOMPARE(bar->pageStep(), view.viewport()->width());
+        bar->setValue(bar->maximum());
+        const int urlRight = view.header()->sectionViewportPosition(Column::Url) + view.columnWidth(Column::Url);
+        QCOMPARE(urlRight, view.viewport()->width() > columns ? columns : view.viewport()->width());
     }
 
     void listsShowTheirColumns_data()

@@ -118,8 +118,10 @@ frmDownload *Intake::BeginDownload(const QString &url, const QString &savePath, 
     if (!self || !window)
         return nullptr; // a cancelled start shows no window
 
-    // 6. The window with its paths.
+    // 6. The window with its paths, over the main window and on the screen.
     window->refresh();
+    if (!window->isVisible())
+        placeOver(window, m_mainWindow);
     window->show();
     return window;
 }

@@ -10,9 +10,11 @@
 #include <QMimeData>
 #include <QPainter>
 
+#include <algorithm>
 #include <functional>
 #include <QPainterPath>
 #include <QPixmap>
+#include <QScrollBar>
 #include <QUrl>
 
 namespace {
@@ -222,6 +224,14 @@ void DownloadListView::sortByHeader(int column)
     // From now on the list keeps itself sorted as rows change.
     m_proxy.setDynamicSortFilter(true);
     m_proxy.sort(column, m_sortOrder);
+}
+
+void DownloadListView::updateGeometries()
+{
+    QTreeView::updateGeometries();
+    // Sideways the view would step by a whole column's average width; an
+    // arrow click or a wheel notch moves a few characters, as lists do.
+    horizontalScrollBar()->setSingleStep(std::max(1, fontMetrics().averageCharWidth() * 3));
 }
 
 void DownloadListView::dragEnterEvent(QDragEnterEvent *event)

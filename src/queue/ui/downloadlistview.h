@@ -72,6 +72,7 @@ Q_SIGNALS:
     void textDropped(const QString &text);
 
 protected:
+    void updateGeometries() override;
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dragMoveEvent(QDragMoveEvent *event) override;
     void dropEvent(QDropEvent *event) override;
