@@ -50,6 +50,16 @@ struct NoTray final : TrayHost {
     void showMessage(const QString &, const QString &) override {}
 };
 
+// A notification area that is there and records the balloons shown.
+struct RecordingTray final : TrayHost {
+    QStringList *balloons;
+    explicit RecordingTray(QStringList *out) : balloons(out) {}
+    bool isAvailable() const override { return true; }
+    void showIcon(const QIcon &, const QString &) override {}
+    void hideIcon() override {}
+    void showMessage(const QString &title, const QString &text) override { balloons->append(title + ": " + text); }
+};
+
 // The directories one installation of Tessel uses.
 struct Installation {
     QTemporaryDir dir;
@@ -228,6 +238,44 @@ private Q_SLOTS:
         QCOMPARE(tessel->manager().state(id), DownloadState::Stopped);
         VERIFY_PROMPTS_DONE(prompts);
         tessel->mainWindow().CloseNELV();
+    }
+
+    // A download that completes or fails is announced in the tray's balloon.
+    void finishedDownloadsAreAnnounced()
+    {
+        HttpFileServer http(20000);
+        http.override = [](const QByteArray &request, FakePlan &plan) {
+            if (!request.contains("/gone.bin"))
+                return false;
+            plan.send(FakeServer::httpHead("HTTP/1.1 404 Not Found", {"Content-Length: 0"})).close();
+            return true;
+        };
+        Installation place;
+        ScriptedPrompts prompts;
+        QuietShell shell;
+        QStringList balloons;
+        QDir().mkpath(place.program());
+        TesselApp::Options o;
+        o.programDir = place.program();
+        o.configDir = place.config();
+        o.instanceDir = place.instance();
+        o.prompts = &prompts;
+        o.shell = &shell;
+        o.trayHost = std::make_unique<RecordingTray>(&balloons);
+        o.showSplash = false;
+        TesselApp tessel(std::move(o));
+        QVERIFY(tessel.start());
+        QVERIFY(tessel.intake().BeginDownload(http.url(QStringLiteral("/files/report.pdf")),
+                                              place.dir.filePath(QStringLiteral("report.pdf")), -1));
+        QTRY_COMPARE_WITH_TIMEOUT(balloons.size(), 1, 10000);
+        QCOMPARE(balloons.at(0), QStringLiteral("Tessel: Download complete: report.pdf"));
+        tessel.intake().BeginDownload(http.url(QStringLiteral("/gone.bin")), place.dir.filePath(QStringLiteral("gone.bin")),
+                                      -1);
+        QTRY_COMPARE_WITH_TIMEOUT(balloons.size(), 2, 10000);
+        QVERIFY2(balloons.at(1).startsWith(QLatin1String("Tessel: Download failed: gone.bin - ")), qPrintable(balloons.at(1)));
+        QVERIFY2(balloons.at(1).contains(QLatin1String("404")), qPrintable(balloons.at(1)));
+        VERIFY_PROMPTS_DONE(prompts);
+        tessel.mainWindow().CloseNELV();
     }
 
     void aSecondInstanceIsRefused()

@@ -197,6 +197,8 @@ bool TesselApp::start()
         m->intake->BeginDownload(url, path, -1);
     };
     callbacks.downloadUrl = [this](const QString &text) { m->intake->DownLoadURL(text); };
+    callbacks.openFile = [shell = p.shell](const QString &path) { return shell && shell->openFile(path); };
+    callbacks.showFolder = [shell = p.shell](const QString &path) { return shell && shell->showFolder(path); };
     p.queue = std::make_unique<QueueCommands>(p.downloads, p.completed, *p.windows, *p.manager, p.captions->lookup(),
                                               callbacks);
     connect(p.windows.get(), &DownloadWindowTable::windowCreated, this,
@@ -265,6 +267,20 @@ bool TesselApp::start()
             [main = p.main.get()](double, const QString &text) { main->setStatusText(text); });
     connect(p.main.get(), &frmMain::quitRequested, this, &TesselApp::quitRequested);
     p.main->show();
+    // A finished download is announced on the desktop: the tray's balloon
+    // where the tray icon is shown.
+    connect(p.manager.get(), &DownloadManager::finished, this,
+            [this](DownloadId id, const TransferOutcome &outcome) {
+                if (outcome.kind == TransferOutcome::Kind::Cancelled)
+                    return;
+                const QString name = m->manager->savePath(id).section(QLatin1Char('/'), -1);
+                const QString text = outcome.kind == TransferOutcome::Kind::Success
+                                         ? QStringLiteral("Download complete: %1").arg(name)
+                                         : QStringLiteral("Download failed: %1 - %2")
+                                               .arg(name, transferStatusText(outcome.status, m->captions->lookup()));
+                m->tray->setTrayBalloonToolTip(text);
+                m->tray->showBalloonoolTip(true);
+            });
     connect(p.channel.get(), &InstanceChannel::requestReceived, this, [this](const QStringList &lines) {
         for (const QString &line : lines) {
             if (line == ShowRequest)
