@@ -509,6 +509,7 @@ private Q_SLOTS:
         QTest::qWait(600); // labels and the rate settle
         QVERIFY(tessel->mainWindow().grab().save(out + QStringLiteral("/main-window.png")));
         QVERIFY(running->grab().save(out + QStringLiteral("/download-window.png")));
+        QVERIFY(paused->grab().save(out + QStringLiteral("/download-window-paused.png")));
 
         intake.ShowURLDialog();
         QVERIFY(intake.urlDialog());

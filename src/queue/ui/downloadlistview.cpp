@@ -123,11 +123,15 @@ QVariant DownloadListProxy::data(const QModelIndex &index, int role) const
         const QString name = path.section(QLatin1Char('/'), -1);
         return name.isEmpty() ? path : name;
     }
-    if (role == Qt::DisplayRole && index.column() == Column::Status && m_live) {
+    if ((role == Qt::DisplayRole || role == Qt::ToolTipRole) && index.column() == Column::Status && m_live) {
+        if (role == Qt::ToolTipRole)
+            return QSortFilterProxyModel::data(index, Qt::DisplayRole);
         const QString status = QSortFilterProxyModel::data(index, role).toString();
         const auto *list = qobject_cast<const DownloadListModel *>(sourceModel());
         const QString live = list ? m_live(list->idAt(mapToSource(index).row())) : QString();
-        return live.isEmpty() ? status : status + QStringLiteral("  ") + live;
+        // A running row's rate and time left say more than "Downloading...",
+        // and both fit the cell.
+        return live.isEmpty() ? status : live;
     }
     return QSortFilterProxyModel::data(index, role);
 }

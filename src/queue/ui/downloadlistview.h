@@ -14,7 +14,8 @@ class QMimeData;
 
 // Puts a DownloadListModel on the screen: the row icon and the file's name
 // (its full path in the tooltip) in the first shown column, the centred
-// columns, a running row's rate and time left beside its status, and the
+// columns, a running row's rate and time left in place of its status (in
+// the tooltip), and the
 // order of the rows (by value for the progress and size columns, by text for
 // the others).
 class DownloadListProxy : public QSortFilterProxyModel {
