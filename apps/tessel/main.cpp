@@ -17,9 +17,13 @@ int main(int argc, char **argv)
                                        QStringLiteral("Quit after the given time (for smoke tests)."),
                                        QStringLiteral("ms"));
     options.addOption(exitAfter);
+    options.addPositionalArgument(QStringLiteral("urls"), QStringLiteral("URLs to download."),
+                                  QStringLiteral("[url...]"));
     options.process(app);
 
-    TesselApp tessel({});
+    TesselApp::Options settings;
+    settings.urls = options.positionalArguments();
+    TesselApp tessel(std::move(settings));
     QObject::connect(&tessel, &TesselApp::quitRequested, &app, &QApplication::quit, Qt::QueuedConnection);
     if (!tessel.start())
         return 1;

@@ -2,6 +2,7 @@
 
 #include "download/downloadlist.h"
 
+#include <QRegularExpression>
 #include <QDir>
 #include <QFileInfo>
 
@@ -353,15 +354,16 @@ OkStepOutcome RunOkStep(const OkStepInput &input, const DownloadListModel &list,
         return out;
     }
 
-    // 5-6. The filters queue a refused row that carries their message.
-    if (!IsServerPermitted(text, input.monitorServer)) {
+    // 5-6. The filters choose what browser capture takes over; a refused
+    // captured URL becomes a row that carries their message.
+    if (input.captured && !IsServerPermitted(text, input.monitorServer)) {
         out.action = Action::Queue;
         out.reason = Reason::ServerFilter;
         out.savePath = CaptionServerBlocked.lookUp(captions);
         out.markRefused = true;
         return out;
     }
-    if (!IsExtPermitted(text, input.monitorTypes)) {
+    if (input.captured && !IsExtPermitted(text, input.monitorTypes)) {
         out.action = Action::Queue;
         out.reason = Reason::ExtensionFilter;
         out.savePath = CaptionExtensionBlocked.lookUp(captions);
@@ -416,6 +418,19 @@ std::optional<QString> ClipboardPrefill(const QString &clipboardText)
     if (text.contains(FtpScheme) || text.contains(HttpScheme) || text.contains(HttpsScheme))
         return text;
     return std::nullopt;
+}
+
+QStringList UrlLines(const QString &text)
+{
+    static const QRegularExpression lineBreak(QStringLiteral("[\\r\\n\\x{2028}\\x{2029}]"));
+    if (!text.contains(lineBreak))
+        return text.trimmed().isEmpty() ? QStringList{} : QStringList{text};
+    QStringList urls;
+    for (const QString &line : text.split(lineBreak, Qt::SkipEmptyParts)) {
+        if (const QString url = line.trimmed(); !url.isEmpty())
+            urls.append(url);
+    }
+    return urls;
 }
 
 QString ProposedSaveName(const QString &url)

@@ -213,6 +213,9 @@ struct OkStepInput {
     // The running downloads from a server by their state; empty: counted
     // from the list's progress texts.
     RunningCounter runningFrom;
+    // Handed over by browser capture: only then do the two filter lists
+    // apply. Typed, pasted and dropped URLs are the user's own choice.
+    bool captured = false;
     QString monitorServer;
     QString monitorTypes;
     QDate today;                     // the current local date
@@ -255,8 +258,10 @@ struct OkStepOutcome {
 // 3. the lower-cased extension of GetFileName is not empty and IsValidExt,
 //    else "Invalid File URL..." titled "Inavlid URL";
 // 4. IsLimitOk, else queue with the default save path;
-// 5. IsServerPermitted, else queue refused with "You block this server";
-// 6. IsExtPermitted, else queue refused with "You block this Extenison";
+// 5. for a captured URL, IsServerPermitted, else queue refused with
+//    "You block this server";
+// 6. for a captured URL, IsExtPermitted, else queue refused with
+//    "You block this Extenison";
 // 7. the first URL of a run (saveAsked false) always asks with the save
 //    prompt; later ones ask, start by the save-location rules, or queue with
 //    the default save path, as the new-download option says.
@@ -275,6 +280,10 @@ QStringList HistoryUrls(const DownloadListModel &downloads, const DownloadListMo
 // Line breaks are trimmed too, so a copied line does not carry its newline
 // into the URL.
 std::optional<QString> ClipboardPrefill(const QString &clipboardText);
+
+// The URLs of a text, one a line: each line trimmed, empty lines left out.
+// A text without a line break comes back as it is (when not blank).
+QStringList UrlLines(const QString &text);
 
 // The file name the save prompt proposes: the URL after its last "/".
 QString ProposedSaveName(const QString &url);

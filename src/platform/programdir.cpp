@@ -59,7 +59,8 @@ ProgramDir ProgramDir::locate(const QString &executableDir)
         QDir().mkpath(dir);
         return ProgramDir(QDir(dir).absolutePath());
     }
-    if (isWritableDir(executableDir))
+    const QString shared = sharedDataDir(executableDir);
+    if (shared.isEmpty() && isWritableDir(executableDir))
         return ProgramDir(QDir(executableDir).absolutePath());
 
     QString dataHome = QFile::decodeName(qgetenv("XDG_DATA_HOME"));
@@ -68,11 +69,17 @@ ProgramDir ProgramDir::locate(const QString &executableDir)
     const QString dir = joinPath(dataHome, QStringLiteral("tessel-suite"));
     QDir().mkpath(dir);
     ProgramDir result(dir);
-    result.seedFrom(executableDir, {QStringLiteral("Lang-I"), QStringLiteral("Lang"),
+    result.seedFrom(shared.isEmpty() ? executableDir : shared, {QStringLiteral("Lang-I"), QStringLiteral("Lang"),
                                     QStringLiteral("QFTP.skn"), QStringLiteral("varnodm.swf"),
                                     QStringLiteral("QFTP.swf"), QStringLiteral("DMSplash.spl"),
                                     QStringLiteral("FTPSplash.spl")});
     return result;
+}
+
+QString ProgramDir::sharedDataDir(const QString &executableDir)
+{
+    const QString dir = QDir::cleanPath(joinPath(executableDir, QStringLiteral("../share/tessel-suite")));
+    return QFileInfo(dir).isDir() ? dir : QString();
 }
 
 QString ProgramDir::file(const QString &name) const

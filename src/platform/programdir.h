@@ -6,10 +6,11 @@
 // The directory that holds the executables and the data files both programs
 // read and write (history, settings, language files, skin, toolbar, logs).
 //
-// A portable install keeps everything beside the executables. When that
-// directory is not writable (a system-wide install), a per-user directory
-// under the XDG data home is used instead and the shipped read-only files are
-// copied into it on first use. SUITE_PROGRAM_DIR overrides both.
+// A portable install (a build tree) keeps everything beside the executables.
+// An installed one (executables in <prefix>/bin, the shipped files in
+// <prefix>/share/tessel-suite), or one whose directory is not writable, uses a
+// per-user directory under the XDG data home instead, into which the shipped
+// files are copied on first use. SUITE_PROGRAM_DIR overrides both.
 class ProgramDir {
 public:
     ProgramDir() = default;
@@ -18,6 +19,11 @@ public:
     // Finds the program directory for an executable living in executableDir.
     // Creates the per-user directory when it is the one chosen.
     static ProgramDir locate(const QString &executableDir);
+
+    // Where an installed program's shipped files are: <prefix>/share/
+    // tessel-suite for executables in <prefix>/bin; empty when there is no
+    // such directory.
+    static QString sharedDataDir(const QString &executableDir);
 
     // The environment variable that overrides the location.
     static constexpr const char *OverrideVariable = "SUITE_PROGRAM_DIR";

@@ -4,6 +4,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QLockFile>
 
 #include <unistd.h>
@@ -49,4 +52,86 @@ void SingleInstance::release()
     if (m_lock)
         m_lock->unlock();
     m_lock.reset();
+}
+
+namespace {
+
+// A request is a few lines; anything longer is not from our own program.
+constexpr qint64 MaxRequestBytes = 64 * 1024;
+
+QString channelPath(const QString &name, const QString &directory)
+{
+    return joinPath(directory, name + QStringLiteral(".instance.sock"));
+}
+
+} // namespace
+
+InstanceChannel::InstanceChannel(const QString &name, const QString &directory, QObject *parent)
+    : QObject(parent), m_path(channelPath(name, directory))
+{
+}
+
+InstanceChannel::~InstanceChannel()
+{
+    if (m_server)
+        m_server->close();
+}
+
+bool InstanceChannel::listen()
+{
+    if (m_server && m_server->isListening())
+        return true;
+    QDir().mkpath(QFileInfo(m_path).absolutePath());
+    QLocalServer::removeServer(m_path);
+    m_server = new QLocalServer(this);
+    // Only this user may talk to the running instance.
+    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    connect(m_server, &QLocalServer::newConnection, this, &InstanceChannel::accept);
+    return m_server->listen(m_path);
+}
+
+void InstanceChannel::accept()
+{
+    while (QLocalSocket *socket = m_server->nextPendingConnection()) {
+        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        auto buffer = std::make_shared<QByteArray>();
+        connect(socket, &QLocalSocket::readyRead, this, [socket, buffer] {
+            buffer->append(socket->readAll());
+            if (buffer->size() > MaxRequestBytes)
+                socket->abort();
+        });
+        // The whole request is in once the sender closes its end.
+        connect(socket, &QLocalSocket::disconnected, this, [this, socket, buffer] {
+            buffer->append(socket->readAll());
+            if (buffer->isEmpty() || buffer->size() > MaxRequestBytes)
+                return;
+            QStringList lines = QString::fromUtf8(*buffer).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+            Q_EMIT requestReceived(lines);
+        });
+    }
+}
+
+bool InstanceChannel::send(const QString &name, const QString &directory, const QStringList &lines,
+                           std::chrono::milliseconds timeout)
+{
+    QLocalSocket socket;
+    socket.connectToServer(channelPath(name, directory));
+    if (!socket.waitForConnected(int(timeout.count())))
+        return false;
+    QByteArray request;
+    for (const QString &line : lines) {
+        QString clean = line;
+        clean.remove(QLatin1Char('\r'));
+        clean.replace(QLatin1Char('\n'), QLatin1Char(' '));
+        request += clean.toUtf8() + '\n';
+    }
+    socket.write(request);
+    while (socket.bytesToWrite() > 0) {
+        if (!socket.waitForBytesWritten(int(timeout.count())))
+            return false;
+    }
+    socket.disconnectFromServer();
+    if (socket.state() != QLocalSocket::UnconnectedState)
+        socket.waitForDisconnected(int(timeout.count()));
+    return true;
 }

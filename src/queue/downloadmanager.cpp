@@ -154,6 +154,16 @@ DownloadId DownloadManager::queue(const QString &url, const QString &text, const
     return add(url, text, row, refused ? DownloadState::Refused : DownloadState::Queued);
 }
 
+DownloadId DownloadManager::adopt(DownloadListModel::RowId row, DownloadState state)
+{
+    if (const DownloadId known = idOfRow(row))
+        return known;
+    if (!m_services.downloads || !m_services.downloads->contains(row))
+        return 0;
+    const DownloadListModel &list = *m_services.downloads;
+    return add(list.value(row, Column::Url), list.value(row, Column::SavePath), row, state);
+}
+
 DownloadId DownloadManager::start(const TransferRequest &request)
 {
     DownloadListModel::RowId row = DownloadListModel::NoRow;

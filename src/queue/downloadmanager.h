@@ -92,6 +92,10 @@ public:
     // A row that waits for a later start: text (a save path or a refusal
     // message), "0%" or "0 %" when refused, "N/A", "N/A", status, url.
     DownloadId queue(const QString &url, const QString &text, const QString &status, bool refused = false);
+    // Takes an existing row of the download list (one restored from the
+    // history) as a download in state, with the row's URL and save path;
+    // the row's texts stay. A row that has a download already keeps it.
+    DownloadId adopt(DownloadListModel::RowId row, DownloadState state);
     // A new row and its job. A request whose existing file is Cancel adds
     // the row and starts nothing (the download stays Queued).
     DownloadId start(const TransferRequest &request);

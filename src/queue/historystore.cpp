@@ -185,6 +185,11 @@ void HistoryStore::report(const QString &message)
         m_services.status(message);
 }
 
+QString HistoryStore::interruptedStatus() const
+{
+    return m_services.captions(QStringLiteral("11055"), QStringLiteral("Paused/Stopped"));
+}
+
 bool HistoryStore::SaveHistory(QString *error)
 {
     if (m_services.reg && m_services.languageFile)
@@ -195,7 +200,13 @@ bool HistoryStore::SaveHistory(QString *error)
 
 bool HistoryStore::writeFile(QString *error)
 {
-    const QList<QStringList> downloads = history::rowsOf(m_services.mainList);
+    QList<QStringList> downloads = history::rowsOf(m_services.mainList);
+    if (m_services.running) {
+        for (int i = 0; i < downloads.size(); ++i) {
+            if (m_services.running(m_services.mainList->idAt(i)))
+                downloads[i][DownloadListModel::Status - 1] = interruptedStatus();
+        }
+    }
     const QList<QStringList> completed = history::rowsOf(m_services.completeList);
     const QString path = filePath();
 
@@ -237,6 +248,14 @@ HistoryStore::LoadStatus HistoryStore::LoadHistory()
             model->addRow(row, icon);
     };
     fill(m_services.mainList, content.downloads, 1);
+    if (DownloadListModel *list = m_services.mainList) {
+        const QString running = m_services.captions(QStringLiteral("11051"), QStringLiteral("Downloading..."));
+        for (int i = 0; i < list->count(); ++i) {
+            const DownloadListModel::RowId id = list->idAt(i);
+            if (list->value(id, DownloadListModel::Status).startsWith(running))
+                list->setValue(id, DownloadListModel::Status, interruptedStatus());
+        }
+    }
     fill(m_services.completeList, content.completed, 4);
 
     if (!content.cutShort)

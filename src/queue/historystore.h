@@ -1,6 +1,7 @@
 #pragma once
 
 #include "config/cregister.h"
+#include "download/downloadlist.h"
 #include "platform/captionlookup.h"
 
 #include <QByteArray>
@@ -101,6 +102,10 @@ public:
         CaptionLookup captions = defaultCaptions();
         std::function<QDate()> today;              // local date; the system clock when empty
         std::function<void(const QString &)> status; // status-line reports of a damaged file
+        // Whether the download of a download-list row is under way; such a
+        // row is written as interrupted ("Paused/Stopped"), so after a crash
+        // or a shutdown it never comes back as running. Empty: none is.
+        std::function<bool(DownloadListModel::RowId)> running;
     };
 
     explicit HistoryStore(Services services);
@@ -123,6 +128,8 @@ public:
 
     // Empties both lists and fills them from the file: download rows with
     // icon 1, completed rows with icon 4, every row with its date as value 7.
+    // Nothing runs yet: a download row written while it was downloading
+    // (an older file) comes back "Paused/Stopped" with its received size.
     // A damaged file keeps the complete rows read and reports "File
     // corrupted:" (13026) with "History data or/and downloads will NOT be
     // Correct " (13027) through the status callback; the same text is
@@ -133,6 +140,9 @@ public:
 
     DownloadListModel *mainList() const { return m_services.mainList; }
     DownloadListModel *completeList() const { return m_services.completeList; }
+
+    // The status of a download that was cut short: "Paused/Stopped" (11055).
+    QString interruptedStatus() const;
 
 private:
     QDate today() const;

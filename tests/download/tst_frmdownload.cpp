@@ -21,6 +21,7 @@
 #include <QClipboard>
 #include <QFile>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -30,6 +31,8 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QTest>
 
 #include <cstdlib>
@@ -347,6 +350,8 @@ private Q_SLOTS:
         QTest::mouseClick(w->cmdPause, Qt::LeftButton);
         QTRY_COMPARE(w->cmdPause->text(), QStringLiteral("&Resume"));
         QVERIFY(!w->cmdStop->isEnabled());
+        // The window says it is paused, not what it did last.
+        QCOMPARE(w->lblStatus->text(), QStringLiteral("Paused/Stopped"));
         QCOMPARE(w->job()->state(), TransferState::Paused);
         QCOMPARE(h.manager().state(w->downloadId()), DownloadState::Paused);
         QTRY_COMPARE(w->lblRate->text(), QStringLiteral("0 Bytes/Second"));
@@ -362,6 +367,108 @@ private Q_SLOTS:
         QTRY_COMPARE(h.server().connectionCount(), connections + 1);
         QTRY_COMPARE(w->job()->state(), TransferState::Downloading);
         QCOMPARE(h.manager().state(w->downloadId()), DownloadState::Running);
+    }
+
+    // At any width the buttons stay whole, side by side and inside the
+    // window, whatever the state shows (Open and Go To Dir come and go).
+    void buttonsNeverOverlap_data()
+    {
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<int>("width");
+        for (const char *state : {"running", "paused", "stopped"}) {
+            for (int width : {40, 300, 520, 1400})
+                QTest::addRow("%s, %d", state, width) << QString::fromLatin1(state) << width;
+        }
+    }
+    void buttonsNeverOverlap()
+    {
+        QFETCH(QString, state);
+        QFETCH(int, width);
+        Harness h;
+        h.stallAfter(10000);
+        QPointer<frmDownload> w = h.begin();
+        QVERIFY(w);
+        QTRY_COMPARE(w->lblPercent->text(), QStringLiteral("25%"));
+        if (state == QLatin1String("paused")) {
+            w->Pause_Resume();
+            QTRY_COMPARE(w->cmdPause->text(), QStringLiteral("&Resume"));
+        } else if (state == QLatin1String("stopped")) {
+            w->StopMe();
+            QTRY_COMPARE(w->cmdStop->text(), QStringLiteral("&Close"));
+        }
+        w->resize(width, 60);
+        QTRY_VERIFY(w->layout()->geometry().isValid());
+        QCoreApplication::sendPostedEvents();
+        w->layout()->activate();
+        const QRect inside = w->rect();
+        QList<QPushButton *> shown;
+        for (QPushButton *b : {w->cmdPause, w->cmdStop, w->cmdOpen, w->cmdGoToDir, w->cmdHide, w->cmdMore}) {
+            if (!b->isVisibleTo(w))
+                continue;
+            shown.append(b);
+            QVERIFY2(inside.contains(b->geometry()), qPrintable(b->objectName()));
+            QVERIFY2(b->width() >= b->minimumSizeHint().width(), qPrintable(b->objectName()));
+        }
+        QCOMPARE(shown.size(), state == QLatin1String("stopped") ? 6 : 4);
+        for (int i = 0; i < shown.size(); ++i) {
+            for (int j = i + 1; j < shown.size(); ++j)
+                QVERIFY2(!shown[i]->geometry().intersects(shown[j]->geometry()),
+                         qPrintable(shown[i]->objectName() + " / " + shown[j]->objectName()));
+        }
+        for (QLineEdit *box : {w->txtSaveTo, w->txtURL})
+            QVERIFY(inside.contains(box->geometry()));
+    }
+
+    // A new window opens centred on the main window and all of it on the
+    // screen, wherever the main window is.
+    void windowsOpenOverTheMainWindowOnTheScreen_data()
+    {
+        QTest::addColumn<QPoint>("mainAt"); // relative to the screen's free area
+        QTest::addColumn<QSize>("mainSize");
+        QTest::addColumn<bool>("centred");
+        QTest::newRow("middle") << QPoint(60, 40) << QSize(700, 500) << true;
+        QTest::newRow("near the right edge") << QPoint(600, 40) << QSize(400, 300) << false;
+        QTest::newRow("near the bottom") << QPoint(40, 500) << QSize(400, 300) << false;
+        QTest::newRow("half off to the left") << QPoint(-300, 20) << QSize(400, 300) << false;
+        QTest::newRow("no main window") << QPoint() << QSize() << false;
+    }
+    void windowsOpenOverTheMainWindowOnTheScreen()
+    {
+        QFETCH(QPoint, mainAt);
+        QFETCH(QSize, mainSize);
+        QFETCH(bool, centred);
+        const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+        QWidget main;
+        if (mainSize.isValid()) {
+            main.setGeometry(QRect(area.topLeft() + mainAt, mainSize));
+            main.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&main));
+        }
+        Harness h;
+        h.stallAfter(10000);
+        QPointer<frmDownload> w;
+        const auto hook = QObject::connect(h.rig.manager.get(), &DownloadManager::started, &h.table,
+                                           [&](DownloadId id, TransferJob *) {
+                                               w = h.table.create(0, h.services(), id);
+                                           });
+        h.rig.manager->start({h.url(), h.savePath(), ExistingFile::Overwrite});
+        QObject::disconnect(hook);
+        QVERIFY(w);
+        placeOver(w, mainSize.isValid() ? &main : nullptr);
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+        QVERIFY2(area.contains(w->frameGeometry()), qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                                                   .arg(w->frameGeometry().x())
+                                                                   .arg(w->frameGeometry().y())
+                                                                   .arg(w->frameGeometry().width())
+                                                                   .arg(w->frameGeometry().height())));
+        const QPoint target = mainSize.isValid() ? main.frameGeometry().center() : area.center();
+        const QPoint off = w->frameGeometry().center() - target;
+        if (centred || !mainSize.isValid())
+            QVERIFY2(off.manhattanLength() <= 24, qPrintable(QStringLiteral("%1,%2").arg(off.x()).arg(off.y())));
+        else
+            QVERIFY(w->frameGeometry().intersects(main.frameGeometry()) || mainAt.x() < 0);
+        QVERIFY(w->width() >= w->minimumSizeHint().width());
     }
 
     void stopKeepsTheWindowWithCloseOffered()

@@ -11,7 +11,9 @@
 #include "intake/ui/frmexist.h"
 #include "intake/ui/frmfile.h"
 #include "intake/ui/frmurl.h"
+#include "intake/intakerules.h"
 #include "intake/ui/intake.h"
+#include "queue/ui/downloadlistview.h"
 #include "platform/registrystore.h"
 #include "platform/ui/shell.h"
 
@@ -28,6 +30,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QMimeData>
 #include <QTest>
 #include <QTimer>
 
@@ -164,6 +167,8 @@ private Q_SLOTS:
         const QString types = QStringLiteral(".zip;.exe");
         const QString na = QStringLiteral("N/A");
         const QString notDl = QStringLiteral("Not Downloaded");
+        // The filter lists apply to URLs that browser capture hands over;
+        // those rows are captured, the others typed.
         QTest::newRow("no scheme") << "www.example.com/a.zip" << "" << types << "3" << "Invalid URL" << "Tessel"
                                    << QStringList{};
         QTest::newRow("short ftp") << "ftp://a" << "" << types << "3" << "Invalid URL" << "Tessel" << QStringList{};
@@ -213,7 +218,11 @@ private Q_SLOTS:
         if (!warning.isEmpty())
             h.prompts.expectMessage(warning);
 
-        h.typeAndOk(text);
+        if (QTest::currentDataTag() == QLatin1String("blocked server")
+            || QTest::currentDataTag() == QLatin1String("blocked extension"))
+            h.intake->CaptureURL(text);
+        else
+            h.typeAndOk(text);
 
         VERIFY_PROMPTS_DONE(h.prompts);
         if (!warning.isEmpty()) {
@@ -241,6 +250,151 @@ private Q_SLOTS:
         QCOMPARE(h.intake->urlDialog(), dialog.data());
         QVERIFY(dialog->isVisible());
         QCOMPARE(dialog->url(), text);
+    }
+
+    // Typed, pasted and dropped URLs are the user's own choice: the filter
+    // lists do not refuse them. Browser capture's URLs are filtered.
+    void onlyCapturedUrlsAreFiltered_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("firstValue"); // "@" stands for the last save folder
+        QTest::addColumn<QString>("progress");
+        const QString blocked = QStringLiteral("You block this Extenison");
+        for (const char *ext : {"pdf", "mp4", "iso", "tar.xz"}) {
+            const QString url = QStringLiteral("http://dl.test/file.") + QLatin1String(ext);
+            const QString saved = QStringLiteral("@/file.") + QLatin1String(ext);
+            QTest::addRow("typed %s", ext) << "typed" << url << saved << "0%";
+            QTest::addRow("pasted %s", ext) << "pasted" << url << saved << "0%";
+            QTest::addRow("dropped %s", ext) << "dropped" << url << saved << "0%";
+            QTest::addRow("captured %s", ext) << "captured" << url << blocked << "0 %";
+        }
+        QTest::newRow("captured, blocked server") << "captured" << "http://ads.test/a.zip"
+                                                  << "You block this server" << "0 %";
+        QTest::newRow("typed, blocked server") << "typed" << "http://ads.test/a.zip" << "@/a.zip" << "0%";
+        QTest::newRow("captured, monitored") << "captured" << "http://dl.test/a.zip" << "@/a.zip" << "0%";
+    }
+    void onlyCapturedUrlsAreFiltered()
+    {
+        QFETCH(QString, how);
+        QFETCH(QString, text);
+        QFETCH(QString, firstValue);
+        QFETCH(QString, progress);
+        Harness h;
+        h.settings.txtMonitorServer = QStringLiteral("ads.test");
+        h.run.blnSaveAsked = true;
+        h.record.DownloadNowOption = false;
+        h.record.DownloadLaterOption = true;
+        h.record.DownloadPromptOption = false;
+        h.settings.lastSavePath = h.path("last/old.bin");
+        if (how == QLatin1String("typed")) {
+            h.typeAndOk(text);
+        } else if (how == QLatin1String("pasted")) {
+            h.intake->ShowURLDialog();
+            h.intake->urlDialog()->setUrl(text, true);
+            h.intake->urlDialog()->cmdOk->click();
+        } else if (how == QLatin1String("dropped")) {
+            h.intake->DownLoadURL(text);
+        } else {
+            h.intake->CaptureURL(text);
+        }
+        VERIFY_PROMPTS_DONE(h.prompts);
+        QCOMPARE(h.downloads.count(), 1);
+        firstValue.replace(QStringLiteral("@"), h.path("last"));
+        QCOMPARE(rowOf(h.downloads, 0), (QStringList{firstValue, progress, "N/A", "N/A", "Not Downloaded", text}));
+        QCOMPARE(h.stateOfRow(0), progress == QLatin1String("0 %") ? DownloadState::Refused : DownloadState::Queued);
+    }
+
+    // Text of several lines is one URL a line, each through the OK step;
+    // the lines that draw a warning stay in the box, the rest are taken.
+    void severalUrlsAtOnce_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("pasted") << "pasted";
+        QTest::newRow("dropped") << "dropped";
+        QTest::newRow("dropped links") << "links";
+        QTest::newRow("clipboard prefill") << "clipboard";
+    }
+    void severalUrlsAtOnce()
+    {
+        QFETCH(QString, how);
+        Harness h;
+        h.run.blnSaveAsked = true;
+        h.record.DownloadNowOption = false;
+        h.record.DownloadLaterOption = true;
+        h.record.DownloadPromptOption = false;
+        h.settings.lastSavePath = h.path("last/old.bin");
+        const QString text = QStringLiteral("http://a.test/1.zip\r\n\n  ftp://b.test/2.iso \nnot-a-url\nhttp://a.test/3.pdf\n");
+        const QStringList urls{"http://a.test/1.zip", "ftp://b.test/2.iso", "http://a.test/3.pdf"};
+        h.prompts.expectMessage(QStringLiteral("Invalid URL"));
+        if (how == QLatin1String("pasted")) {
+            h.intake->ShowURLDialog();
+            h.intake->urlDialog()->setUrl(text);
+            h.intake->urlDialog()->cmdOk->click();
+        } else if (how == QLatin1String("clipboard")) {
+            h.record.ClipboardMonitoring = true;
+            h.clipboard = text;
+            h.intake->ShowURLDialog();
+            QTest::keyClick(h.intake->urlDialog()->cboURL->lineEdit(), Qt::Key_Return);
+        } else if (how == QLatin1String("links")) {
+            QMimeData mime;
+            QList<QUrl> links;
+            for (const QString &line : text.split(QLatin1Char('\n')))
+                links.append(QUrl(line.trimmed()));
+            mime.setUrls(links);
+            h.intake->DownLoadURL(droppedText(&mime));
+        } else {
+            h.intake->DownLoadURL(text);
+        }
+        VERIFY_PROMPTS_DONE(h.prompts);
+        QCOMPARE(h.downloads.count(), 3);
+        for (int row = 0; row < 3; ++row) {
+            QCOMPARE(h.downloads.value(h.downloads.idAt(row), DownloadListModel::Url), urls.at(row));
+            QCOMPARE(h.downloads.value(h.downloads.idAt(row), DownloadListModel::SavePath),
+                     h.path("last/") + GetFileName(urls.at(row)));
+        }
+        // The one line that is no URL waits in the box for the user.
+        QVERIFY(h.intake->urlDialog());
+        QCOMPARE(h.intake->urlDialog()->url(), QStringLiteral("not-a-url"));
+    }
+
+    // A row restored as interrupted is a stopped download of the manager;
+    // Re-Download asks about the existing file as for any stopped download,
+    // and Resume goes on from the bytes it had.
+    void reDownloadOfAnInterruptedRowResumes()
+    {
+        Harness h;
+        const qint64 had = FileSize / 3;
+        const QString path = h.path("part.bin");
+        {
+            QFile partial(path);
+            QVERIFY(partial.open(QIODevice::WriteOnly));
+            partial.write(HttpFileServer::bytes(0, had));
+        }
+        const QString url = h.http.url(QStringLiteral("/part.bin"));
+        const DownloadListModel::RowId row =
+            h.downloads.addRow({path, "33%", "29 KB", "9 KB", "Paused/Stopped", url});
+        const DownloadId id = h.manager().adopt(row, DownloadState::Stopped);
+        QCOMPARE(h.manager().state(id), DownloadState::Stopped);
+        QCOMPARE(h.manager().adopt(row, DownloadState::Stopped), id); // once only
+        QCOMPARE(h.manager().url(id), url);
+        QCOMPARE(h.manager().savePath(id), path);
+        ExistAnswerer answerer(QStringLiteral("cmdResume"));
+
+        QVERIFY(h.intake->BeginDownload(url, path, 1));
+        QTRY_COMPARE_WITH_TIMEOUT(h.manager().state(id), DownloadState::Complete, 10000);
+        QCOMPARE(answerer.seen, 1);
+        QCOMPARE(h.downloads.count(), 0);
+        QCOMPARE(h.completed.count(), 1);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), HttpFileServer::bytes(0, FileSize));
+        // It went on from (a little before, by the rollback) the bytes it had.
+        QVERIFY(!h.http.ranges.isEmpty());
+        const QByteArray range = h.http.ranges.last();
+        QVERIFY2(range.startsWith("bytes="), range.constData());
+        const qint64 from = range.mid(6, range.indexOf('-') - 6).toLongLong();
+        QVERIFY2(from > 0 && from <= had, range.constData());
     }
 
     void queueDownloadRowShape()

@@ -305,6 +305,40 @@ private Q_SLOTS:
         dialog.cmdOk->click();
         QCOMPARE(ok.count(), 2);
     }
+
+    // Enter takes exactly what was typed, wherever the focus is in the
+    // dialog, even when an earlier URL begins with the typed text.
+    void urlDialogEnterTakesTypedText_data()
+    {
+        QTest::addColumn<QString>("focus");
+        QTest::addColumn<int>("key");
+        QTest::newRow("url box, return") << "cboURL" << int(Qt::Key_Return);
+        QTest::newRow("url box, enter") << "cboURL" << int(Qt::Key_Enter);
+        QTest::newRow("ok button") << "cmdOk" << int(Qt::Key_Return);
+        QTest::newRow("cancel button") << "cmdCancel" << int(Qt::Key_Enter);
+    }
+    void urlDialogEnterTakesTypedText()
+    {
+        QFETCH(QString, focus);
+        QFETCH(int, key);
+        frmURL dialog;
+        QSignalSpy ok(&dialog, &frmURL::okRequested);
+        QSignalSpy rejected(&dialog, &QDialog::rejected);
+        dialog.setHistory({QStringLiteral("http://a/1.zip"), QStringLiteral("http://a/10.iso")});
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        dialog.activateWindow();
+        dialog.cboURL->setFocus();
+        QTest::keyClicks(dialog.cboURL->lineEdit(), QStringLiteral("http://a/1"));
+        QCOMPARE(dialog.url(), QStringLiteral("http://a/1"));
+        auto *target = dialog.findChild<QWidget *>(focus);
+        QVERIFY(target);
+        target->setFocus();
+        QTest::keyClick(focus == QLatin1String("cboURL") ? dialog.cboURL->lineEdit() : target, Qt::Key(key));
+        QCOMPARE(ok.count(), 1);
+        QCOMPARE(rejected.count(), 0);
+        QCOMPARE(dialog.url(), QStringLiteral("http://a/1"));
+    }
 };
 
 QTEST_MAIN(TestIntakeDialogs)

@@ -94,6 +94,8 @@ private slots:
     void historyUrls();
     void clipboardPrefill_data();
     void clipboardPrefill();
+    void urlLines_data();
+    void urlLines();
     void smallRules();
 };
 
@@ -547,6 +549,21 @@ void TestIntakeRules::okStep()
     in.monitorServer = monitorServer;
     in.monitorTypes = DefaultMonitorTypes;
     in.today = QDate(2026, 12, 6);
+    in.captured = true;
+
+    // The same text typed, pasted or dropped: the filter lists choose only
+    // what browser capture takes over, so a filtered URL goes on to the
+    // disposition and every other outcome stays the same.
+    OkStepInput typed = in;
+    typed.captured = false;
+    const OkStepOutcome own = RunOkStep(typed, *list, TaggedCaptions);
+    const bool filtered = reason == Reason::ServerFilter || reason == Reason::ExtensionFilter;
+    QCOMPARE(own.reason, filtered ? Reason::Disposition : reason);
+    QCOMPARE(own.action, filtered ? Action::Start : action);
+    QCOMPARE(own.passedFilters, filtered || passedFilters);
+    QVERIFY(!own.markRefused);
+    if (filtered)
+        QCOMPARE(own.savePath, JoinPath(QStringLiteral("/srv/last"), GetFileName(text)));
 
     const OkStepOutcome out = RunOkStep(in, *list, TaggedCaptions);
     QCOMPARE(out.action, action);
@@ -606,6 +623,7 @@ void TestIntakeRules::refusedRowDoesNotCountTowardsLimit()
     in.limits = {1, 1};
     in.monitorServer = QStringLiteral("dl.example");
     in.monitorTypes = DefaultMonitorTypes;
+    in.captured = true;
     in.text = QStringLiteral("http://dl.example/a.zip");
 
     // Carry out the refusal as the dialog does: a queued row marked "0 %".
@@ -677,6 +695,32 @@ void TestIntakeRules::clipboardPrefill()
     QFETCH(QString, prefill);
     const std::optional<QString> got = ClipboardPrefill(clipboard);
     QCOMPARE(got.value_or(QStringLiteral("-")), prefill);
+}
+
+void TestIntakeRules::urlLines_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("urls");
+    QTest::newRow("one line, as it is") << " http://a/b.zip" << QStringList{" http://a/b.zip"};
+    QTest::newRow("blank") << " \t" << QStringList{};
+    QTest::newRow("unix lines") << "http://a/1.zip\nftp://b/2.iso\n" << QStringList{"http://a/1.zip", "ftp://b/2.iso"};
+    QTest::newRow("windows lines, blanks and empty lines")
+        << "  http://a/1.zip \r\n\r\n\thttp://a/2.zip\r\n" << QStringList{"http://a/1.zip", "http://a/2.zip"};
+    QTest::newRow("old mac and unicode separators")
+        << QStringLiteral("http://a/1.zip\rhttp://a/2.zip\u2029http://a/3.zip")
+        << QStringList{"http://a/1.zip", "http://a/2.zip", "http://a/3.zip"};
+    QTest::newRow("one url with a trailing break") << "http://a/1.zip\n" << QStringList{"http://a/1.zip"};
+}
+
+void TestIntakeRules::urlLines()
+{
+    QFETCH(QString, text);
+    QFETCH(QStringList, urls);
+    QCOMPARE(UrlLines(text), urls);
+    for (const QString &url : UrlLines(text)) {
+        QVERIFY(!url.contains(QLatin1Char('\n')));
+        QVERIFY(!url.contains(QLatin1Char('\r')));
+    }
 }
 
 void TestIntakeRules::smallRules()

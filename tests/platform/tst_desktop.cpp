@@ -71,6 +71,39 @@ private Q_SLOTS:
         QCOMPARE(dir.file(QStringLiteral("Settings.ini")), forced + QStringLiteral("/Settings.ini"));
     }
 
+    // An installed program (executables in <prefix>/bin, shipped files in
+    // <prefix>/share/tessel-suite) works in the per-user directory, seeded
+    // from the shared files, even where bin is writable.
+    void installedProgramsUseTheirSharedFiles()
+    {
+        const QString prefix = m_dir.filePath(QStringLiteral("prefix"));
+        const QString bin = prefix + QStringLiteral("/bin");
+        const QString shared = prefix + QStringLiteral("/share/tessel-suite");
+        QVERIFY(QDir().mkpath(bin));
+        QCOMPARE(ProgramDir::sharedDataDir(bin), QString());
+        QVERIFY(QDir().mkpath(shared + QStringLiteral("/Lang-I")));
+        QFile language(shared + QStringLiteral("/Lang-I/English.ini"));
+        QVERIFY(language.open(QIODevice::WriteOnly));
+        language.write("[DM]\r\n");
+        language.close();
+        QCOMPARE(ProgramDir::sharedDataDir(bin), shared);
+
+        const QString dataHome = m_dir.filePath(QStringLiteral("data"));
+        const QByteArray oldDataHome = qgetenv("XDG_DATA_HOME");
+        qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome));
+        qunsetenv(ProgramDir::OverrideVariable);
+        const ProgramDir dir = ProgramDir::locate(bin);
+        if (oldDataHome.isNull())
+            qunsetenv("XDG_DATA_HOME");
+        else
+            qputenv("XDG_DATA_HOME", oldDataHome);
+        QCOMPARE(dir.path(), dataHome + QStringLiteral("/tessel-suite"));
+        QFile copy(dir.file(QStringLiteral("Lang-I/English.ini")));
+        QVERIFY(copy.open(QIODevice::ReadOnly));
+        QCOMPARE(copy.readAll(), QByteArray("[DM]\r\n"));
+        QVERIFY(!QFile::exists(bin + QStringLiteral("/Lang-I")));
+    }
+
     void seedingCopiesOnlyMissingFiles()
     {
         const QString shipped = m_dir.filePath(QStringLiteral("shipped"));

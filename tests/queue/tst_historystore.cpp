@@ -250,6 +250,50 @@ private Q_SLOTS:
         QCOMPARE(HistoryFixture::rowsOf(again.completeList), withDate(completed));
     }
 
+    // A download that was under way when the history was written (an
+    // autosave before a crash, the save at shutdown) comes back interrupted,
+    // with its received size; rows that were not running keep their status.
+    void interruptedDownloadsComeBackPaused_data()
+    {
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<bool>("running"); // what the manager says at the save
+        QTest::addColumn<QString>("restored");
+        QTest::newRow("running at the save") << "Downloading..." << true << "Paused/Stopped";
+        QTest::newRow("running, other text") << "Connecting to host" << true << "Paused/Stopped";
+        QTest::newRow("older file, was downloading") << "Downloading..." << false << "Paused/Stopped";
+        QTest::newRow("paused") << "Paused/Stopped" << false << "Paused/Stopped";
+        QTest::newRow("failed") << "HTTP 404-Object Not Found" << false << "HTTP 404-Object Not Found";
+        QTest::newRow("queued") << "Not Downloaded" << false << "Not Downloaded";
+    }
+    void interruptedDownloadsComeBackPaused()
+    {
+        QFETCH(QString, status);
+        QFETCH(bool, running);
+        QFETCH(QString, restored);
+        HistoryFixture fx;
+        const Rows before{row("/d/a.iso", "37%", "100 MB", "37 MB", status.toUtf8().constData(), "http://h/a.iso"),
+                          row("/d/b.zip", "0%", "N/A", "N/A", "Not Downloaded", "http://h/b.zip")};
+        HistoryFixture::fill(fx.mainList, before, 1);
+        const DownloadListModel::RowId first = fx.mainList.idAt(0);
+        HistoryStore::Services s;
+        s.mainList = &fx.mainList;
+        s.completeList = &fx.completeList;
+        s.programDir = fx.programDir();
+        s.today = [&fx] { return fx.today; };
+        s.running = [&](DownloadListModel::RowId id) { return running && id == first; };
+        HistoryStore writer(s);
+        QVERIFY(writer.writeFile());
+        // The list on screen keeps its texts; only the file says interrupted.
+        QCOMPARE(fx.mainList.value(first, DownloadListModel::Status), status);
+
+        QCOMPARE(writer.LoadHistory(), HistoryStore::LoadStatus::Loaded);
+        Rows expected = before;
+        expected[0][DownloadListModel::Status - 1] = restored;
+        for (QStringList &r : expected)
+            r.append(QStringLiteral("2026-12-06"));
+        QCOMPARE(HistoryFixture::rowsOf(fx.mainList), expected);
+    }
+
     // A restored row keeps the date of the save it came from until the next
     // save, which writes that day's date for every row.
     void restoredRowsCarryTheSaveDate()

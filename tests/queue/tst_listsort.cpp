@@ -6,6 +6,7 @@
 
 #include <QHeaderView>
 #include <QIcon>
+#include <QScrollBar>
 #include <QTest>
 
 namespace {
@@ -24,12 +25,14 @@ QStringList row(const QString &path, const QString &progress, const QString &siz
 }
 
 // The texts of one column as the view shows them, top to bottom.
-QStringList shownColumn(const DownloadListView &view, int column)
+// The texts of a column in the order shown; role picks the display text or
+// the tooltip (the first column's whole path).
+QStringList shownColumn(const DownloadListView &view, int column, int role = Qt::DisplayRole)
 {
     QStringList texts;
     const QAbstractItemModel *model = view.model();
     for (int r = 0; r < model->rowCount(); ++r)
-        texts.append(model->index(r, column).data().toString());
+        texts.append(model->index(r, column).data(role).toString());
     return texts;
 }
 
@@ -174,7 +177,97 @@ private Q_SLOTS:
         QVERIFY(!view.header()->sectionsClickable());
         clickHeader(view, Column::Size);
         view.sortByHeader(Column::SavePath);
-        QCOMPARE(shownColumn(view, Column::SavePath), QStringList({"/d/b", "/d/a"}));
+        QCOMPARE(shownColumn(view, Column::SavePath, Qt::ToolTipRole), QStringList({"/d/b", "/d/a"}));
+    }
+
+    // Sideways the lists scroll smoothly over exactly their columns: the
+    // scroll bar's range is what does not fit, a step is a few characters,
+    // and the far end shows the last column's right edge.
+    void listsScrollSidewaysByPixels_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::newRow("narrow") << 300;
+        QTest::newRow("most columns") << 700;
+        QTest::newRow("all columns") << 1400;
+    }
+    void listsScrollSidewaysByPixels()
+    {
+        QFETCH(int, width);
+        DownloadListModel model;
+        model.addRow(row("/d/a", "0%", "N/A", "N/A"), 1);
+        DownloadListView view(model, DownloadListView::Kind::Downloads);
+        view.resize(width, 200);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QCoreApplication::sendPostedEvents();
+        QScrollBar *bar = view.horizontalScrollBar();
+        const int columns = view.header()->length();
+        QCOMPARE(view.horizontalScrollMode(), QAbstractItemView::ScrollPerPixel);
+        QCOMPARE(bar->maximum(), std::max(0, columns - view.viewport()->width()));
+        QCOMPARE(bar->isVisible(), columns > view.viewport()->width());
+        QVERIFY2(bar->singleStep() > 0 && bar->singleStep() <= 40, qPrintable(QString::number(bar->singleStep())));
+        QCOMPARE(bar->pageStep(), view.viewport()->width());
+        bar->setValue(bar->maximum());
+        const int urlRight = view.header()->sectionViewportPosition(Column::Url) + view.columnWidth(Column::Url);
+        QCOMPARE(urlRight, view.viewport()->width() > columns ? columns : view.viewport()->width());
+    }
+
+    // The first column shows the file's name with its whole path in the
+    // tooltip; sorting still goes by the whole path.
+    void firstColumnShowsTheFileName()
+    {
+        DownloadListModel model;
+        model.addRow(row("/srv/b/zeta.iso", "0%", "N/A", "N/A"), 1);
+        model.addRow(row("/srv/z/alpha.iso", "0%", "N/A", "N/A"), 1);
+        model.addRow(row("You block this Extenison", "0 %", "N/A", "N/A"), 1);
+        DownloadListView view(model, DownloadListView::Kind::Downloads);
+        const QAbstractItemModel *shown = view.model();
+        QCOMPARE(shown->index(0, Column::SavePath).data().toString(), QStringLiteral("zeta.iso"));
+        QCOMPARE(shown->index(0, Column::SavePath).data(Qt::ToolTipRole).toString(), QStringLiteral("/srv/b/zeta.iso"));
+        QCOMPARE(shown->index(2, Column::SavePath).data().toString(), QStringLiteral("You block this Extenison"));
+        view.sortByHeader(Column::SavePath); // descending by the whole text
+        QCOMPARE(shownColumn(view, Column::SavePath),
+                 QStringList({"You block this Extenison", "alpha.iso", "zeta.iso"}));
+    }
+
+    void progressCells_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("value");
+        QTest::newRow("none") << "0%" << 0;
+        QTest::newRow("part") << "37%" << 37;
+        QTest::newRow("whole") << "100%" << 100;
+        QTest::newRow("refused") << "0 %" << -1;
+        QTest::newRow("not known") << "N/A" << -1;
+        QTest::newRow("too much") << "250%" << 100;
+        QTest::newRow("empty") << "" << -1;
+    }
+    void progressCells()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, value);
+        QCOMPARE(progressCellValue(text), value);
+    }
+
+    // The "%" cell is drawn as a bar: a full row's cell is filled where an
+    // empty row's is not.
+    void progressCellIsABar()
+    {
+        DownloadListModel model;
+        model.addRow(row("/d/a", "0%", "N/A", "N/A"), 1);
+        model.addRow(row("/d/b", "100%", "1 KB", "1 KB"), 1);
+        DownloadListView view(model, DownloadListView::Kind::Downloads);
+        view.resize(900, 200);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        const QImage image = view.viewport()->grab().toImage();
+        const QRect empty = view.visualRect(view.model()->index(0, Column::Progress));
+        const QRect full = view.visualRect(view.model()->index(1, Column::Progress));
+        // Left of the text, inside the bar's frame.
+        const QPoint at(empty.left() + 8, empty.center().y());
+        const QPoint atFull(full.left() + 8, full.center().y());
+        QVERIFY(image.pixelColor(at) != image.pixelColor(atFull));
+        QVERIFY(image.pixelColor(atFull) != view.palette().color(QPalette::Base));
     }
 
     void listsShowTheirColumns_data()

@@ -21,6 +21,10 @@
 #include <QPointer>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QRegularExpression>
+#include <QVBoxLayout>
 #include <QTest>
 
 #include <map>
@@ -55,6 +59,8 @@ struct Harness {
     QList<QueueCommands::RestartRequest> restarts;
     QList<QPair<QString, QString>> begun;
     QStringList dropped;
+    QStringList opened;  // files the commands opened
+    QStringList folders; // folders the commands showed
     std::unique_ptr<QueueCommands> commands;
 
     explicit Harness(std::chrono::milliseconds ratePeriod = std::chrono::hours(1))
@@ -69,6 +75,8 @@ struct Harness {
         callbacks.restartRow = [this](const QueueCommands::RestartRequest &r) { restarts.append(r); };
         callbacks.beginDownload = [this](const QString &url, const QString &path) { begun.append({url, path}); };
         callbacks.downloadUrl = [this](const QString &text) { dropped.append(text); };
+        callbacks.openFile = [this](const QString &path) { opened.append(path); return true; };
+        callbacks.showFolder = [this](const QString &path) { folders.append(path); return true; };
         QueueCommands::Options options;
         options.ratePeriod = ratePeriod;
         options.locale = QLocale::c();
@@ -270,6 +278,31 @@ private Q_SLOTS:
         QCOMPARE(h.mainList.count(), 3);
     }
 
+    // A row refused by a filter carries the refusal where the save path
+    // goes: Re-Download hands its URL to the intake again (save rules or
+    // save prompt) and never restarts it under the refusal's name.
+    void reDownloadOfARefusedRowGoesThroughTheIntake()
+    {
+        Harness h;
+        const QString refusal = QStringLiteral("You block this Extenison");
+        const RowId normal = h.addRow(QStringLiteral("http://127.0.0.1:1/a.zip"), QStringLiteral("/d/a.zip"));
+        const DownloadId refusedId = h.manager().queue(QStringLiteral("http://127.0.0.1:1/b.pdf"), refusal,
+                                                       QStringLiteral("Not Downloaded"), true);
+        QCOMPARE(h.manager().state(refusedId), DownloadState::Refused);
+        const RowId refused = h.manager().row(refusedId);
+        h.commands->lstMain->setRowSelected(normal, true);
+        h.commands->lstMain->setRowSelected(refused, true);
+
+        h.commands->ReDownload();
+        QCOMPARE(h.restarts.size(), 1);
+        QCOMPARE(h.restarts.at(0).row, normal);
+        QCOMPARE(h.dropped, QStringList{QStringLiteral("http://127.0.0.1:1/b.pdf")});
+        QVERIFY(!h.mainList.contains(refused)); // the intake's new row replaces it
+        QCOMPARE(h.mainList.count(), 1);
+        for (const auto &restart : std::as_const(h.restarts))
+            QVERIFY(!restart.savePath.contains(refusal));
+    }
+
     void reDownloadRestartsEachSelectedRowInItsSlot()
     {
         Harness h;
@@ -429,9 +462,11 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("entries");
         QTest::newRow("queue menu") << 0
                                     << QStringList{"Refresh", "Clear Queue", "Select All", "De-Select All", "-",
-                                                   "Re-Download URL...", "Remove Selection"};
+                                                   "Re-Download URL...", "Remove Selection", "-", "Pause",
+                                                   "Resume", "Open", "Open Folder", "Copy URL"};
         QTest::newRow("completed-list menu")
-            << 1 << QStringList{"Remove selection", "Remove All", "-", "Re-Download URL..."};
+            << 1 << QStringList{"Remove selection", "Remove All", "-", "Re-Download URL...", "-", "Open",
+                                "Open Folder", "Copy URL"};
         QTest::newRow("downloads menu") << 2
                                         << QStringList{"Re-Download", "-", "Pause All", "Resume All", "Stop All"};
     }
@@ -448,6 +483,103 @@ private Q_SLOTS:
         for (QAction *action : menu->actions())
             shown.append(action->isSeparator() ? QStringLiteral("-") : action->text());
         QCOMPARE(shown, entries);
+    }
+
+    // The menu entries act on the selected rows: Pause and Resume steer
+    // their downloads, Open and Open Folder go to the desktop, Copy URL
+    // puts the URLs on the clipboard, one a line.
+    void menuEntriesActOnTheSelection()
+    {
+        Harness h;
+        QPointer<frmDownload> w = h.begin(0, QStringLiteral("slow/a.bin"));
+        QVERIFY(w);
+        QTRY_COMPARE(Harness::stateOf(w), State::Downloading);
+        const RowId running = h.rowOf(w);
+        const RowId queued = h.addRow(QStringLiteral("see http://127.0.0.1:1/q.zip"), QStringLiteral("/d/q.zip"));
+        h.commands->lstMain->setRowSelected(running, true);
+        h.commands->lstMain->setRowSelected(queued, true);
+        std::unique_ptr<QMenu> menu(h.commands->buildQueueMenu());
+        const auto entry = [&](const QString &text) -> QAction * {
+            for (QAction *a : menu->actions()) {
+                if (a->text() == text)
+                    return a;
+            }
+            return nullptr;
+        };
+        entry(QStringLiteral("Pause"))->trigger();
+        QTRY_COMPARE(Harness::stateOf(w), State::Paused);
+        QCOMPARE(h.manager().state(w->downloadId()), DownloadState::Paused);
+        entry(QStringLiteral("Resume"))->trigger();
+        QTRY_COMPARE(Harness::stateOf(w), State::Downloading);
+        entry(QStringLiteral("Open"))->trigger();
+        entry(QStringLiteral("Open Folder"))->trigger();
+        const QStringList paths{h.manager().savePath(w->downloadId()), QStringLiteral("/d/q.zip")};
+        QCOMPARE(h.opened, paths);
+        QCOMPARE(h.folders, paths);
+        entry(QStringLiteral("Copy URL"))->trigger();
+        QCOMPARE(QGuiApplication::clipboard()->text(),
+                 h.url(QStringLiteral("slow/a.bin")) + QStringLiteral("\nhttp://127.0.0.1:1/q.zip"));
+        QVERIFY(h.restarts.isEmpty()); // a queued row is not started by Resume
+    }
+
+    // A double click brings a download's window back; on a completed row
+    // it opens the file.
+    void doubleClickOpensTheWindowOrTheFile()
+    {
+        Harness h;
+        QWidget main;
+        auto *layout = new QVBoxLayout(&main);
+        layout->addWidget(h.commands->lstMain);
+        layout->addWidget(h.commands->lstComplete);
+        main.resize(600, 400);
+        main.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&main));
+        QPointer<frmDownload> w = h.begin(0, QStringLiteral("stall/a.bin"));
+        QVERIFY(w);
+        QTRY_COMPARE(Harness::stateOf(w), State::Downloading);
+        w->showMinimized();
+        QTRY_VERIFY(w->isMinimized());
+        const RowId done = h.completeList.addRow({"/d/done.pdf", "100%", "1 KB", "1 KB", "Transfer Completed...",
+                                                  "http://h/done.pdf"}, 4);
+        Q_UNUSED(done);
+
+        DownloadListView *list = h.commands->lstMain;
+        const QModelIndex cell = list->model()->index(0, DownloadListModel::Size);
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(cell).center());
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(cell).center());
+        QTRY_VERIFY(!w->isMinimized());
+        QVERIFY(w->isVisible());
+        QVERIFY(h.opened.isEmpty());
+
+        DownloadListView *complete = h.commands->lstComplete;
+        const QModelIndex doneCell = complete->model()->index(0, DownloadListModel::Size);
+        QTest::mouseClick(complete->viewport(), Qt::LeftButton, {}, complete->visualRect(doneCell).center());
+        QTest::mouseDClick(complete->viewport(), Qt::LeftButton, {}, complete->visualRect(doneCell).center());
+        QCOMPARE(h.opened, QStringList{QStringLiteral("/d/done.pdf")});
+        layout->removeWidget(h.commands->lstMain);
+        layout->removeWidget(h.commands->lstComplete);
+        h.commands->lstMain->setParent(nullptr);
+        h.commands->lstComplete->setParent(nullptr);
+    }
+
+    // A running row shows its rate and time left in its status cell (the
+    // status in the tooltip); others show their status.
+    void runningRowsShowRateAndTimeLeft()
+    {
+        Harness h(std::chrono::milliseconds(50));
+        QPointer<frmDownload> w = h.begin(0, QStringLiteral("slow/a.bin"));
+        QVERIFY(w);
+        h.addRow(QStringLiteral("http://127.0.0.1:1/q.zip"));
+        const QAbstractItemModel *shown = h.commands->lstMain->model();
+        const QRegularExpression live(QStringLiteral("^[0-9.,]+ [A-Za-z]+/s, \\d\\d:\\d\\d:\\d\\d left$"));
+        QTRY_VERIFY_WITH_TIMEOUT(live.match(shown->index(0, DownloadListModel::Status).data().toString()).hasMatch(),
+                                 10000);
+        QCOMPARE(shown->index(0, DownloadListModel::Status).data(Qt::ToolTipRole).toString(),
+                 QStringLiteral("Downloading..."));
+        QCOMPARE(shown->index(1, DownloadListModel::Status).data().toString(), QStringLiteral("N/A"));
+        h.manager().pause(w->downloadId());
+        QTRY_COMPARE(Harness::stateOf(w), State::Paused);
+        QVERIFY(!shown->index(0, DownloadListModel::Status).data().toString().contains(QLatin1String("/s")));
     }
 
     void queueMenuReDownloadRestartsRows()
@@ -527,6 +659,15 @@ private Q_SLOTS:
         QCoreApplication::sendEvent(receiver, &imageEnter);
         QVERIFY(!imageEnter.isAccepted());
         QCOMPARE(h.dropped, QStringList({"http://127.0.0.1:1/dropped.zip", "ftp://127.0.0.1:1/link.bin"}));
+        // Several links: one URL a line, for the intake to take each.
+        QMimeData links;
+        links.setUrls({QUrl(QStringLiteral("http://127.0.0.1:1/1.zip")), QUrl(QStringLiteral("ftp://127.0.0.1:1/2.iso"))});
+        QDragEnterEvent linksEnter(QPoint(2, 2), Qt::CopyAction, &links, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(receiver, &linksEnter);
+        QVERIFY(linksEnter.isAccepted());
+        QDropEvent linksDrop(QPointF(2, 2), Qt::CopyAction, &links, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(receiver, &linksDrop);
+        QCOMPARE(h.dropped.last().trimmed(), QStringLiteral("http://127.0.0.1:1/1.zip\nftp://127.0.0.1:1/2.iso"));
         QCOMPARE(h.mainList.count(), 0); // the intake adds rows, not the drop
     }
 

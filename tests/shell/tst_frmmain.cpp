@@ -163,6 +163,20 @@ private Q_SLOTS:
         MainRig noTray(false);
         noTray.window->runCommand(QStringLiteral("IDC_FS_tray"));
         QVERIFY(noTray.window->isVisible()); // minimised, never hidden without a way back
+
+        // The icon was shown, but the notification area has gone since.
+        MainRig trayGone(true);
+        QVERIFY(trayGone.tray->IsVisible());
+        trayGone.host->available = false;
+        trayGone.window->runCommand(QStringLiteral("IDC_FS_tray"));
+        QVERIFY(trayGone.window->isVisible());
+        QVERIFY(trayGone.window->isMinimized());
+
+        // A desktop whose tray never showed the icon.
+        MainRig neverShown(true);
+        neverShown.tray->Show(false);
+        neverShown.window->runCommand(QStringLiteral("IDC_FS_tray"));
+        QVERIFY(neverShown.window->isVisible());
     }
 
     void switchToTheFtpClientSavesAndStartsIt()

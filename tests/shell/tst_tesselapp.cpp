@@ -50,6 +50,16 @@ struct NoTray final : TrayHost {
     void showMessage(const QString &, const QString &) override {}
 };
 
+// A notification area that is there and records the balloons shown.
+struct RecordingTray final : TrayHost {
+    QStringList *balloons;
+    explicit RecordingTray(QStringList *out) : balloons(out) {}
+    bool isAvailable() const override { return true; }
+    void showIcon(const QIcon &, const QString &) override {}
+    void hideIcon() override {}
+    void showMessage(const QString &title, const QString &text) override { balloons->append(title + ": " + text); }
+};
+
 // The directories one installation of Tessel uses.
 struct Installation {
     QTemporaryDir dir;
@@ -201,6 +211,73 @@ private Q_SLOTS:
         tessel->mainWindow().CloseNELV();
     }
 
+    // A row written while it was downloading (a crash before the row was
+    // stopped) starts as a stopped download, not as running at 0 KB/s.
+    void anInterruptedRowStartsStopped()
+    {
+        Installation place;
+        ScriptedPrompts prompts;
+        QuietShell shell;
+        {
+            auto tessel = place.make(&prompts, &shell);
+            QVERIFY(tessel->start());
+            const auto row = tessel->intake().QueueDownload(QStringLiteral("http://127.0.0.1:9/cut.iso"),
+                                                            place.dir.filePath(QStringLiteral("cut.iso")));
+            tessel->downloads().setValue(row, DownloadListModel::Received, QStringLiteral("12 MB"));
+            tessel->downloads().setValue(row, DownloadListModel::Status, QStringLiteral("Downloading..."));
+            tessel->mainWindow().CloseNELV();
+        }
+        auto tessel = place.make(&prompts, &shell);
+        QVERIFY(tessel->start());
+        QCOMPARE(tessel->downloads().count(), 1);
+        const auto row = tessel->downloads().idAt(0);
+        QCOMPARE(tessel->downloads().value(row, DownloadListModel::Status), QStringLiteral("Paused/Stopped"));
+        QCOMPARE(tessel->downloads().value(row, DownloadListModel::Received), QStringLiteral("12 MB"));
+        const DownloadId id = tessel->manager().idOfRow(row);
+        QVERIFY(id);
+        QCOMPARE(tessel->manager().state(id), DownloadState::Stopped);
+        VERIFY_PROMPTS_DONE(prompts);
+        tessel->mainWindow().CloseNELV();
+    }
+
+    // A download that completes or fails is announced in the tray's balloon.
+    void finishedDownloadsAreAnnounced()
+    {
+        HttpFileServer http(20000);
+        http.override = [](const QByteArray &request, FakePlan &plan) {
+            if (!request.contains("/gone.bin"))
+                return false;
+            plan.send(FakeServer::httpHead("HTTP/1.1 404 Not Found", {"Content-Length: 0"})).close();
+            return true;
+        };
+        Installation place;
+        ScriptedPrompts prompts;
+        QuietShell shell;
+        QStringList balloons;
+        QDir().mkpath(place.program());
+        TesselApp::Options o;
+        o.programDir = place.program();
+        o.configDir = place.config();
+        o.instanceDir = place.instance();
+        o.prompts = &prompts;
+        o.shell = &shell;
+        o.trayHost = std::make_unique<RecordingTray>(&balloons);
+        o.showSplash = false;
+        TesselApp tessel(std::move(o));
+        QVERIFY(tessel.start());
+        QVERIFY(tessel.intake().BeginDownload(http.url(QStringLiteral("/files/report.pdf")),
+                                              place.dir.filePath(QStringLiteral("report.pdf")), -1));
+        QTRY_COMPARE_WITH_TIMEOUT(balloons.size(), 1, 10000);
+        QCOMPARE(balloons.at(0), QStringLiteral("Tessel: Download complete: report.pdf"));
+        tessel.intake().BeginDownload(http.url(QStringLiteral("/gone.bin")), place.dir.filePath(QStringLiteral("gone.bin")),
+                                      -1);
+        QTRY_COMPARE_WITH_TIMEOUT(balloons.size(), 2, 10000);
+        QVERIFY2(balloons.at(1).startsWith(QLatin1String("Tessel: Download failed: gone.bin - ")), qPrintable(balloons.at(1)));
+        QVERIFY2(balloons.at(1).contains(QLatin1String("404")), qPrintable(balloons.at(1)));
+        VERIFY_PROMPTS_DONE(prompts);
+        tessel.mainWindow().CloseNELV();
+    }
+
     void aSecondInstanceIsRefused()
     {
         Installation place;
@@ -215,6 +292,54 @@ private Q_SLOTS:
         VERIFY_PROMPTS_DONE(secondPrompts);
         QCOMPARE(secondPrompts.last().icon, PromptIcon::Error);
         first->mainWindow().CloseNELV();
+    }
+
+    // A second start also brings the running instance's window back, even
+    // from hidden or minimised, and hands it the URLs it was given.
+    void aSecondStartBringsTheRunningWindowBack_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("hidden") << "hidden";
+        QTest::newRow("minimised") << "minimised";
+    }
+    void aSecondStartBringsTheRunningWindowBack()
+    {
+        QFETCH(QString, how);
+        Installation place;
+        ScriptedPrompts prompts;
+        QuietShell shell;
+        auto first = place.make(&prompts, &shell);
+        QVERIFY(first->start());
+        // The handed URL is the first of the run: the save prompt asks for
+        // it (and is cancelled here).
+        prompts.expectFile(QStringLiteral("[Save file to?]"), QString());
+        frmMain &window = first->mainWindow();
+        if (how == QLatin1String("hidden"))
+            window.hide();
+        else
+            window.showMinimized();
+        QVERIFY(!window.isVisible() || window.isMinimized());
+
+        ScriptedPrompts secondPrompts;
+        secondPrompts.expectMessage(QStringLiteral("There is running instance"));
+        TesselApp::Options o;
+        o.programDir = place.program();
+        o.configDir = place.config();
+        o.instanceDir = place.instance();
+        o.prompts = &secondPrompts;
+        o.shell = &shell;
+        o.trayHost = std::make_unique<NoTray>();
+        o.showSplash = false;
+        o.urls = {QStringLiteral("http://127.0.0.1:9/handed.zip")};
+        TesselApp second(std::move(o));
+        QVERIFY(!second.start());
+        VERIFY_PROMPTS_DONE(secondPrompts);
+
+        QTRY_VERIFY_WITH_TIMEOUT(window.isVisible() && !window.isMinimized(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(prompts.pending() == 0, 5000);
+        VERIFY_PROMPTS_DONE(prompts);
+        QVERIFY(prompts.last().fileRequest.fileName.endsWith(QLatin1String("handed.zip")));
+        window.CloseNELV();
     }
 
     void theWindowKeepsItsSizeAndPosition()
@@ -384,6 +509,7 @@ private Q_SLOTS:
         QTest::qWait(600); // labels and the rate settle
         QVERIFY(tessel->mainWindow().grab().save(out + QStringLiteral("/main-window.png")));
         QVERIFY(running->grab().save(out + QStringLiteral("/download-window.png")));
+        QVERIFY(paused->grab().save(out + QStringLiteral("/download-window-paused.png")));
 
         intake.ShowURLDialog();
         QVERIFY(intake.urlDialog());

@@ -2,6 +2,11 @@
 
 #include "download/ui/frmdownload.h"
 
+#include <QGuiApplication>
+#include <QLayout>
+#include <QScreen>
+#include <QWidget>
+
 #include <algorithm>
 
 DownloadWindowTable::DownloadWindowTable(QObject *parent)
@@ -104,4 +109,35 @@ QList<frmDownload *> DownloadWindowTable::windows() const
             live.append(window);
     }
     return live;
+}
+
+void placeOver(QWidget *window, const QWidget *anchor)
+{
+    if (!window)
+        return;
+    const bool useAnchor = anchor && anchor->isVisible() && !anchor->isMinimized();
+    QScreen *screen = useAnchor ? anchor->screen() : window->screen();
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect area = screen->availableGeometry();
+    window->ensurePolished();
+    if (QLayout *layout = window->layout())
+        layout->activate();
+    // The frame is not known before the first show; leave room for a
+    // title bar and borders of usual size.
+    const QRect frame = window->frameGeometry();
+    const QSize decoration = window->isVisible() ? frame.size() - window->size() : QSize(8, 32);
+    QSize size = window->size().expandedTo(window->minimumSizeHint());
+    size = size.boundedTo(area.size() - decoration);
+    window->resize(size);
+    const QSize outer = size + decoration;
+    const QPoint centre = useAnchor ? anchor->frameGeometry().center() : area.center();
+    QRect target(QPoint(0, 0), outer);
+    target.moveCenter(centre);
+    // Fully on the screen: pushed in from whichever edge it crossed.
+    target.moveLeft(std::clamp(target.left(), area.left(), std::max(area.left(), area.right() - outer.width() + 1)));
+    target.moveTop(std::clamp(target.top(), area.top(), std::max(area.top(), area.bottom() - outer.height() + 1)));
+    window->move(target.topLeft());
 }

@@ -9,7 +9,13 @@
 
 class DesktopShell;
 class Prompts;
+class QWidget;
 class frmDownload;
+
+// Puts a window that is about to be shown centred over anchor (the main
+// window; the screen when anchor is null or hidden), moved and if need be
+// shrunk so that all of it is on anchor's screen.
+void placeOver(QWidget *window, const QWidget *anchor);
 
 // The program's download windows, one per slot (0 to 100). A window knows
 // its slot through its intAssignedIndex. The table owns the

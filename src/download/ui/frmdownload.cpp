@@ -328,6 +328,8 @@ QString frmDownload::statusText() const
     case TransferState::Complete: return caption("11046", "Transfer Completed...");
     case TransferState::Stopped:
     case TransferState::Cancelled: return caption("11056", "Transfer Stopped");
+    // A paused download says so, not the last thing it did before.
+    case TransferState::Paused: return caption("11055", "Paused/Stopped");
     default: break;
     }
     const TransferStatus &s = job->isFinished() && job->outcome().kind == TransferOutcome::Kind::Failure

@@ -29,9 +29,13 @@ frmURL::frmURL(QWidget *parent)
     cboURL->setInsertPolicy(QComboBox::NoInsert);
     cboURL->setMinimumContentsLength(48);
     cboURL->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    // Enter is handled once, by the filter below, not also by the dialog's
-    // default button.
+    // No inline completion: it would silently append the rest of an earlier
+    // URL to the one being typed. The drop-down list still offers them.
+    cboURL->setCompleter(nullptr);
+    // Enter is OK wherever the focus is: in the URL box the filter below
+    // takes it (once), elsewhere the default button does.
     cmdOk->setAutoDefault(false);
+    cmdOk->setDefault(true);
     cmdCancel->setAutoDefault(false);
     cboURL->lineEdit()->installEventFilter(this);
 

@@ -118,8 +118,10 @@ frmDownload *Intake::BeginDownload(const QString &url, const QString &savePath, 
     if (!self || !window)
         return nullptr; // a cancelled start shows no window
 
-    // 6. The window with its paths.
+    // 6. The window with its paths, over the main window and on the screen.
     window->refresh();
+    if (!window->isVisible())
+        placeOver(window, m_mainWindow);
     window->show();
     return window;
 }
@@ -199,21 +201,71 @@ void Intake::ShowURLDialog()
 
 void Intake::DownLoadURL(const QString &url)
 {
+    deliver(url, false);
+}
+
+void Intake::CaptureURL(const QString &url)
+{
+    deliver(url, true);
+}
+
+void Intake::deliver(const QString &url, bool captured)
+{
     frmURL *dialog = loadUrlDialog();
     dialog->hide();
     dialog->setUrl(url);
-    OkStep();
+    runOkSteps(captured);
 }
 
 void Intake::OkStep()
 {
-    if (!m_url || !m_services.record || !m_services.settings || !m_services.downloads)
+    runOkSteps(false);
+}
+
+void Intake::runOkSteps(bool captured)
+{
+    if (!m_url)
         return;
+    const QStringList urls = UrlLines(m_url->url());
+    if (urls.isEmpty()) {
+        okStepFor(m_url->url(), captured); // warns about the empty text
+        return;
+    }
+    QStringList warned;
+    bool passed = false;
+    for (const QString &url : urls) {
+        switch (okStepFor(url, captured)) {
+        case StepResult::Warned:
+            warned.append(url);
+            break;
+        case StepResult::Kept:
+            break;
+        case StepResult::Passed:
+            passed = true;
+            break;
+        }
+        if (!m_url)
+            return; // the dialog went while a prompt was open
+    }
+    if (!warned.isEmpty()) {
+        // What still needs the user's attention stays in the box.
+        if (urls.size() > 1)
+            m_url->setUrl(warned.join(QLatin1Char('\n')));
+        return;
+    }
+    if (passed)
+        unloadUrlDialog();
+}
+
+Intake::StepResult Intake::okStepFor(const QString &text, bool captured)
+{
+    if (!m_url || !m_services.record || !m_services.settings || !m_services.downloads)
+        return StepResult::Kept;
     const SettingsRecord &record = *m_services.record;
     const SettingsModel &settings = *m_services.settings;
 
     OkStepInput input;
-    input.text = m_url->url();
+    input.text = text;
     input.saveAsked = m_services.run && m_services.run->blnSaveAsked;
     input.newDownload = record.newDownloadOption();
     input.save.rules = record.saveLocation;
@@ -229,6 +281,7 @@ void Intake::OkStep()
             });
         };
     }
+    input.captured = captured;
     input.monitorServer = settings.txtMonitorServer;
     input.monitorTypes = settings.txtMonitorTypes;
     input.today = today();
@@ -240,9 +293,9 @@ void Intake::OkStep()
             const QString title = out.warningTitle.isEmpty() ? m_services.appTitle : out.warningTitle;
             m_services.prompts->inform(out.warningText, title, PromptIcon::Warning, m_url);
         }
-        return;
+        return StepResult::Warned;
     }
-    if (out.hideDialog)
+    if (out.hideDialog && m_url)
         m_url->hide();
 
     switch (out.action) {
@@ -262,11 +315,11 @@ void Intake::OkStep()
         break;
     }
 
-    if (out.passedFilters) {
-        if (m_services.run)
-            m_services.run->blnSaveAsked = true;
-        unloadUrlDialog();
-    }
+    if (!out.passedFilters)
+        return StepResult::Kept;
+    if (m_services.run)
+        m_services.run->blnSaveAsked = true;
+    return StepResult::Passed;
 }
 
 // ---------------------------------------------------------------- save prompt

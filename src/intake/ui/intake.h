@@ -83,9 +83,13 @@ public:
     // refusal message), "0%", "N/A", "N/A", "Not Downloaded", url.
     DownloadListModel::RowId QueueDownload(const QString &url, const QString &text);
 
-    // The one entry for dropped and delivered URLs: puts url into the
-    // (hidden) new-URL dialog and runs the OK step.
+    // The entry for dropped URLs: puts the text into the (hidden) new-URL
+    // dialog and runs the OK step, one URL a line.
     void DownLoadURL(const QString &url);
+
+    // The entry for URLs that browser capture hands over: as DownLoadURL,
+    // and the ignored-server and monitored-extension lists apply.
+    void CaptureURL(const QString &url);
 
     // Fills the URL box's drop-down list with the URLs of both lists.
     void AddHistURL();
@@ -93,7 +97,8 @@ public:
     // Opens the new-URL dialog modally, loading it when it is not loaded.
     void ShowURLDialog();
 
-    // The OK step on the URL box's text.
+    // The OK step on the URL box's text, once for each of its lines. Lines
+    // that draw a warning stay in the box; the others are taken.
     void OkStep();
 
     // The loaded new-URL dialog / the save prompt opened last while it is
@@ -106,6 +111,10 @@ Q_SIGNALS:
     void downloadListRequested();
 
 private:
+    enum class StepResult { Warned, Kept, Passed };
+    void runOkSteps(bool captured);
+    StepResult okStepFor(const QString &text, bool captured);
+    void deliver(const QString &url, bool captured);
     frmURL *loadUrlDialog();
     void unloadUrlDialog();
     void openSavePrompt(const QString &url, const QString &defaultSavePath);

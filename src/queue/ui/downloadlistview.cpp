@@ -2,6 +2,11 @@
 
 #include "queue/ui/listsort.h"
 
+#include <QApplication>
+#include <QRegularExpression>
+#include <QStyle>
+#include <QStyleOptionProgressBar>
+#include <QStyledItemDelegate>
 #include <QDragEnterEvent>
 #include <QDragMoveEvent>
 #include <QDropEvent>
@@ -10,9 +15,11 @@
 #include <QMimeData>
 #include <QPainter>
 
+#include <algorithm>
 #include <functional>
 #include <QPainterPath>
 #include <QPixmap>
+#include <QScrollBar>
 #include <QUrl>
 
 namespace {
@@ -110,6 +117,22 @@ QVariant DownloadListProxy::data(const QModelIndex &index, int role) const
                                                  | Qt::AlignVCenter));
     if (role == Qt::ToolTipRole && index.column() == Column::SavePath)
         return QSortFilterProxyModel::data(index, Qt::DisplayRole);
+    if (role == Qt::DisplayRole && index.column() == Column::SavePath) {
+        // The name says which file it is; the tooltip has the whole path.
+        const QString path = QSortFilterProxyModel::data(index, role).toString();
+        const QString name = path.section(QLatin1Char('/'), -1);
+        return name.isEmpty() ? path : name;
+    }
+    if ((role == Qt::DisplayRole || role == Qt::ToolTipRole) && index.column() == Column::Status && m_live) {
+        if (role == Qt::ToolTipRole)
+            return QSortFilterProxyModel::data(index, Qt::DisplayRole);
+        const QString status = QSortFilterProxyModel::data(index, role).toString();
+        const auto *list = qobject_cast<const DownloadListModel *>(sourceModel());
+        const QString live = list ? m_live(list->idAt(mapToSource(index).row())) : QString();
+        // A running row's rate and time left say more than "Downloading...",
+        // and both fit the cell.
+        return live.isEmpty() ? status : live;
+    }
     return QSortFilterProxyModel::data(index, role);
 }
 
@@ -127,6 +150,58 @@ bool DownloadListProxy::lessThan(const QModelIndex &left, const QModelIndex &rig
                             right.data(Qt::DisplayRole).toString(), m_locale)
         < 0;
 }
+
+// ---------------------------------------------------------------- "%" cell
+
+int progressCellValue(const QString &text)
+{
+    static const QRegularExpression percent(QStringLiteral("^(\\d{1,3})%$"));
+    const QRegularExpressionMatch m = percent.match(text);
+    if (!m.hasMatch())
+        return -1;
+    return std::min(100, m.captured(1).toInt());
+}
+
+namespace {
+
+// Draws the "%" cell as a progress bar with its text.
+class ProgressCellDelegate final : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        const QString text = index.data(Qt::DisplayRole).toString();
+        const int value = progressCellValue(text);
+        if (value < 0) {
+            QStyledItemDelegate::paint(painter, option, index);
+            return;
+        }
+        // The row's selection background first, then the bar inside it.
+        QStyleOptionViewItem background = option;
+        initStyleOption(&background, index);
+        background.text.clear();
+        const QWidget *widget = option.widget;
+        QStyle *style = widget ? widget->style() : QApplication::style();
+        style->drawControl(QStyle::CE_ItemViewItem, &background, painter, widget);
+
+        QStyleOptionProgressBar bar;
+        bar.rect = option.rect.adjusted(3, 2, -3, -2);
+        bar.state = option.state | QStyle::State_Horizontal;
+        bar.direction = option.direction;
+        bar.fontMetrics = option.fontMetrics;
+        bar.palette = option.palette;
+        bar.minimum = 0;
+        bar.maximum = 100;
+        bar.progress = value;
+        bar.text = text;
+        bar.textVisible = true;
+        bar.textAlignment = Qt::AlignCenter;
+        style->drawControl(QStyle::CE_ProgressBar, &bar, painter, widget);
+    }
+};
+
+} // namespace
 
 // ---------------------------------------------------------------- view
 
@@ -154,6 +229,7 @@ DownloadListView::DownloadListView(DownloadListModel &model, Kind kind, QWidget 
     setDragDropMode(QAbstractItemView::DropOnly);
     setContextMenuPolicy(Qt::CustomContextMenu);
 
+    setItemDelegateForColumn(Column::Progress, new ProgressCellDelegate(this));
     header()->setStretchLastSection(false);
     header()->setSectionsMovable(false);
     const int dpi = logicalDpiX() > 0 ? logicalDpiX() : 96;
@@ -224,6 +300,14 @@ void DownloadListView::sortByHeader(int column)
     m_proxy.sort(column, m_sortOrder);
 }
 
+void DownloadListView::updateGeometries()
+{
+    QTreeView::updateGeometries();
+    // Sideways the view would step by a whole column's average width; an
+    // arrow click or a wheel notch moves a few characters, as lists do.
+    horizontalScrollBar()->setSingleStep(std::max(1, fontMetrics().averageCharWidth() * 3));
+}
+
 void DownloadListView::dragEnterEvent(QDragEnterEvent *event)
 {
     if (!droppedText(event->mimeData()).isEmpty())
@@ -257,7 +341,9 @@ QString droppedText(const QMimeData *mime)
         return {};
     if (mime->hasText() && !mime->text().isEmpty())
         return mime->text();
-    if (mime->hasUrls() && !mime->urls().isEmpty())
-        return mime->urls().constFirst().toString();
-    return {};
+    // Several dropped links: one URL a line, each taken on its own.
+    QStringList urls;
+    for (const QUrl &url : mime->urls())
+        urls.append(url.toString());
+    return urls.join(QLatin1Char('\n'));
 }

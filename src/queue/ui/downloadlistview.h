@@ -8,11 +8,16 @@
 #include <QSortFilterProxyModel>
 #include <QTreeView>
 
+#include <functional>
+
 class QMimeData;
 
-// Puts a DownloadListModel on the screen: the row icon in the first shown
-// column, the centred columns, and the order of the rows (by value for the
-// progress and size columns, by text for the others).
+// Puts a DownloadListModel on the screen: the row icon and the file's name
+// (its full path in the tooltip) in the first shown column, the centred
+// columns, a running row's rate and time left in place of its status (in
+// the tooltip), and the
+// order of the rows (by value for the progress and size columns, by text for
+// the others).
 class DownloadListProxy : public QSortFilterProxyModel {
     Q_OBJECT
 
@@ -23,6 +28,11 @@ public:
     // row; a null icon for any other number.
     QIcon iconFor(int icon) const;
 
+    // What a running row adds to its status (its rate and time left); an
+    // empty text for a row that is not running.
+    using LiveText = std::function<QString(DownloadListModel::RowId)>;
+    void setLiveText(LiveText live) { m_live = std::move(live); }
+
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
@@ -31,11 +41,17 @@ protected:
 
 private:
     QLocale m_locale;
+    LiveText m_live;
     QIcon m_queuedIcon;
     QIcon m_completeIcon;
 };
 
-// One of the main window's two lists: report style, one line a row, several
+// The value a "%" cell shows as a bar: 0 to 100 for "37%", -1 for any
+// other text (a refused row's "0 %", "N/A").
+int progressCellValue(const QString &text);
+
+// One of the main window's two lists: report style, one line a row, a
+// progress bar in the "%" cell, several
 // rows selectable at once, text dropped on it handed on as textDropped.
 // The download list sorts when a header is clicked; the completed list
 // keeps the order its rows arrived in.
@@ -72,6 +88,7 @@ Q_SIGNALS:
     void textDropped(const QString &text);
 
 protected:
+    void updateGeometries() override;
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dragMoveEvent(QDragMoveEvent *event) override;
     void dropEvent(QDropEvent *event) override;

@@ -3,9 +3,12 @@
 #include "queue/downloadmanager.h"
 #include "download/ui/downloadwindows.h"
 #include "download/ui/frmdownload.h"
+#include "download/urlmodel.h"
 
 #include <QAction>
 #include <QContextMenuEvent>
+#include <QGuiApplication>
+#include <QClipboard>
 #include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -38,6 +41,28 @@ QueueCommands::QueueCommands(DownloadListModel &mainList, DownloadListModel &com
     connect(lstComplete, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
         if (m_completeView)
             showMenu(buildCompleteMenu(m_completeView), m_completeView->viewport()->mapToGlobal(pos));
+    });
+
+    for (DownloadListView *view : {lstMain, lstComplete}) {
+        connect(view, &QAbstractItemView::doubleClicked, this, [this, view](const QModelIndex &index) {
+            const QModelIndex source = view->proxy().mapToSource(index);
+            activateRow(view, view->listModel().idAt(source.row()));
+        });
+    }
+    // A running row shows its rate and time left beside its status.
+    lstMain->proxy().setLiveText([this](DownloadListModel::RowId row) -> QString {
+        DownloadManager *manager = m_manager.data();
+        const DownloadId id = manager ? manager->idOfRow(row) : 0;
+        const TransferJob *job = id ? manager->job(id) : nullptr;
+        if (!job || manager->state(id) != DownloadState::Running || job->state() != TransferState::Downloading)
+            return {};
+        const TransferProgress progress = job->progress();
+        if (progress.rate <= 0)
+            return {};
+        QString text = FormatSize(progress.rate, m_options.locale) + QStringLiteral("/s");
+        if (progress.size >= 0)
+            text += QStringLiteral(", ") + FormatTime(progress.secondsLeft) + QStringLiteral(" left");
+        return text;
     });
 
     m_rateTimer.setInterval(m_options.ratePeriod);
@@ -126,6 +151,17 @@ void QueueCommands::RedownloadRow(const QString &url, const QString &savePath, i
 {
     if (!m_windows || !m_manager || !m_mainList.contains(row))
         return;
+    // A row refused by a filter has no save path (its first value is the
+    // refusal): its URL goes to the intake again as the user's own choice,
+    // through the save rules or the save prompt, and the new row replaces it.
+    const DownloadId refused = m_manager->idOfRow(row);
+    if (refused && m_manager->state(refused) == DownloadState::Refused) {
+        if (!m_callbacks.downloadUrl)
+            return;
+        m_mainList.removeRowById(row);
+        m_callbacks.downloadUrl(url);
+        return;
+    }
     int slot = -1;
     // A running download is left alone (a second transfer would write the
     // same file); the window of one that stopped, failed or paused gives up
@@ -262,6 +298,83 @@ void QueueCommands::dropText(const QString &text)
         m_callbacks.downloadUrl(text);
 }
 
+void QueueCommands::PauseSelection()
+{
+    if (!m_mainView || !m_manager)
+        return;
+    for (DownloadListModel::RowId row : m_mainView->selectedRowIds()) {
+        if (const DownloadId id = m_manager ? m_manager->idOfRow(row) : 0)
+            m_manager->pause(id);
+    }
+}
+
+void QueueCommands::ResumeSelection()
+{
+    if (!m_mainView || !m_manager)
+        return;
+    for (DownloadListModel::RowId row : m_mainView->selectedRowIds()) {
+        const DownloadId id = m_manager ? m_manager->idOfRow(row) : 0;
+        if (!id)
+            continue;
+        // A paused or stopped job goes on; a download without a job (its
+        // window closed, or restored from the history) starts again.
+        const DownloadState state = m_manager->state(id);
+        const TransferJob *job = m_manager->job(id);
+        if (job && !job->isFinished())
+            m_manager->resume(id);
+        else if (state == DownloadState::Stopped || state == DownloadState::Paused || state == DownloadState::Failed)
+            RedownloadRow(urlFromScheme(m_mainList.value(row, DownloadListModel::Url)),
+                          m_mainList.value(row, DownloadListModel::SavePath), m_mainList.indexOf(row), row);
+    }
+}
+
+void QueueCommands::OpenSelection(DownloadListView *view)
+{
+    if (!view || !m_callbacks.openFile)
+        return;
+    for (DownloadListModel::RowId row : view->selectedRowIds())
+        m_callbacks.openFile(view->listModel().value(row, DownloadListModel::SavePath));
+}
+
+void QueueCommands::OpenSelectionFolder(DownloadListView *view)
+{
+    if (!view || !m_callbacks.showFolder)
+        return;
+    for (DownloadListModel::RowId row : view->selectedRowIds())
+        m_callbacks.showFolder(view->listModel().value(row, DownloadListModel::SavePath));
+}
+
+void QueueCommands::CopySelectionUrls(DownloadListView *view)
+{
+    if (!view)
+        return;
+    QStringList urls;
+    for (DownloadListModel::RowId row : view->selectedRowIds())
+        urls.append(urlFromScheme(view->listModel().value(row, DownloadListModel::Url)));
+    if (QClipboard *clipboard = QGuiApplication::clipboard(); clipboard && !urls.isEmpty())
+        clipboard->setText(urls.join(QLatin1Char('\n')));
+}
+
+void QueueCommands::activateRow(DownloadListView *view, DownloadListModel::RowId row)
+{
+    if (!view || !view->listModel().contains(row))
+        return;
+    if (view->kind() == DownloadListView::Kind::Completed) {
+        if (m_callbacks.openFile)
+            m_callbacks.openFile(view->listModel().value(row, DownloadListModel::SavePath));
+        return;
+    }
+    const DownloadId id = m_manager ? m_manager->idOfRow(row) : 0;
+    frmDownload *window = id && m_windows ? m_windows->windowOf(id) : nullptr;
+    if (!window)
+        return;
+    if (window->isMinimized())
+        window->showNormal();
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
 QMenu *QueueCommands::buildQueueMenu(QWidget *parent)
 {
     auto *menu = new QMenu(QStringLiteral("Queue Menu"), parent);
@@ -272,6 +385,12 @@ QMenu *QueueCommands::buildQueueMenu(QWidget *parent)
     menu->addSeparator();
     menu->addAction(QStringLiteral("Re-Download URL..."), this, &QueueCommands::ReDownload);
     menu->addAction(QStringLiteral("Remove Selection"), this, &QueueCommands::RemoveSelection);
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("Pause"), this, &QueueCommands::PauseSelection);
+    menu->addAction(QStringLiteral("Resume"), this, &QueueCommands::ResumeSelection);
+    menu->addAction(QStringLiteral("Open"), this, [this] { OpenSelection(m_mainView); });
+    menu->addAction(QStringLiteral("Open Folder"), this, [this] { OpenSelectionFolder(m_mainView); });
+    menu->addAction(QStringLiteral("Copy URL"), this, [this] { CopySelectionUrls(m_mainView); });
     return menu;
 }
 
@@ -282,6 +401,10 @@ QMenu *QueueCommands::buildCompleteMenu(QWidget *parent)
     menu->addAction(QStringLiteral("Remove All"), this, &QueueCommands::RemoveAllCompleted);
     menu->addSeparator();
     menu->addAction(QStringLiteral("Re-Download URL..."), this, &QueueCommands::ReDownloadCompleted);
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("Open"), this, [this] { OpenSelection(m_completeView); });
+    menu->addAction(QStringLiteral("Open Folder"), this, [this] { OpenSelectionFolder(m_completeView); });
+    menu->addAction(QStringLiteral("Copy URL"), this, [this] { CopySelectionUrls(m_completeView); });
     return menu;
 }
 

@@ -46,6 +46,9 @@ public:
         std::function<void(const QString &url, const QString &savePath)> beginDownload;
         // Takes text that reached the window from outside (a drop) as a URL.
         std::function<void(const QString &text)> downloadUrl;
+        // Open a downloaded file, or the folder that holds it.
+        std::function<bool(const QString &path)> openFile;
+        std::function<bool(const QString &path)> showFolder;
     };
 
     struct Options {
@@ -111,6 +114,17 @@ public Q_SLOTS:
     void RemoveAllCompleted();
     // Text dropped on the window.
     void dropText(const QString &text);
+    // The selected rows of the download list: pause, resume.
+    void PauseSelection();
+    void ResumeSelection();
+    // The selected rows of a list: open the files, open their folders, copy
+    // their URLs (one a line) to the clipboard.
+    void OpenSelection(DownloadListView *view);
+    void OpenSelectionFolder(DownloadListView *view);
+    void CopySelectionUrls(DownloadListView *view);
+    // A double click: a row of the download list brings its download's
+    // window to the front; a completed row opens its file.
+    void activateRow(DownloadListView *view, DownloadListModel::RowId row);
     // Repaints both lists.
     void RefreshControls();
     // Recomputes the total rate now (the timer does so every period).

@@ -156,8 +156,9 @@ void frmMain::runCommand(const QString &command, const QString &)
     case MainCommand::Unknown:
         return;
     case MainCommand::HideToTray:
-        // Without a notification area a hidden window could not come back.
-        if (m_services.tray && m_services.tray->IsVisible())
+        // Only an icon that is shown in a notification area that is there
+        // now can bring a hidden window back; otherwise it is minimised.
+        if (m_services.tray && m_services.tray->IsVisible() && m_services.tray->isAvailable())
             hide();
         else
             showMinimized();

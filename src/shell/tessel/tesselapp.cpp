@@ -35,6 +35,9 @@
 
 namespace {
 const QString Title = QStringLiteral("Tessel");
+// The lines a later start sends through the instance channel.
+const QString ShowRequest = QStringLiteral("show");
+const QString UrlRequest = QStringLiteral("url ");
 }
 
 struct TesselApp::Parts {
@@ -52,6 +55,7 @@ struct TesselApp::Parts {
     SettingsRecord record;
     std::unique_ptr<SettingsModel> settings;
     std::unique_ptr<SingleInstance> instance;
+    std::unique_ptr<InstanceChannel> channel;
     std::unique_ptr<Skin> skin;
     DownloadListModel downloads;
     DownloadListModel completed;
@@ -94,13 +98,21 @@ bool TesselApp::start()
         p.ownPrompts = std::make_unique<QtPrompts>();
         p.prompts = p.ownPrompts.get();
     }
-    p.instance = std::make_unique<SingleInstance>(
-        QStringLiteral("tessel"),
-        p.options.instanceDir.isEmpty() ? SingleInstance::defaultDirectory() : p.options.instanceDir);
+    const QString instanceDir =
+        p.options.instanceDir.isEmpty() ? SingleInstance::defaultDirectory() : p.options.instanceDir;
+    p.instance = std::make_unique<SingleInstance>(QStringLiteral("tessel"), instanceDir);
     if (!p.instance->tryAcquire()) {
+        // The running instance comes to the front (and takes the URLs), so
+        // a window hidden or buried is never lost.
+        QStringList request{ShowRequest};
+        for (const QString &url : std::as_const(p.options.urls))
+            request.append(UrlRequest + url);
+        InstanceChannel::send(QStringLiteral("tessel"), instanceDir, request);
         p.prompts->inform(QStringLiteral("There is running instance"), Title, PromptIcon::Error);
         return false;
     }
+    p.channel = std::make_unique<InstanceChannel>(QStringLiteral("tessel"), instanceDir);
+    p.channel->listen(); // without it a later start only hears the message
 
     p.programDir = p.options.programDir.isEmpty() ? ProgramDir::locate(QCoreApplication::applicationDirPath())
                                                   : ProgramDir(p.options.programDir);
@@ -194,6 +206,8 @@ bool TesselApp::start()
         m->intake->BeginDownload(url, path, -1);
     };
     callbacks.downloadUrl = [this](const QString &text) { m->intake->DownLoadURL(text); };
+    callbacks.openFile = [shell = p.shell](const QString &path) { return shell && shell->openFile(path); };
+    callbacks.showFolder = [shell = p.shell](const QString &path) { return shell && shell->showFolder(path); };
     p.queue = std::make_unique<QueueCommands>(p.downloads, p.completed, *p.windows, *p.manager, p.captions->lookup(),
                                               callbacks);
     connect(p.windows.get(), &DownloadWindowTable::windowCreated, this,
@@ -208,8 +222,18 @@ bool TesselApp::start()
     hs.appTitle = Title;
     hs.languageFile = [this] { return m->captions->languageFile(); };
     hs.captions = p.captions->lookup();
+    hs.running = [manager = p.manager.get()](DownloadListModel::RowId row) {
+        const DownloadId id = manager->idOfRow(row);
+        return id && manager->state(id) == DownloadState::Running;
+    };
     p.history = std::make_unique<HistoryStore>(hs);
     p.history->LoadHistory();
+    // Rows that were cut short are stopped downloads: Re-Download resumes them.
+    for (int i = 0; i < p.downloads.count(); ++i) {
+        const DownloadListModel::RowId row = p.downloads.idAt(i);
+        if (p.downloads.value(row, DownloadListModel::Status) == p.history->interruptedStatus())
+            p.manager->adopt(row, DownloadState::Stopped);
+    }
     p.autosaver = std::make_unique<HistoryAutosaver>(*p.history, p.options.historyDelay);
 
     // 11. The language.
@@ -252,10 +276,34 @@ bool TesselApp::start()
             [main = p.main.get()](double, const QString &text) { main->setStatusText(text); });
     connect(p.main.get(), &frmMain::quitRequested, this, &TesselApp::quitRequested);
     p.main->show();
+    // A finished download is announced on the desktop: the tray's balloon
+    // where the tray icon is shown.
+    connect(p.manager.get(), &DownloadManager::finished, this,
+            [this](DownloadId id, const TransferOutcome &outcome) {
+                if (outcome.kind == TransferOutcome::Kind::Cancelled)
+                    return;
+                const QString name = m->manager->savePath(id).section(QLatin1Char('/'), -1);
+                const QString text = outcome.kind == TransferOutcome::Kind::Success
+                                         ? QStringLiteral("Download complete: %1").arg(name)
+                                         : QStringLiteral("Download failed: %1 - %2")
+                                               .arg(name, transferStatusText(outcome.status, m->captions->lookup()));
+                m->tray->setTrayBalloonToolTip(text);
+                m->tray->showBalloonoolTip(true);
+            });
+    connect(p.channel.get(), &InstanceChannel::requestReceived, this, [this](const QStringList &lines) {
+        for (const QString &line : lines) {
+            if (line == ShowRequest)
+                m->main->ShowStatus();
+            else if (line.startsWith(UrlRequest))
+                m->intake->DownLoadURL(line.mid(UrlRequest.size()));
+        }
+    });
 
     // 14. The splash closes.
     if (splash)
         splash->finish(p.main.get());
+    for (const QString &url : std::as_const(p.options.urls))
+        p.intake->DownLoadURL(url);
     return true;
 }
 

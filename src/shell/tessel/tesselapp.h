@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <chrono>
 #include <memory>
@@ -34,12 +35,17 @@ public:
         std::unique_ptr<TrayHost> trayHost; // empty: the desktop's notification area
         std::chrono::milliseconds historyDelay{2000};
         bool showSplash = true;
+        // URLs given on the command line: taken by this instance, or handed
+        // to the running one.
+        QStringList urls;
     };
 
     explicit TesselApp(Options options, QObject *parent = nullptr);
     ~TesselApp() override;
 
-    // The start-up. False when another instance runs (the user was told).
+    // The start-up. False when another instance runs: the user is told, and
+    // the running instance is asked to bring its window to the front (and
+    // to take this start's URLs).
     bool start();
 
     frmMain &mainWindow();
