@@ -293,6 +293,25 @@ QList<Case> cases()
                  },
                  TransferOutcome::Kind::Failure, FailureKind::Timeout,
                  QStringLiteral("No data received for 3 seconds."), Retries + 3, std::nullopt, {}});
+    list.append({"unlengthed body that stalls starts over from byte 0",
+                 [file](Env &e) {
+                     e.rig.settings.dataDeadline = 3;
+                     auto replies = std::make_shared<int>(0);
+                     e.http.override = [file, replies](const QByteArray &request, FakePlan &plan) {
+                         const QByteArray body = chunked(file, 4096);
+                         // The first reply stalls halfway; the next, asked from
+                         // byte 0 again, brings the whole body.
+                         if (++*replies == 1) {
+                             plan.send(head("HTTP/1.1 200 OK", {"Transfer-Encoding: chunked"}) + body.left(30000)).stall();
+                             return true;
+                         }
+                         if (FakeServer::headerValue(request, "Range") != "bytes=0-")
+                             return false;
+                         plan.send(head("HTTP/1.1 200 OK", {"Transfer-Encoding: chunked"}) + body);
+                         return true;
+                     };
+                 },
+                 TransferOutcome::Kind::Success, FailureKind::None, {}, 2, std::nullopt, {}});
     list.append({"stall mid-body with a data deadline goes on",
                  [](Env &e) {
                      e.rig.settings.dataDeadline = 3;
