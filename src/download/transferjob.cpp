@@ -272,7 +272,14 @@ struct TransferJob::Private final : TransferHost {
     void restartWith(const QString &url) override
     {
         urlText = url;
+        const UrlFields before = fields;
         fields = ParseURL(url, logins(), fields);
+        // An HTTP URL's credentials stay with their own server.
+        if (fields.HTTPMODE && before.HTTPMODE && fields.strUserName.isEmpty() && fields.intPort == before.intPort
+            && fields.strServer.compare(before.strServer, Qt::CaseInsensitive) == 0) {
+            fields.strUserName = before.strUserName;
+            fields.strPassword = before.strPassword;
+        }
         // The caller is the protocol being replaced: it stops now and the
         // new one starts at the next turn.
         retireProtocol();

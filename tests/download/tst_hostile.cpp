@@ -183,6 +183,28 @@ QList<Case> cases()
                      for (const HttpFileServer::Request &r : e.other.requests)
                          QVERIFY(!r.text.contains("Authorization"));
                  }});
+    list.append({"credentials stay through redirects that restart the download",
+                 [](Env &e) {
+                     e.http.override = [](const QByteArray &request, FakePlan &plan) {
+                         // /r0 to /r6 redirect to the next; then the file.
+                         const qsizetype at = request.indexOf("GET /r");
+                         if (at != 0)
+                             return false;
+                         const int n = request.mid(6, 1).toInt();
+                         if (n >= 6)
+                             return false;
+                         plan.send(head("HTTP/1.1 302 Found", {"Location: /r" + QByteArray::number(n + 1),
+                                                               "Content-Length: 0"}));
+                         return true;
+                     };
+                     e.url = e.http.url(QStringLiteral("/r0")).replace(QStringLiteral("http://"),
+                                                                       QStringLiteral("http://u:p@"));
+                 },
+                 TransferOutcome::Kind::Success, FailureKind::None, {}, 0, std::nullopt, [](Env &e) {
+                     QVERIFY(e.http.requests.size() >= 8);
+                     for (const HttpFileServer::Request &r : e.http.requests)
+                         QVERIFY2(r.text.contains("Authorization: Basic dTpw\r\n"), r.text.constData());
+                 }});
     list.append({"redirect to ftp:// continues over FTP",
                  [](Env &e) {
                      const QByteArray to = e.ftp.url().toUtf8();
