@@ -569,8 +569,11 @@ struct TransferJob::Private final : TransferHost {
         diskTimer.stop();
         if (!protocol || !protocol->planned()) {
             // Paused before the server answered: start over and keep
-            // whatever arrived before the pause.
-            existingNow = ExistingFile::Resume;
+            // whatever arrived before the pause. (HTTP wrote nothing yet: a
+            // file to overwrite is still the old one and stays to be
+            // overwritten.)
+            if (!(fields.HTTPMODE && existingNow == ExistingFile::Overwrite))
+                existingNow = ExistingFile::Resume;
             startInternal();
             return;
         }

@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -471,6 +472,34 @@ private Q_SLOTS:
             QCOMPARE(e.rig.saved(), HttpFileServer::bytes(0, Size));
         if (c.check)
             c.check(e);
+    }
+
+    // A pause before the server answered leaves nothing written: the resume
+    // still overwrites the old file instead of continuing it.
+    void pauseBeforeTheAnswerStillOverwrites()
+    {
+        HttpFileServer http(Size);
+        bool first = true;
+        http.override = [&first](const QByteArray &, FakePlan &plan) {
+            if (!std::exchange(first, false))
+                return false;
+            plan.stall(); // the first probe is never answered
+            return true;
+        };
+        TransferRig rig;
+        {
+            QFile old(rig.savePath());
+            QVERIFY(old.open(QIODevice::WriteOnly));
+            old.write(QByteArray(Size / 2, 'X'));
+        }
+        TransferJob &job = rig.start(http.url(), ExistingFile::Overwrite);
+        QTRY_COMPARE_WITH_TIMEOUT(http.requests.size(), 1, 5000);
+        job.pause();
+        QCOMPARE(rig.saved(), QByteArray(Size / 2, 'X')); // kept while nothing was accepted
+        job.resume();
+        QVERIFY(rig.waitFinished());
+        QCOMPARE(job.outcome().kind, TransferOutcome::Kind::Success);
+        QCOMPARE(rig.saved(), HttpFileServer::bytes(0, Size));
     }
 
     // The real writer tells a full disk from other failures.
