@@ -112,6 +112,8 @@ void HttpTransfer::resume()
     m_emptyCloses = 0;
     if (!openFile())
         return;
+    if (m_size < 0)
+        m_plan = SegmentPlan::single(UnknownEnd, 0); // a body of unknown size cannot be continued
     // Every connection fetches its last Rollback bytes again, never reaching
     // back into the range before its own.
     const qint64 rollback = m_host.settings().rollback;
@@ -799,6 +801,14 @@ void HttpTransfer::onDataChunk(int slot, QByteArray chunk)
             c.writePos = a.writeOffset;
             break;
         }
+        if (m_size < 0 && a.totalSize >= 0) {
+            // A reply that names the size ends the unknown: plan the file.
+            m_size = a.totalSize;
+            m_plan = SegmentPlan::single(m_size, std::min(m_plan.range(c.range).pos, m_size));
+            c.range = 0;
+            c.shownRange = 0;
+            m_host.sizeKnown(m_size, a.action == DataAcceptance::Action::WritePartial);
+        }
         c.accepted = true;
         c.keepAlive = keepsAlive(reply);
         c.chunked = reply.isChunked();
@@ -982,7 +992,7 @@ void HttpTransfer::fallBackToFull(int slot)
         m_validators.segmented = false;
         m_validators.save(m_host.request().saveTo);
     }
-    m_plan = SegmentPlan::single(m_size, from);
+    m_plan = SegmentPlan::single(m_size < 0 ? UnknownEnd : m_size, from);
     m_conns[slot].range = 0;
     m_conns[slot].shownRange = 0;
     m_host.sizeKnown(m_size, false);

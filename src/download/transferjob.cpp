@@ -303,7 +303,14 @@ struct TransferJob::Private final : TransferHost {
     void restartWith(const QString &url) override
     {
         urlText = url;
+        const UrlFields before = fields;
         fields = ParseURL(url, logins(), fields);
+        // An HTTP URL's credentials stay with their own server.
+        if (fields.HTTPMODE && before.HTTPMODE && fields.strUserName.isEmpty() && fields.intPort == before.intPort
+            && fields.strServer.compare(before.strServer, Qt::CaseInsensitive) == 0) {
+            fields.strUserName = before.strUserName;
+            fields.strPassword = before.strPassword;
+        }
         // The caller is the protocol being replaced: it stops now and the
         // new one starts at the next turn.
         retireProtocol();
@@ -593,8 +600,11 @@ struct TransferJob::Private final : TransferHost {
         diskTimer.stop();
         if (!protocol || !protocol->planned()) {
             // Paused before the server answered: start over and keep
-            // whatever arrived before the pause.
-            existingNow = ExistingFile::Resume;
+            // whatever arrived before the pause. (HTTP wrote nothing yet: a
+            // file to overwrite is still the old one and stays to be
+            // overwritten.)
+            if (!(fields.HTTPMODE && existingNow == ExistingFile::Overwrite))
+                existingNow = ExistingFile::Resume;
             startInternal();
             return;
         }

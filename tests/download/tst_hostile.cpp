@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -183,6 +184,28 @@ QList<Case> cases()
                      for (const HttpFileServer::Request &r : e.other.requests)
                          QVERIFY(!r.text.contains("Authorization"));
                  }});
+    list.append({"credentials stay through redirects that restart the download",
+                 [](Env &e) {
+                     e.http.override = [](const QByteArray &request, FakePlan &plan) {
+                         // /r0 to /r6 redirect to the next; then the file.
+                         const qsizetype at = request.indexOf("GET /r");
+                         if (at != 0)
+                             return false;
+                         const int n = request.mid(6, 1).toInt();
+                         if (n >= 6)
+                             return false;
+                         plan.send(head("HTTP/1.1 302 Found", {"Location: /r" + QByteArray::number(n + 1),
+                                                               "Content-Length: 0"}));
+                         return true;
+                     };
+                     e.url = e.http.url(QStringLiteral("/r0")).replace(QStringLiteral("http://"),
+                                                                       QStringLiteral("http://u:p@"));
+                 },
+                 TransferOutcome::Kind::Success, FailureKind::None, {}, 0, std::nullopt, [](Env &e) {
+                     QVERIFY(e.http.requests.size() >= 8);
+                     for (const HttpFileServer::Request &r : e.http.requests)
+                         QVERIFY2(r.text.contains("Authorization: Basic dTpw\r\n"), r.text.constData());
+                 }});
     list.append({"redirect to ftp:// continues over FTP",
                  [](Env &e) {
                      const QByteArray to = e.ftp.url().toUtf8();
@@ -293,6 +316,25 @@ QList<Case> cases()
                  },
                  TransferOutcome::Kind::Failure, FailureKind::Timeout,
                  QStringLiteral("No data received for 3 seconds."), Retries + 3, std::nullopt, {}});
+    list.append({"unlengthed body that stalls starts over from byte 0",
+                 [file](Env &e) {
+                     e.rig.settings.dataDeadline = 3;
+                     auto replies = std::make_shared<int>(0);
+                     e.http.override = [file, replies](const QByteArray &request, FakePlan &plan) {
+                         const QByteArray body = chunked(file, 4096);
+                         // The first reply stalls halfway; the next, asked from
+                         // byte 0 again, brings the whole body.
+                         if (++*replies == 1) {
+                             plan.send(head("HTTP/1.1 200 OK", {"Transfer-Encoding: chunked"}) + body.left(30000)).stall();
+                             return true;
+                         }
+                         if (FakeServer::headerValue(request, "Range") != "bytes=0-")
+                             return false;
+                         plan.send(head("HTTP/1.1 200 OK", {"Transfer-Encoding: chunked"}) + body);
+                         return true;
+                     };
+                 },
+                 TransferOutcome::Kind::Success, FailureKind::None, {}, 2, std::nullopt, {}});
     list.append({"stall mid-body with a data deadline goes on",
                  [](Env &e) {
                      e.rig.settings.dataDeadline = 3;
@@ -430,6 +472,34 @@ private Q_SLOTS:
             QCOMPARE(e.rig.saved(), HttpFileServer::bytes(0, Size));
         if (c.check)
             c.check(e);
+    }
+
+    // A pause before the server answered leaves nothing written: the resume
+    // still overwrites the old file instead of continuing it.
+    void pauseBeforeTheAnswerStillOverwrites()
+    {
+        HttpFileServer http(Size);
+        bool first = true;
+        http.override = [&first](const QByteArray &, FakePlan &plan) {
+            if (!std::exchange(first, false))
+                return false;
+            plan.stall(); // the first probe is never answered
+            return true;
+        };
+        TransferRig rig;
+        {
+            QFile old(rig.savePath());
+            QVERIFY(old.open(QIODevice::WriteOnly));
+            old.write(QByteArray(Size / 2, 'X'));
+        }
+        TransferJob &job = rig.start(http.url(), ExistingFile::Overwrite);
+        QTRY_COMPARE_WITH_TIMEOUT(http.requests.size(), 1, 5000);
+        job.pause();
+        QCOMPARE(rig.saved(), QByteArray(Size / 2, 'X')); // kept while nothing was accepted
+        job.resume();
+        QVERIFY(rig.waitFinished());
+        QCOMPARE(job.outcome().kind, TransferOutcome::Kind::Success);
+        QCOMPARE(rig.saved(), HttpFileServer::bytes(0, Size));
     }
 
     // The real writer tells a full disk from other failures.
