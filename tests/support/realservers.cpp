@@ -186,8 +186,8 @@ bool NginxServer::writeConfig(QString *error)
             "$http_proxy_authorization\\t$http_host\\t$ssl_session_reused';\n"
             "  access_log \"" + accessLogPath().toUtf8() + "\" suite;\n";
     if (m_slowRate > 0) {
-        conf += "  map $remote_port $suite_rate { ~[01234]$ " + QByteArray::number(m_slowRate) + "; default "
-                + QByteArray::number(m_limitRate) + "; }\n";
+        conf += "  map $http_user_agent $suite_rate { \"~Segment [12]$\" " + QByteArray::number(m_slowRate)
+                + "; default " + QByteArray::number(m_limitRate) + "; }\n";
     }
     conf += "  server {\n"
             "    listen 127.0.0.1:" + QByteArray::number(port()) + (m_certificate.isEmpty() ? "" : " ssl") + ";\n"

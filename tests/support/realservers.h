@@ -82,9 +82,11 @@ public:
 
     // Caps each connection at bytesPerSecond (0: no cap). Set before start().
     void setLimitRate(qint64 bytesPerSecond) { m_limitRate = bytesPerSecond; }
-    // Connections from a client port ending in 0 to 4 run at slowRate, the
-    // others at fastRate (bytes per second): a server whose connections run
-    // at different speeds. Set before start(); replaces setLimitRate.
+    // Requests of the download's connections 1 and 2 (user agent ending in
+    // "Segment 1" or "Segment 2") run at slowRate, all others at fastRate
+    // (bytes per second): a server whose connections run at different
+    // speeds, the same ones every run. Set before start(); replaces
+    // setLimitRate.
     void setUnevenRates(qint64 slowRate, qint64 fastRate)
     {
         m_slowRate = slowRate;
