@@ -6,6 +6,9 @@
 #include <QHostAddress>
 #include <QPointer>
 
+#include <cerrno>
+#include <cstring>
+
 std::unique_ptr<TransferProtocol> createFtpTransfer(TransferHost &host, const UrlFields &url)
 {
     return std::make_unique<FtpTransfer>(host, url);
@@ -373,10 +376,18 @@ void FtpTransfer::write(const QByteArray &bytes)
     if (bytes.isEmpty())
         return;
     // Byte k of the data connection belongs at file offset lngSegStart + k.
-    if (!m_file.seek(m_ftp.lngSegPos - 1) || m_file.write(bytes) != bytes.size()) {
+    const int error = m_host.writeFile(m_file, m_ftp.lngSegPos - 1, bytes);
+    if (error == ENOSPC) {
+        // Nothing of these bytes counts: the job pauses, and the resume
+        // logs in again and fetches them once there is room.
+        m_host.diskFull();
+        return;
+    }
+    if (error != 0) {
         fail(FailureKind::FileError, 0, {},
              TransferStatus::caption(QStringLiteral("11002"), QStringLiteral("Error opening File"),
-                           QLatin1Char(' ') + m_file.fileName() + QStringLiteral(": ") + m_file.errorString()));
+                                     QLatin1Char(' ') + m_file.fileName() + QStringLiteral(": ")
+                                         + QString::fromLocal8Bit(std::strerror(error))));
         return;
     }
     m_ftp.lngSegPos += bytes.size();

@@ -4,6 +4,8 @@
 #include "transferrig.h"
 
 #include <QFile>
+#include <cerrno>
+#include <memory>
 #include <QTest>
 
 Q_DECLARE_METATYPE(TransferStatus)
@@ -12,6 +14,40 @@ class TestFtpJob : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    // A full disk pauses the download with its reason and goes on once
+    // there is room; another write error fails with its reason.
+    void fullDiskPausesAndGoesOn()
+    {
+        FtpFileServer ftp(300000);
+        TransferRig rig;
+        rig.settings.passive = true;
+        auto calls = std::make_shared<int>(0);
+        rig.writer = [calls](QFile &f, qint64 offset, QByteArrayView bytes) {
+            ++*calls;
+            return *calls >= 2 && *calls <= 3 ? ENOSPC : writeFileAt(f, offset, bytes);
+        };
+        TransferJob &job = rig.start(ftp.url());
+        QVERIFY(rig.waitFinished());
+        QCOMPARE(job.outcome().kind, TransferOutcome::Kind::Success);
+        QVERIFY(rig.states.contains(TransferState::Paused));
+        QVERIFY(*calls > 3);
+        QCOMPARE(rig.saved(), HttpFileServer::bytes(0, 300000));
+        // The resume logged in again and asked from before the failed write.
+        QVERIFY(verbs(ftp.commands).count("RETR") >= 2);
+    }
+
+    void otherWriteErrorFailsWithItsReason()
+    {
+        FtpFileServer ftp(50000);
+        TransferRig rig;
+        rig.writer = [](QFile &, qint64, QByteArrayView) { return EACCES; };
+        TransferJob &job = rig.start(ftp.url());
+        QVERIFY(rig.waitFinished());
+        QCOMPARE(job.outcome().kind, TransferOutcome::Kind::Failure);
+        QCOMPARE(job.outcome().failure, FailureKind::FileError);
+        QVERIFY(transferStatusText(job.outcome().status, defaultCaptions()).endsWith(QStringLiteral("Permission denied")));
+    }
+
     void anonymousActiveDownload()
     {
         FtpFileServer ftp(200000);
