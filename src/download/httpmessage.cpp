@@ -336,8 +336,9 @@ QByteArray ChunkedDecoder::feed(QByteArrayView raw)
                 const qsizetype semicolon = line.indexOf(';');
                 const QByteArrayView digits = (semicolon >= 0 ? line.first(semicolon) : line).trimmed();
                 qint64 size = 0;
+                // At most 15 hexadecimal digits, so the size fits 64 bits.
                 bool valid = !digits.isEmpty() && digits.size() <= 15;
-                for (const char d : digits) {
+                for (const char d : valid ? digits : QByteArrayView()) {
                     const char lower = d >= 'A' && d <= 'F' ? char(d - 'A' + 'a') : d;
                     const auto v = QByteArrayView("0123456789abcdef").indexOf(lower);
                     if (v < 0) {
