@@ -1,8 +1,9 @@
 #include "download/segmentplan.h"
 
+#include "platform/textfile.h"
+
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <algorithm>
 
@@ -209,13 +210,7 @@ QString SegmentPlan::sidecarPath(const QString &saveTo)
 
 bool SegmentPlan::save(const QString &saveTo) const
 {
-    if (saveTo.isEmpty())
-        return false;
-    const QByteArray text = serialize();
-    QSaveFile file(sidecarPath(saveTo));
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
-        return false;
-    return file.commit();
+    return !saveTo.isEmpty() && textfile::writeAtomically(sidecarPath(saveTo), serialize());
 }
 
 std::optional<SegmentPlan> SegmentPlan::load(const QString &saveTo, qint64 size, qint64 rollback)
@@ -297,13 +292,7 @@ QString FileValidators::sidecarPath(const QString &saveTo)
 
 bool FileValidators::save(const QString &saveTo) const
 {
-    if (saveTo.isEmpty())
-        return false;
-    const QByteArray text = serialize();
-    QSaveFile file(sidecarPath(saveTo));
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
-        return false;
-    return file.commit();
+    return !saveTo.isEmpty() && textfile::writeAtomically(sidecarPath(saveTo), serialize());
 }
 
 std::optional<FileValidators> FileValidators::load(const QString &saveTo)
