@@ -20,6 +20,9 @@ FtpTransfer::FtpTransfer(TransferHost &host, UrlFields url, QObject *parent)
     const std::shared_ptr<ChannelGroup> group = m_host.channels();
     m_control = group ? new SocketChannel(group, this) : new SocketChannel(this);
     m_data = new SocketChannel(m_control->group(), this);
+    // FTP here is never encrypted: plain sockets read without a TLS layer.
+    m_control->setEncryptable(false);
+    m_data->setEncryptable(false);
 
     connect(m_control, &SocketChannel::connected, this, &FtpTransfer::onControlConnected);
     connect(m_control, &SocketChannel::dataArrived, this, &FtpTransfer::onControlData);

@@ -413,6 +413,7 @@ void HttpTransfer::connectProbe()
     m_host.armTimeout(); // every probe must be answered within the time-out
     const HttpEndpoint target = httpConnectTarget(m_url, m_host.settings().proxy);
     c.phase = Connection::Phase::Connecting;
+    channelAt(0)->setEncryptable(m_url.secure);
     channelAt(0)->connectToHost(target.host, quint16(target.port));
 }
 
@@ -733,6 +734,7 @@ void HttpTransfer::connectSlot(int slot)
     c.written = 0;
     c.maxBytes = -1;
     const HttpEndpoint target = httpConnectTarget(m_url, m_host.settings().proxy);
+    channel->setEncryptable(m_url.secure);
     channel->connectToHost(target.host, quint16(target.port));
 }
 

@@ -35,6 +35,11 @@ QAbstractSocket *SocketFactory::createSocket(QObject *parent) const
     return new QTcpSocket(parent);
 }
 
+QAbstractSocket *SocketFactory::createSocketFor(QObject *parent, bool encryptable) const
+{
+    return encryptable ? createSocket(parent) : SocketFactory::createSocket(parent);
+}
+
 void SocketFactory::startConnection(QAbstractSocket *socket, const QString &host, quint16 port,
                                     Ready ready) const
 {
@@ -157,7 +162,7 @@ void SocketChannel::connectToHost(const QString &host, quint16 port)
 void SocketChannel::connectToHost()
 {
     resetConnection();
-    QAbstractSocket *socket = m_group->factory().createSocket(this);
+    QAbstractSocket *socket = m_group->factory().createSocketFor(this, m_encryptable);
     attach(socket);
     m_state = State::Connecting;
     const quint64 generation = m_generation;
@@ -248,7 +253,7 @@ bool SocketChannel::accept(qintptr requestId)
     if (!m_requests.remove(requestId))
         return false;
     resetConnection();
-    QAbstractSocket *socket = m_group->factory().createSocket(this);
+    QAbstractSocket *socket = m_group->factory().createSocketFor(this, m_encryptable);
     attach(socket);
     const quint64 generation = m_generation;
     const bool adopted = m_group->factory().adoptConnection(

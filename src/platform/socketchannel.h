@@ -56,6 +56,10 @@ public:
 
     // A new unconnected socket owned by parent.
     virtual QAbstractSocket *createSocket(QObject *parent) const;
+    // The same for a connection that may be encrypted later (encryptable)
+    // or never will be; a TLS factory hands out a plain socket for the
+    // latter, which reads without the extra layer.
+    virtual QAbstractSocket *createSocketFor(QObject *parent, bool encryptable) const;
     // Starts an outgoing connection; ready is called once when the stream
     // can carry data.
     virtual void startConnection(QAbstractSocket *socket, const QString &host, quint16 port,
@@ -147,6 +151,10 @@ public:
     void connectToHost();
     void connectToHost(const QString &host, quint16 port);
 
+    // Whether the next connection may be turned into a TLS one (default):
+    // set false for a connection that never will be, so it gets a plain socket.
+    void setEncryptable(bool encryptable) { m_encryptable = encryptable; }
+
     // Turns the connected stream into a TLS one (see SocketFactory). Bytes
     // sent before encrypted() are not allowed.
     void startEncryption(const QString &peerName);
@@ -225,6 +233,7 @@ private:
     quint64 m_generation = 0; // advanced by every close; older events are stale
     bool m_dataPosted = false;
     bool m_failed = false;
+    bool m_encryptable = true;
     bool m_encrypting = false; // a handshake runs; the factory reports its end
     bool m_encrypted = false;
 };
