@@ -65,6 +65,21 @@ HttpTransfer::~HttpTransfer()
     m_file.close();
 }
 
+bool HttpTransfer::takeHeader(Connection &c, const QByteArray &chunk)
+{
+    // Feeds a reply's bytes to its parser; true once the whole header is in
+    // (and logged). A header that cannot be parsed ends the download.
+    if (c.parser.feed(chunk) == HttpResponseParser::State::Failed) {
+        const QByteArray why = c.parser.errorText();
+        failWith(FailureKind::Protocol, 0, why, TransferStatus::plain(QString::fromUtf8(why)));
+        return false;
+    }
+    if (!c.parser.isComplete())
+        return false;
+    m_host.appendLog("\r\n" + c.parser.header().text() + "\r\n");
+    return true;
+}
+
 SocketChannel *HttpTransfer::channelAt(int slot)
 {
     Connection &c = m_conns[slot];
@@ -240,15 +255,9 @@ void HttpTransfer::onTunnelData(int slot)
 {
     Connection &c = m_conns[slot];
     const QByteArray chunk = c.channel->takeData();
-    if (c.parser.feed(chunk) == HttpResponseParser::State::Failed) {
-        const QByteArray why = c.parser.errorText();
-        failWith(FailureKind::Protocol, 0, why, TransferStatus::plain(QString::fromUtf8(why)));
-        return;
-    }
-    if (!c.parser.isComplete())
+    if (!takeHeader(c, chunk))
         return;
     const HttpResponseHeader &reply = c.parser.header();
-    m_host.appendLog("\r\n" + reply.text() + "\r\n");
     c.tunnelling = false;
     if (reply.statusCode() / 100 != 2) {
         const QString answer = QString::number(reply.statusCode()) + QLatin1Char(' ')
@@ -769,15 +778,9 @@ void HttpTransfer::onDataChunk(int slot, QByteArray chunk)
     if (c.range < 0 || (c.phase != Connection::Phase::Waiting && c.phase != Connection::Phase::Body))
         return;
     if (!c.accepted) {
-        if (c.parser.feed(chunk) == HttpResponseParser::State::Failed) {
-            const QByteArray why = c.parser.errorText();
-            failWith(FailureKind::Protocol, 0, why, TransferStatus::plain(QString::fromUtf8(why)));
-            return;
-        }
-        if (!c.parser.isComplete())
+        if (!takeHeader(c, chunk))
             return;
         const HttpResponseHeader &reply = c.parser.header();
-        m_host.appendLog("\r\n" + reply.text() + "\r\n");
         const DataAcceptance a = acceptDataResponse(reply, c.requested, m_size, CaptionLookup());
         switch (a.action) {
         case DataAcceptance::Action::Fail:

@@ -65,6 +65,7 @@ private:
     };
 
     SocketChannel *channelAt(int slot);
+    bool takeHeader(Connection &c, const QByteArray &chunk);
     void onConnected(int slot);
     void onData(int slot);
     void onClosed(int slot);
