@@ -81,11 +81,14 @@ struct Harness {
     // Last, so its windows go before everything they use.
     DownloadWindowTable table;
 
-    Harness()
+    // ratePeriod: how often the job measures the rate. A tick over a stalled
+    // connection measures 0 again, so a test that reads the rate label gives
+    // the measured value time to be seen.
+    explicit Harness(std::chrono::milliseconds ratePeriod = std::chrono::milliseconds(40))
     {
         record.StopResume = false; // no stall detector: pauses stay as the test leaves them
         record.Retry = false;
-        rig.timing = {std::chrono::milliseconds(20), std::chrono::milliseconds(40), std::chrono::milliseconds(30),
+        rig.timing = {std::chrono::milliseconds(20), ratePeriod, std::chrono::milliseconds(30),
                       std::chrono::milliseconds(20)};
         rig.build();
     }
@@ -150,7 +153,7 @@ class TestFrmDownload : public QObject {
 private Q_SLOTS:
     void runningDownloadFillsTheControls()
     {
-        Harness h;
+        Harness h(std::chrono::milliseconds(1000));
         h.stallAfter(20000); // half the file, then silence
         QPointer<frmDownload> w = h.begin();
         QVERIFY(w);
