@@ -103,7 +103,9 @@ void SocksConnector::begin(Command command, const QString &host, quint16 port, c
         return;
     }
     m_command = command;
-    m_targetHost = host;
+    // "[::1]" as written in URLs is the address ::1.
+    m_targetHost = host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')) ? host.mid(1, host.size() - 2)
+                                                                                         : host;
     m_targetPort = port;
     m_expectedPeer = expectedPeer;
     if (!m_socket || m_socket->state() != QAbstractSocket::ConnectedState) {
