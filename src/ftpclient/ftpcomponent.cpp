@@ -300,8 +300,14 @@ public:
             status(localPath, remote, fileSize, offset + done);
         });
         if (!r.ok()) {
-            if (replacing)
+            if (replacing) {
                 replacing->cancelWriting();
+            } else if (offset == 0 && file->size() == 0) {
+                // Nothing arrived: no empty file is left behind for a name
+                // the server did not deliver.
+                file->close();
+                QFile::remove(localPath);
+            }
             return failFrom(r);
         }
         if (replacing) {
@@ -354,7 +360,7 @@ public:
     // Receives the entries of the current remote folder matching mask into
     // localFolder; here is the remote folder's path, visited the paths of the
     // folders above it.
-    bool receiveTree(const QString &mask, const QString &localFolder, bool recurse, const QString &here,
+    bool receiveTree(const QString &mask, const QString &localFolder, bool recurse, QString here,
                      QSet<QString> &visited, int depth)
     {
         if (!QDir().mkpath(localFolder))

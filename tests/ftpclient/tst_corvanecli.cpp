@@ -174,7 +174,8 @@ private Q_SLOTS:
         const Run r = cli({url(QStringLiteral("pub")), QStringLiteral("ls")});
         QVERIFY2(r.exitCode == 0, r.err.constData());
         const QStringList lines = QString::fromUtf8(r.out).split(u'\n', Qt::SkipEmptyParts);
-        const QRegularExpression shape(QStringLiteral("^([FDL])\t(\\d+)\t(\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d)\t(.+)$"));
+        const QRegularExpression shape(
+            QStringLiteral("^([FDL])\t(\\d+)\t(\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d)\t(.+)$"));
         QStringList seen;
         for (const QString &line : lines) {
             const auto m = shape.match(line);
