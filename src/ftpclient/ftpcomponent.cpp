@@ -536,11 +536,18 @@ FtpComponent::FtpComponent(std::shared_ptr<const SocketFactory> sockets, QObject
     : QObject(parent), d(std::make_unique<Private>(this, std::move(sockets)))
 {
     connect(&d->session, &FtpSession::logLine, this, [this](const QString &line) {
-        // A password never reaches the log, whatever the session wrote.
-        if (line.startsWith(QLatin1String("PASS "), Qt::CaseInsensitive))
+        // A password never reaches the log, whatever the session wrote:
+        // the PASS line is masked, and so is any line that holds the
+        // password or the proxy's password.
+        if (line.startsWith(QLatin1String("PASS "), Qt::CaseInsensitive)) {
             emit logLine(QStringLiteral("PASS ****"));
-        else
-            emit logLine(line);
+            return;
+        }
+        QString shown = line;
+        for (const QString *secret : {&password, &proxyPassword})
+            if (!secret->isEmpty())
+                shown.replace(*secret, QStringLiteral("****"));
+        emit logLine(shown);
     });
     connect(&d->session, &FtpSession::accountRequired, this, [this] {
         QString account;
