@@ -1043,10 +1043,13 @@ public:
         if (reply.code < 200) {
             // The transfer runs: the data connection's idle time governs now.
             replyTimer.stop();
-            const Operation *op = current;
+            Operation *op = current;
             if (!transfer->upload && op && op->offset == 0 && transfer->total < 0 && op->kind == OpKind::Retrieve) {
                 if (const std::optional<qint64> announced = parse150Size(reply.text)) {
                     transfer->total = *announced;
+                    // Bytes may have come before the reply did.
+                    if (transfer->done > 0)
+                        current->report(transfer->done, transfer->total);
                 }
             }
             return;
@@ -1091,7 +1094,7 @@ public:
         }
         transfer->done += wireBytes;
         op->report(transfer->done, transfer->total);
-        return true;
+        return transfer != nullptr; // the owner may have aborted from the progress signal
     }
 
     void pumpUpload()
@@ -1119,6 +1122,8 @@ public:
             transfer->done += chunk.size();
             if (current)
                 current->report(transfer->done, transfer->total);
+            if (!transfer)
+                return; // aborted from the progress signal
         }
     }
 
