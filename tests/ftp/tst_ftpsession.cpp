@@ -126,8 +126,6 @@ private Q_SLOTS:
         const bool bytewise = QByteArray(QTest::currentDataTag()).contains("byte at a time");
 
         FtpFileServer server(0);
-        if (bytewise)
-            server.replyPieceSize = 1;
         Replies replies{{verb, reply}, {"RNTO", "250 Renamed\r\n"}};
         server.override = [&](const QByteArray &command, FakePlan &plan) {
             const QByteArray v = command.split(' ').value(0).toUpper();
@@ -167,8 +165,7 @@ private Q_SLOTS:
         else
             op = session.setType(FtpTransferType::Ascii);
         const auto outcome = watch(op);
-        QTRY_VERIFY_WITH_TIMEOUT(outcome->finished, 10000);
-        const FtpResult &r = outcome->result;
+        const FtpResult r = finish(op);
         QCOMPARE(int(r.failure), failure);
         QCOMPARE(r.code, code);
         if (r.failure == FtpFailure::None || r.failure == FtpFailure::Refused) {
