@@ -443,6 +443,130 @@ private Q_SLOTS:
             QVERIFY(sentVerbs(server).contains("ABOR"));
     }
 
+    void uploads_data()
+    {
+        QTest::addColumn<bool>("passive");
+        QTest::addColumn<QByteArray>("source");
+        QTest::addColumn<qint64>("offset");
+        QTest::addColumn<bool>("append");
+        QTest::addColumn<bool>("ascii");
+        QTest::addColumn<QByteArray>("wire");
+        QTest::addColumn<QByteArrayList>("verbs"); // from TYPE on
+        const QByteArray big = HttpFileServer::bytes(0, 300000);
+        for (const bool passive : {true, false}) {
+            const QByteArray mode = passive ? "passive: " : "active: ";
+            const QByteArray dataVerb = passive ? "PASV" : "PORT";
+            QTest::newRow(mode + "0 B") << passive << QByteArray() << qint64(0) << false << false << QByteArray()
+                                        << QByteArrayList{"TYPE", dataVerb, "STOR"};
+            QTest::newRow(mode + "300 kB") << passive << big << qint64(0) << false << false << big
+                                           << QByteArrayList{"TYPE", dataVerb, "STOR"};
+            QTest::newRow(mode + "resumed at 1000")
+                << passive << big << qint64(1000) << false << false << big.mid(1000)
+                << QByteArrayList{"TYPE", dataVerb, "REST", "STOR"};
+            QTest::newRow(mode + "appended") << passive << big << qint64(1000) << true << false << big.mid(1000)
+                                             << QByteArrayList{"TYPE", dataVerb, "APPE"};
+            QTest::newRow(mode + "ASCII") << passive << QByteArray("a\nb\r\nc\n") << qint64(0) << false << true
+                                          << QByteArray("a\r\nb\r\nc\r\n")
+                                          << QByteArrayList{"TYPE", dataVerb, "STOR"};
+        }
+    }
+
+    void uploads()
+    {
+        QFETCH(bool, passive);
+        QFETCH(QByteArray, source);
+        QFETCH(qint64, offset);
+        QFETCH(bool, append);
+        QFETCH(bool, ascii);
+        QFETCH(QByteArray, wire);
+        QFETCH(QByteArrayList, verbs);
+
+        FtpFileServer server(0);
+        std::optional<std::pair<QHostAddress, quint16>> active;
+        QByteArray uploaded;
+        bool closed = false;
+        server.override = [&](const QByteArray &command, FakePlan &plan) {
+            if (command.startsWith("PORT "))
+                active = FakeServer::parseFtpHostPort(command.mid(5));
+            if (!command.startsWith("STOR") && !command.startsWith("APPE"))
+                return false;
+            plan.send("150 Ok to send data\r\n");
+            plan.call([&] {
+                FakeConnection *c = active ? server.control.connectOut(active->first.toString(), active->second, FakePlan())
+                                           : server.passiveData.connection(server.passiveData.connectionCount() - 1);
+                auto done = [&server, &uploaded, &closed, c] {
+                    uploaded = c->received();
+                    closed = true;
+                    server.control.connection(0)->run(FakePlan().send("226 Transfer complete\r\n"));
+                };
+                if (c->isOpen())
+                    connect(c, &FakeConnection::finished, c, done);
+                else
+                    done();
+            });
+            return true;
+        };
+        FtpSession session;
+        QVERIFY(finish(session.connectToHost(settingsFor(server, passive))).ok());
+        QBuffer file(&source);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        file.seek(offset);
+        qint64 reported = -1;
+        FtpOperation *op = session.store(&file, QStringLiteral("up.bin"), offset, append,
+                                         ascii ? FtpTransferType::Ascii : FtpTransferType::Binary);
+        connect(op, &FtpOperation::progress, this, [&](qint64 done, qint64 total) {
+            reported = done;
+            QCOMPARE(total, qint64(source.size() - offset));
+        });
+        const FtpResult r = finish(op);
+        QVERIFY2(r.ok(), qPrintable(r.text));
+        QVERIFY(closed);
+        QCOMPARE(uploaded, wire);
+        QCOMPARE(r.size, qint64(source.size() - offset));
+        if (!source.isEmpty())
+            QCOMPARE(reported, r.size);
+        QByteArrayList sent = sentVerbs(server);
+        sent = sent.mid(sent.indexOf("TYPE"));
+        sent.removeAll("EPSV");
+        QCOMPARE(sent, verbs);
+        QCOMPARE(server.commands.contains("TYPE A"), ascii);
+        if (offset > 0 && !append)
+            QVERIFY(server.commands.contains("REST " + QByteArray::number(offset)));
+    }
+
+    // A text file received in ASCII type: CR LF becomes LF, a listing's
+    // bytes come as they are.
+    void asciiReceive()
+    {
+        FtpFileServer server(0);
+        const QByteArray wire = "line 1\r\nline 2\r\n\r\nend\r";
+        server.override = [&](const QByteArray &command, FakePlan &plan) {
+            if (!command.startsWith("RETR") && !command.startsWith("LIST"))
+                return false;
+            plan.send("150 Here\r\n");
+            plan.call([&] {
+                server.passiveData.connection(server.passiveData.connectionCount() - 1)
+                    ->run(FakePlan().sendInPieces(wire, 3, 0).close());
+            });
+            plan.wait(30).send("226 Done\r\n");
+            return true;
+        };
+        FtpSession session;
+        QVERIFY(finish(session.connectToHost(settingsFor(server))).ok());
+        QByteArray text;
+        QBuffer sink(&text);
+        QVERIFY(sink.open(QIODevice::WriteOnly));
+        const FtpResult r = finish(session.retrieve(QStringLiteral("t.txt"), 0, &sink, FtpTransferType::Ascii));
+        QVERIFY2(r.ok(), qPrintable(r.text));
+        QCOMPARE(text, QByteArray("line 1\nline 2\n\nend\r"));
+        QCOMPARE(r.size, qint64(wire.size()));
+        QVERIFY(server.commands.contains("TYPE A"));
+        const FtpResult listing = finish(session.list(FtpSession::ListKind::List, QStringLiteral("-la dir")));
+        QVERIFY2(listing.ok(), qPrintable(listing.text));
+        QCOMPARE(listing.listing, wire);
+        QVERIFY(server.commands.contains("LIST -la dir"));
+    }
+
     void impossiblePassivePort_data()
     {
         QTest::addColumn<QByteArray>("epsv");
