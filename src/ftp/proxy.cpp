@@ -127,8 +127,8 @@ void SocksConnector::begin(Command command, const QString &host, quint16 port, c
         failLater(QStringLiteral("No SOCKS proxy is set"));
         return;
     }
-    // Replies may already wait in the socket (never, in practice, before a
-    // request; but reading them is harmless and keeps one path).
+    // A proxy that answers ahead of the request may have bytes waiting
+    // already; readyRead will not repeat for them.
     if (m_step != Step::Done && m_socket->bytesAvailable() > 0)
         QMetaObject::invokeMethod(this, &SocksConnector::onReadyRead, Qt::QueuedConnection);
 }
