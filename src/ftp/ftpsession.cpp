@@ -231,6 +231,8 @@ public:
     FtpFeatures features;
     QPointer<QAbstractSocket> control;
     QPointer<SocksConnector> controlProxy;
+    bool controlTunnelling = false; // the proxy's handshake owns the bytes
+    bool dataTunnelling = false;
     FtpReplyReader reader;
     QHostAddress peer;
 
@@ -343,8 +345,8 @@ public:
 
     void onControlData()
     {
-        if (!control)
-            return;
+        if (!control || controlTunnelling)
+            return; // the proxy's handshake reads its own replies
         QPointer<FtpSession> alive(q);
         const QList<FtpReply> replies = reader.feed(control->readAll());
         for (const FtpReply &reply : replies) {
@@ -403,6 +405,7 @@ public:
         replyTimer.stop();
         idleTimer.stop();
         closeData();
+        controlTunnelling = false;
         onReply = nullptr;
         owedReplies = 0;
         accountAnswer = nullptr;
@@ -634,12 +637,15 @@ public:
                 return controlReady();
             auto *socks = new SocksConnector(socket, settings.proxy, q);
             controlProxy = socks;
+            controlTunnelling = true;
             QObject::connect(socks, &SocksConnector::ready, q, [this, socks] {
                 socks->deleteLater();
+                controlTunnelling = false;
                 controlReady();
             });
             QObject::connect(socks, &SocksConnector::failed, q, [this, socks](const QString &reason) {
                 socks->deleteLater();
+                controlTunnelling = false;
                 failConnect(failure(FtpFailure::Connection, QStringLiteral("Proxy: ") + reason));
             });
             socks->connectTo(settings.host, settings.port);
@@ -894,12 +900,15 @@ public:
                 return sendTransferCommand();
             auto *socks = new SocksConnector(socket, settings.proxy, q);
             dataProxy = socks;
+            dataTunnelling = true;
             QObject::connect(socks, &SocksConnector::ready, q, [this, socks] {
                 socks->deleteLater();
+                dataTunnelling = false;
                 sendTransferCommand();
             });
             QObject::connect(socks, &SocksConnector::failed, q, [this, socks](const QString &reason) {
                 socks->deleteLater();
+                dataTunnelling = false;
                 abortCurrent(failure(FtpFailure::Connection, QStringLiteral("Proxy: ") + reason));
             });
             socks->connectTo(settings.host, port);
@@ -1067,7 +1076,7 @@ public:
 
     void readData()
     {
-        if (!data || !transfer || transfer->upload)
+        if (!data || !transfer || transfer->upload || dataTunnelling)
             return;
         const QByteArray chunk = data->readAll();
         if (chunk.isEmpty())
@@ -1171,6 +1180,7 @@ public:
     void closeData()
     {
         idleTimer.stop();
+        dataTunnelling = false;
         if (dataProxy)
             dataProxy->deleteLater();
         dataProxy = nullptr;
