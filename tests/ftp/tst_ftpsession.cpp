@@ -567,6 +567,72 @@ private Q_SLOTS:
         QVERIFY(server.commands.contains("LIST -la dir"));
     }
 
+    // IPv6: EPSV, or EPRT naming the port actually bound, on [::1].
+    void ipv6_data()
+    {
+        QTest::addColumn<bool>("passive");
+        QTest::newRow("passive") << true;
+        QTest::newRow("active") << false;
+    }
+
+    void ipv6()
+    {
+        QFETCH(bool, passive);
+        FakeServer control(QHostAddress::LocalHostIPv6);
+        FakeServer passiveData(QHostAddress::LocalHostIPv6);
+        if (!control.isListening())
+            QSKIP("no IPv6 loopback here");
+        control.setTerminator("\r\n");
+        control.setGreeting(FakePlan().send("220 Ready\r\n"));
+        const QByteArray body = HttpFileServer::bytes(0, 70000);
+        QByteArrayList commands;
+        std::optional<QPair<QString, quint16>> eprt;
+        control.setResponder([&](FakeConnection &, const QByteArray &request) {
+            const QByteArray command = request.trimmed();
+            commands << command;
+            FakePlan plan;
+            if (command.startsWith("USER"))
+                return plan.send("230 In\r\n");
+            if (command.startsWith("TYPE"))
+                return plan.send("200 OK\r\n");
+            if (command == "EPSV")
+                return plan.send("229 Extended (|||" + QByteArray::number(passiveData.port()) + "|)\r\n");
+            if (command.startsWith("EPRT ")) {
+                const QList<QByteArray> parts = command.mid(5).split('|');
+                eprt = qMakePair(QString::fromLatin1(parts.value(2)), quint16(parts.value(3).toUInt()));
+                return plan.send("200 EPRT OK\r\n");
+            }
+            if (command.startsWith("RETR")) {
+                plan.send("150 Sending\r\n");
+                const FakePlan data = FakePlan().send(body).close();
+                plan.call([&, data] {
+                    if (eprt)
+                        control.connectOut(eprt->first, eprt->second, data);
+                    else
+                        passiveData.connection(passiveData.connectionCount() - 1)->run(data);
+                });
+                return plan.wait(30).send("226 Done\r\n");
+            }
+            return plan.send("502 No\r\n");
+        });
+        FtpSession session;
+        QVERIFY(finish(session.connectToHost(plainSettings(QStringLiteral("::1"), control.port(), passive))).ok());
+        QCOMPARE(session.peerAddress(), QHostAddress(QHostAddress::LocalHostIPv6));
+        QByteArray received;
+        QBuffer sink(&received);
+        QVERIFY(sink.open(QIODevice::WriteOnly));
+        const FtpResult r = finish(session.retrieve(QStringLiteral("f"), 0, &sink));
+        QVERIFY2(r.ok(), qPrintable(r.text));
+        QCOMPARE(received, body);
+        if (passive) {
+            QVERIFY(!commands.contains("PASV"));
+        } else {
+            QVERIFY(eprt.has_value());
+            QCOMPARE(eprt->first, QStringLiteral("::1"));
+            QVERIFY(eprt->second != 0);
+        }
+    }
+
     void impossiblePassivePort_data()
     {
         QTest::addColumn<QByteArray>("epsv");
