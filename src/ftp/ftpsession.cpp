@@ -233,6 +233,7 @@ public:
     QPointer<SocksConnector> controlProxy;
     bool controlTunnelling = false; // the proxy's handshake owns the bytes
     bool dataTunnelling = false;
+    bool controlHandshake = false; // the TLS handshake reports its own end
     FtpReplyReader reader;
     QHostAddress peer;
 
@@ -324,6 +325,18 @@ public:
             op->finish(std::move(result));
     }
 
+    // A socket this session is done with: no more of its events reach the
+    // session, and it closes from the event loop (a TLS socket may be inside
+    // one of its own signals now and must not be torn down under itself).
+    void discard(QAbstractSocket *socket)
+    {
+        socket->disconnect(q);
+        QTimer::singleShot(0, socket, [socket] {
+            socket->abort();
+            socket->deleteLater();
+        });
+    }
+
     // --- the control connection ---
 
     void log(const QString &text) { Q_EMIT q->logLine(text); }
@@ -406,17 +419,15 @@ public:
         idleTimer.stop();
         closeData();
         controlTunnelling = false;
+        controlHandshake = false;
         onReply = nullptr;
         owedReplies = 0;
         accountAnswer = nullptr;
         passwordAnswer = nullptr;
         if (controlProxy)
             controlProxy->deleteLater();
-        if (control) {
-            control->disconnect(q);
-            control->abort();
-            control->deleteLater();
-        }
+        if (control)
+            discard(control);
         control = nullptr;
         type.reset();
         protectData = false;
@@ -457,11 +468,18 @@ public:
                  std::function<void(const TlsFailure &)> failed)
     {
         QPointer<QAbstractSocket> guard(socket);
-        auto onReady = [guard, ready] {
+        const bool isControl = socket == control;
+        if (isControl)
+            controlHandshake = true;
+        auto onReady = [this, guard, ready, isControl] {
+            if (isControl && guard == control)
+                controlHandshake = false;
             if (guard)
                 ready();
         };
-        auto onFailed = [guard, failed](const TlsFailure &f) {
+        auto onFailed = [this, guard, failed, isControl](const TlsFailure &f) {
+            if (isControl && guard == control)
+                controlHandshake = false;
             if (guard)
                 failed(f);
         };
@@ -607,6 +625,8 @@ public:
         control = socket;
         QObject::connect(socket, &QIODevice::readyRead, q, [this] { onControlData(); });
         QObject::connect(socket, &QAbstractSocket::disconnected, q, [this] {
+            if (controlHandshake)
+                return;
             FtpResult why = failure(FtpFailure::Connection, QStringLiteral("The server closed the connection"));
             if (current && current->kind == OpKind::Quit) {
                 why = FtpResult{};
@@ -617,7 +637,7 @@ public:
             lose(why);
         });
         QObject::connect(socket, &QAbstractSocket::errorOccurred, q, [this, socket](QAbstractSocket::SocketError e) {
-            if (socket != control || e == QAbstractSocket::SslHandshakeFailedError)
+            if (socket != control || controlHandshake || e == QAbstractSocket::SslHandshakeFailedError)
                 return; // a handshake failure is reported by encrypt()
             lose(failure(FtpFailure::Connection, socket->errorString()));
         });
@@ -1184,11 +1204,8 @@ public:
         if (dataProxy)
             dataProxy->deleteLater();
         dataProxy = nullptr;
-        if (data) {
-            data->disconnect(q);
-            data->abort();
-            data->deleteLater();
-        }
+        if (data)
+            discard(data);
         data = nullptr;
         if (listener) {
             listener->close();
