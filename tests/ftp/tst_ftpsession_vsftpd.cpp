@@ -8,6 +8,7 @@
 
 #include <QBuffer>
 #include <QCryptographicHash>
+#include <QElapsedTimer>
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTest>
@@ -119,6 +120,53 @@ private Q_SLOTS:
         QCOMPARE(ftp.log().contains("\"REST "), offset > 0);
         // The session stays usable after the transfer.
         QVERIFY(finish(session.printWorkingDirectory()).ok());
+    }
+
+    // Abort in the middle of a download: the call ends Aborted at once, the
+    // replies vsftpd still owes are consumed, and the session goes on.
+    void abortDownload_data()
+    {
+        QTest::addColumn<bool>("passive");
+        QTest::newRow("passive") << true;
+        QTest::newRow("active") << false;
+    }
+
+    void abortDownload()
+    {
+        QFETCH(bool, passive);
+        VsftpdServer ftp;
+        const QByteArray content = randomBytes(32 << 20, 5);
+        QVERIFY(ftp.addFile(QStringLiteral("big.bin"), content));
+        SUITE_START_SERVER(ftp);
+        FtpSession session;
+        QVERIFY(finish(session.connectToHost(plainSettings(QStringLiteral("127.0.0.1"), ftp.port(), passive))).ok());
+
+        QByteArray received;
+        QBuffer sink(&received);
+        QVERIFY(sink.open(QIODevice::WriteOnly));
+        FtpOperation *op = session.retrieve(QStringLiteral("big.bin"), 0, &sink);
+        QElapsedTimer sinceAbort;
+        connect(op, &FtpOperation::progress, &session, [&](qint64 done, qint64) {
+            if (done > 0 && !sinceAbort.isValid()) {
+                sinceAbort.start();
+                session.abort();
+            }
+        });
+        const FtpResult r = finish(op);
+        QCOMPARE(r.failure, FtpFailure::Aborted);
+        QVERIFY(sinceAbort.isValid() && sinceAbort.elapsed() < 1000);
+        QVERIFY(received.size() < content.size());
+        QCOMPARE(session.state(), FtpSession::State::Idle);
+
+        const FtpResult size = finish(session.size(QStringLiteral("big.bin")));
+        QVERIFY2(size.ok(), qPrintable(size.text));
+        QCOMPARE(size.size, qint64(content.size()));
+        QByteArray again;
+        QBuffer second(&again);
+        QVERIFY(second.open(QIODevice::WriteOnly));
+        const FtpResult whole = finish(session.retrieve(QStringLiteral("big.bin"), 0, &second), 60000);
+        QVERIFY2(whole.ok(), qPrintable(whole.text));
+        QVERIFY(again == content);
     }
 
     // Control and data connections through dante; active mode asked for
