@@ -290,7 +290,8 @@ public:
 
     void startNext()
     {
-        while (!current && owedReplies == 0 && !queue.empty()) {
+        QPointer<FtpSession> alive(q); // a finished handler may delete the session
+        while (alive && !current && owedReplies == 0 && !queue.empty()) {
             QPointer<Operation> op = queue.front();
             queue.pop_front();
             if (!op || op->isFinished())
