@@ -231,6 +231,9 @@ public:
     FtpFeatures features;
     QPointer<QAbstractSocket> control;
     QPointer<SocksConnector> controlProxy;
+    bool controlTunnelling = false; // the proxy's handshake owns the bytes
+    bool dataTunnelling = false;
+    bool controlHandshake = false; // the TLS handshake reports its own end
     FtpReplyReader reader;
     QHostAddress peer;
 
@@ -287,7 +290,8 @@ public:
 
     void startNext()
     {
-        while (!current && owedReplies == 0 && !queue.empty()) {
+        QPointer<FtpSession> alive(q); // a finished handler may delete the session
+        while (alive && !current && owedReplies == 0 && !queue.empty()) {
             QPointer<Operation> op = queue.front();
             queue.pop_front();
             if (!op || op->isFinished())
@@ -322,6 +326,18 @@ public:
             op->finish(std::move(result));
     }
 
+    // A socket this session is done with: no more of its events reach the
+    // session, and it closes from the event loop (a TLS socket may be inside
+    // one of its own signals now and must not be torn down under itself).
+    void discard(QAbstractSocket *socket)
+    {
+        socket->disconnect(q);
+        QTimer::singleShot(0, socket, [socket] {
+            socket->abort();
+            socket->deleteLater();
+        });
+    }
+
     // --- the control connection ---
 
     void log(const QString &text) { Q_EMIT q->logLine(text); }
@@ -343,8 +359,8 @@ public:
 
     void onControlData()
     {
-        if (!control)
-            return;
+        if (!control || controlTunnelling)
+            return; // the proxy's handshake reads its own replies
         QPointer<FtpSession> alive(q);
         const QList<FtpReply> replies = reader.feed(control->readAll());
         for (const FtpReply &reply : replies) {
@@ -403,17 +419,16 @@ public:
         replyTimer.stop();
         idleTimer.stop();
         closeData();
+        controlTunnelling = false;
+        controlHandshake = false;
         onReply = nullptr;
         owedReplies = 0;
         accountAnswer = nullptr;
         passwordAnswer = nullptr;
         if (controlProxy)
             controlProxy->deleteLater();
-        if (control) {
-            control->disconnect(q);
-            control->abort();
-            control->deleteLater();
-        }
+        if (control)
+            discard(control);
         control = nullptr;
         type.reset();
         protectData = false;
@@ -454,11 +469,18 @@ public:
                  std::function<void(const TlsFailure &)> failed)
     {
         QPointer<QAbstractSocket> guard(socket);
-        auto onReady = [guard, ready] {
+        const bool isControl = socket == control;
+        if (isControl)
+            controlHandshake = true;
+        auto onReady = [this, guard, ready, isControl] {
+            if (isControl && guard == control)
+                controlHandshake = false;
             if (guard)
                 ready();
         };
-        auto onFailed = [guard, failed](const TlsFailure &f) {
+        auto onFailed = [this, guard, failed, isControl](const TlsFailure &f) {
+            if (isControl && guard == control)
+                controlHandshake = false;
             if (guard)
                 failed(f);
         };
@@ -604,6 +626,8 @@ public:
         control = socket;
         QObject::connect(socket, &QIODevice::readyRead, q, [this] { onControlData(); });
         QObject::connect(socket, &QAbstractSocket::disconnected, q, [this] {
+            if (controlHandshake)
+                return;
             FtpResult why = failure(FtpFailure::Connection, QStringLiteral("The server closed the connection"));
             if (current && current->kind == OpKind::Quit) {
                 why = FtpResult{};
@@ -614,7 +638,7 @@ public:
             lose(why);
         });
         QObject::connect(socket, &QAbstractSocket::errorOccurred, q, [this, socket](QAbstractSocket::SocketError e) {
-            if (socket != control || e == QAbstractSocket::SslHandshakeFailedError)
+            if (socket != control || controlHandshake || e == QAbstractSocket::SslHandshakeFailedError)
                 return; // a handshake failure is reported by encrypt()
             lose(failure(FtpFailure::Connection, socket->errorString()));
         });
@@ -634,12 +658,15 @@ public:
                 return controlReady();
             auto *socks = new SocksConnector(socket, settings.proxy, q);
             controlProxy = socks;
+            controlTunnelling = true;
             QObject::connect(socks, &SocksConnector::ready, q, [this, socks] {
                 socks->deleteLater();
+                controlTunnelling = false;
                 controlReady();
             });
             QObject::connect(socks, &SocksConnector::failed, q, [this, socks](const QString &reason) {
                 socks->deleteLater();
+                controlTunnelling = false;
                 failConnect(failure(FtpFailure::Connection, QStringLiteral("Proxy: ") + reason));
             });
             socks->connectTo(settings.host, settings.port);
@@ -894,12 +921,15 @@ public:
                 return sendTransferCommand();
             auto *socks = new SocksConnector(socket, settings.proxy, q);
             dataProxy = socks;
+            dataTunnelling = true;
             QObject::connect(socks, &SocksConnector::ready, q, [this, socks] {
                 socks->deleteLater();
+                dataTunnelling = false;
                 sendTransferCommand();
             });
             QObject::connect(socks, &SocksConnector::failed, q, [this, socks](const QString &reason) {
                 socks->deleteLater();
+                dataTunnelling = false;
                 abortCurrent(failure(FtpFailure::Connection, QStringLiteral("Proxy: ") + reason));
             });
             socks->connectTo(settings.host, port);
@@ -1043,10 +1073,13 @@ public:
         if (reply.code < 200) {
             // The transfer runs: the data connection's idle time governs now.
             replyTimer.stop();
-            const Operation *op = current;
+            Operation *op = current;
             if (!transfer->upload && op && op->offset == 0 && transfer->total < 0 && op->kind == OpKind::Retrieve) {
                 if (const std::optional<qint64> announced = parse150Size(reply.text)) {
                     transfer->total = *announced;
+                    // Bytes may have come before the reply did.
+                    if (transfer->done > 0)
+                        current->report(transfer->done, transfer->total);
                 }
             }
             return;
@@ -1064,7 +1097,7 @@ public:
 
     void readData()
     {
-        if (!data || !transfer || transfer->upload)
+        if (!data || !transfer || transfer->upload || dataTunnelling)
             return;
         const QByteArray chunk = data->readAll();
         if (chunk.isEmpty())
@@ -1091,7 +1124,7 @@ public:
         }
         transfer->done += wireBytes;
         op->report(transfer->done, transfer->total);
-        return true;
+        return transfer != nullptr; // the owner may have aborted from the progress signal
     }
 
     void pumpUpload()
@@ -1119,6 +1152,8 @@ public:
             transfer->done += chunk.size();
             if (current)
                 current->report(transfer->done, transfer->total);
+            if (!transfer)
+                return; // aborted from the progress signal
         }
     }
 
@@ -1166,14 +1201,12 @@ public:
     void closeData()
     {
         idleTimer.stop();
+        dataTunnelling = false;
         if (dataProxy)
             dataProxy->deleteLater();
         dataProxy = nullptr;
-        if (data) {
-            data->disconnect(q);
-            data->abort();
-            data->deleteLater();
-        }
+        if (data)
+            discard(data);
         data = nullptr;
         if (listener) {
             listener->close();

@@ -4,9 +4,11 @@
 
 #include "ftpservers.h"
 #include "sessionrig.h"
+#include "socksserver.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>
+#include <QElapsedTimer>
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTest>
@@ -118,6 +120,96 @@ private Q_SLOTS:
         QCOMPARE(ftp.log().contains("\"REST "), offset > 0);
         // The session stays usable after the transfer.
         QVERIFY(finish(session.printWorkingDirectory()).ok());
+    }
+
+    // Abort in the middle of a download: the call ends Aborted at once, the
+    // replies vsftpd still owes are consumed, and the session goes on.
+    void abortDownload_data()
+    {
+        QTest::addColumn<bool>("passive");
+        QTest::newRow("passive") << true;
+        QTest::newRow("active") << false;
+    }
+
+    void abortDownload()
+    {
+        QFETCH(bool, passive);
+        VsftpdServer ftp;
+        const QByteArray content = randomBytes(32 << 20, 5);
+        QVERIFY(ftp.addFile(QStringLiteral("big.bin"), content));
+        SUITE_START_SERVER(ftp);
+        FtpSession session;
+        QVERIFY(finish(session.connectToHost(plainSettings(QStringLiteral("127.0.0.1"), ftp.port(), passive))).ok());
+
+        QByteArray received;
+        QBuffer sink(&received);
+        QVERIFY(sink.open(QIODevice::WriteOnly));
+        FtpOperation *op = session.retrieve(QStringLiteral("big.bin"), 0, &sink);
+        QElapsedTimer sinceAbort;
+        connect(op, &FtpOperation::progress, &session, [&](qint64 done, qint64) {
+            if (done > 0 && !sinceAbort.isValid()) {
+                sinceAbort.start();
+                session.abort();
+            }
+        });
+        const FtpResult r = finish(op);
+        QCOMPARE(r.failure, FtpFailure::Aborted);
+        QVERIFY(sinceAbort.isValid() && sinceAbort.elapsed() < 1000);
+        QVERIFY(received.size() < content.size());
+        QCOMPARE(session.state(), FtpSession::State::Idle);
+
+        const FtpResult size = finish(session.size(QStringLiteral("big.bin")));
+        QVERIFY2(size.ok(), qPrintable(size.text));
+        QCOMPARE(size.size, qint64(content.size()));
+        QByteArray again;
+        QBuffer second(&again);
+        QVERIFY(second.open(QIODevice::WriteOnly));
+        const FtpResult whole = finish(session.retrieve(QStringLiteral("big.bin"), 0, &second), 60000);
+        QVERIFY2(whole.ok(), qPrintable(whole.text));
+        QVERIFY(again == content);
+    }
+
+    // Control and data connections through dante; active mode asked for
+    // through a proxy goes passive and says so.
+    void throughSocks_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<bool>("passive");
+        QTest::newRow("SOCKS 4, passive") << int(ProxySettings::Type::Socks4) << true;
+        QTest::newRow("SOCKS 5, passive") << int(ProxySettings::Type::Socks5) << true;
+        QTest::newRow("SOCKS 5, active asked") << int(ProxySettings::Type::Socks5) << false;
+    }
+
+    void throughSocks()
+    {
+        QFETCH(int, type);
+        QFETCH(bool, passive);
+        VsftpdServer ftp;
+        const QByteArray content = randomBytes(1 << 20, 99);
+        QVERIFY(ftp.addFile(QStringLiteral("file.bin"), content));
+        SUITE_START_SERVER(ftp);
+        DanteServer proxy;
+        SUITE_START_SERVER(proxy);
+
+        FtpSession session;
+        SessionLog log(session);
+        FtpConnectSettings settings = plainSettings(QStringLiteral("127.0.0.1"), ftp.port(), passive);
+        settings.proxy.type = ProxySettings::Type(type);
+        settings.proxy.host = QStringLiteral("127.0.0.1");
+        settings.proxy.port = proxy.port();
+        const FtpResult login = finish(session.connectToHost(settings));
+        QVERIFY2(login.ok(), qPrintable(login.text + QLatin1Char('\n') + QString::fromUtf8(proxy.log().right(1500))));
+        const FtpResult names = finish(session.list(FtpSession::ListKind::Nlst));
+        QVERIFY2(names.ok(), qPrintable(names.text));
+        QVERIFY(names.listing.contains("file.bin"));
+        QByteArray received;
+        QBuffer sink(&received);
+        QVERIFY(sink.open(QIODevice::WriteOnly));
+        const FtpResult got = finish(session.retrieve(QStringLiteral("file.bin"), 0, &sink));
+        QVERIFY2(got.ok(), qPrintable(got.text));
+        QCOMPARE(received, content);
+        QCOMPARE(log.contains(QStringLiteral("using passive mode")), !passive);
+        QVERIFY(!proxy.log().isEmpty());
     }
 };
 

@@ -147,25 +147,31 @@ private Q_SLOTS:
                          {s5request, hex("0500000309") + "localhost" + hex("0400") + TargetGreeting}}
             << Outcome::Ready << QString() << QString();
         QTest::newRow("socks5 login accepted") << socks(S5, "alice", "s3cret!") << false << u"127.0.0.1"_s << 21
-            << Exchanges{{hex("050102"), hex("0502")},
+            << Exchanges{{hex("05020002"), hex("0502")},
                          {hex("0105") + "alice" + hex("07") + "s3cret!", hex("0100")},
                          {s5request, s5ok + TargetGreeting}}
             << Outcome::Ready << QString() << QString();
+        QTest::newRow("socks5 login offered, not wanted") << socks(S5, "alice", "s3cret!") << false << u"127.0.0.1"_s << 21
+            << Exchanges{{hex("05020002"), hex("0500")}, {s5request, s5ok + TargetGreeting}}
+            << Outcome::Ready << QString() << QString();
         QTest::newRow("socks5 login refused") << socks(S5, "alice", "s3cret!") << false << u"127.0.0.1"_s << 21
-            << Exchanges{{hex("050102"), hex("0502")}, {hex("0105") + "alice" + hex("07") + "s3cret!", hex("0101")}}
+            << Exchanges{{hex("05020002"), hex("0502")}, {hex("0105") + "alice" + hex("07") + "s3cret!", hex("0101")}}
             << Outcome::Failed << u"refused the proxy user name or password"_s << QString();
         QTest::newRow("socks5 login answer garbled") << socks(S5, "alice", "s3cret!") << false << u"127.0.0.1"_s << 21
-            << Exchanges{{hex("050102"), hex("0502")}, {hex("0105") + "alice" + hex("07") + "s3cret!", hex("0900")}}
+            << Exchanges{{hex("05020002"), hex("0502")}, {hex("0105") + "alice" + hex("07") + "s3cret!", hex("0900")}}
             << Outcome::Failed << u"unknown form"_s << QString();
         QTest::newRow("socks5 needs a login") << socks(S5) << false << u"127.0.0.1"_s << 21
             << Exchanges{{hex("050100"), hex("05ff")}}
             << Outcome::Failed << u"requires a login"_s << QString();
         QTest::newRow("socks5 login not supported") << socks(S5, "alice", "s3cret!") << false << u"127.0.0.1"_s << 21
-            << Exchanges{{hex("050102"), hex("05ff")}}
+            << Exchanges{{hex("05020002"), hex("05ff")}}
             << Outcome::Failed << u"does not accept user name and password"_s << QString();
         QTest::newRow("socks5 method not offered") << socks(S5) << false << u"127.0.0.1"_s << 21
             << Exchanges{{hex("050100"), hex("0502")}}
             << Outcome::Failed << u"not offered"_s << QString();
+        QTest::newRow("socks5 unknown method chosen") << socks(S5, "alice", "s3cret!") << false << u"127.0.0.1"_s << 21
+            << Exchanges{{hex("05020002"), hex("0501")}}
+            << Outcome::Failed << u"not offered (1)"_s << QString();
         QTest::newRow("socks5 wrong version") << socks(S5) << false << u"127.0.0.1"_s << 21
             << Exchanges{{hex("050100"), hex("0400")}}
             << Outcome::Failed << u"did not answer as a SOCKS 5 proxy"_s << QString();
@@ -176,7 +182,7 @@ private Q_SLOTS:
             QByteArray reply = s5ok;
             reply[1] = char(code);
             QTest::addRow("socks5 reply code %d", code) << socks(S5, "alice", "s3cret!") << false << u"127.0.0.1"_s << 21
-                << Exchanges{{hex("050102"), hex("0502")},
+                << Exchanges{{hex("05020002"), hex("0502")},
                              {hex("0105") + "alice" + hex("07") + "s3cret!", hex("0100")},
                              {s5request, reply}}
                 << Outcome::Failed << QStringLiteral("%1 (code %2)").arg(reasons[code - 1]).arg(code) << QString();
