@@ -226,6 +226,13 @@ private Q_SLOTS:
         QVERIFY(tree.out.contains("D\t"));
         QVERIFY(tree.out.contains("\tsub folder\n"));
         QVERIFY(tree.out.contains("\t日本\n"));
+        // A name or a mask in a folder lists the entries it matches.
+        const Run masked = cli({url(), QStringLiteral("ls"), QStringLiteral("pub/*.bin")});
+        QVERIFY2(masked.exitCode == 0, masked.err.constData());
+        QCOMPARE(masked.out.count('\n'), 4);
+        const Run one = cli({url(), QStringLiteral("ls"), QStringLiteral("pub/one.bin")});
+        QVERIFY2(one.exitCode == 0, one.err.constData());
+        QVERIFY(one.out.startsWith("F\t1\t") && one.out.endsWith("\tone.bin\n"));
     }
 
     void failuresExitNonZeroWithTheReason_data()
@@ -236,6 +243,7 @@ private Q_SLOTS:
         QTest::newRow("missing file") << QStringList{cwdUrl, "get", "pub/none.bin", local("none.bin")}
                                       << QByteArray("550");
         QTest::newRow("missing folder") << QStringList{url(QStringLiteral("nowhere")), "ls"} << QByteArray("550");
+        QTest::newRow("ls of nothing") << QStringList{cwdUrl, "ls", "pub/none*"} << QByteArray("no such file");
         QTest::newRow("refused write") << QStringList{cwdUrl, "mkdir", "new"} << QByteArray("550");
         QTest::newRow("nobody listening")
             << QStringList{QStringLiteral("ftp://127.0.0.1:%1/").arg(freeLoopbackPort()), "ls"}
