@@ -93,6 +93,7 @@ private Q_SLOTS:
                 QFAIL(qPrintable(m_server.missingMessage()));
             QSKIP(qPrintable(m_server.missingMessage()));
         }
+        m_server.setWritableArea(true);
         QVERIFY(m_server.addFile(QStringLiteral("pub/empty.bin"), QByteArray()));
         QVERIFY(m_server.addFile(QStringLiteral("pub/one.bin"), QByteArray("x")));
         QVERIFY(m_server.addFile(QStringLiteral("pub/mib.bin"), randomBytes(1 << 20, 1)));
@@ -170,6 +171,129 @@ private Q_SLOTS:
         const auto copied = snapshot(target);
         QCOMPARE(copied.size(), expected.size());
         QVERIFY(copied == expected);
+    }
+
+    void putIsByteIdentical_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<QString>("mode");
+        for (const char *mode : {"--passive", "--active"})
+            for (int size : {0, 1, 1 << 20})
+                QTest::addRow("%d %s", size, mode) << size << QString::fromLatin1(mode);
+    }
+
+    void putIsByteIdentical()
+    {
+        QFETCH(int, size);
+        QFETCH(QString, mode);
+        const QString name = QStringLiteral("put-%1%2.bin").arg(size).arg(mode.mid(2));
+        const QByteArray content = randomBytes(size, quint32(size + mode.size()));
+        QFile f(local(name));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(content);
+        f.close();
+        const QString remote = VsftpdServer::uploadFolder() + u'/' + name;
+        for (int round = 0; round < 2; ++round) { // the second replaces the first
+            const Run r = cli({mode, url(), QStringLiteral("put"), local(name), remote});
+            QVERIFY2(r.exitCode == 0, r.err.constData());
+            QCOMPARE(readAll(QDir(m_server.uploadPath()).filePath(name)), content);
+        }
+    }
+
+    void asciiTypeCarriesCrLfOnTheWire()
+    {
+        // vsftpd stores and serves ASCII-type bytes as they are, so the
+        // server's file shows what went over the wire.
+        QFile f(local(QStringLiteral("lines.txt")));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("one\ntwo\r\nthree\n");
+        f.close();
+        const QString remote = VsftpdServer::uploadFolder() + QStringLiteral("/lines.txt");
+        const Run put = cli({QStringLiteral("--ascii"), url(), QStringLiteral("put"), f.fileName(), remote});
+        QVERIFY2(put.exitCode == 0, put.err.constData());
+        QCOMPARE(readAll(QDir(m_server.uploadPath()).filePath(QStringLiteral("lines.txt"))),
+                 QByteArray("one\r\ntwo\r\nthree\r\n"));
+        const Run get =
+            cli({QStringLiteral("--ascii"), url(), QStringLiteral("get"), remote, local(QStringLiteral("back.txt"))});
+        QVERIFY2(get.exitCode == 0, get.err.constData());
+        QCOMPARE(readAll(local(QStringLiteral("back.txt"))), QByteArray("one\ntwo\nthree\n"));
+        const Run binary = cli({url(), QStringLiteral("get"), remote, local(QStringLiteral("raw.txt"))});
+        QVERIFY2(binary.exitCode == 0, binary.err.constData());
+        QCOMPARE(readAll(local(QStringLiteral("raw.txt"))), QByteArray("one\r\ntwo\r\nthree\r\n"));
+    }
+
+    void putResumeAppendsFromTheRemoteSize()
+    {
+        const QByteArray content = randomBytes(700000, 9);
+        QFile f(local(QStringLiteral("resume-up.bin")));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(content);
+        f.close();
+        // A remote first part that differs from the local bytes shows it was
+        // not sent again.
+        const QByteArray firstPart(250000, 'Z');
+        QVERIFY(m_server.addFile(VsftpdServer::uploadFolder() + QStringLiteral("/resume-up.bin"), firstPart));
+        const Run r = cli({url(), QStringLiteral("put"), QStringLiteral("--resume"),
+                           local(QStringLiteral("resume-up.bin")),
+                           VsftpdServer::uploadFolder() + QStringLiteral("/resume-up.bin")});
+        QVERIFY2(r.exitCode == 0, r.err.constData());
+        QCOMPARE(readAll(QDir(m_server.uploadPath()).filePath(QStringLiteral("resume-up.bin"))),
+                 firstPart + content.mid(firstPart.size()));
+        // Nothing on the server yet: --resume sends the whole file.
+        const Run fresh = cli({url(), QStringLiteral("put"), QStringLiteral("--resume"),
+                               local(QStringLiteral("resume-up.bin")),
+                               VsftpdServer::uploadFolder() + QStringLiteral("/fresh.bin")});
+        QVERIFY2(fresh.exitCode == 0, fresh.err.constData());
+        QCOMPARE(readAll(QDir(m_server.uploadPath()).filePath(QStringLiteral("fresh.bin"))), content);
+    }
+
+    void recursivePutCopiesTheTreeAndRemoteCommandsWork()
+    {
+        // The local tree: the server's own tree, copied on disk.
+        const QString source = local(QStringLiteral("put source"));
+        const QString serverTree = QDir(m_server.rootPath()).filePath(QStringLiteral("tree"));
+        const auto expected = snapshot(serverTree);
+        for (const auto &[rel, content] : expected) {
+            const QString path = QDir(source).filePath(rel);
+            if (content == "<dir>") {
+                QVERIFY(QDir().mkpath(path));
+                continue;
+            }
+            QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(content);
+        }
+        const QString remote = VsftpdServer::uploadFolder() + QStringLiteral("/tree up");
+        const Run r = cli({url(), QStringLiteral("put"), QStringLiteral("-r"), source, remote});
+        QVERIFY2(r.exitCode == 0, r.err.constData());
+        const QString onServer = QDir(m_server.uploadPath()).filePath(QStringLiteral("tree up"));
+        QVERIFY(snapshot(onServer) == expected);
+        // Again into the existing folder: still a copy.
+        QCOMPARE(cli({url(), QStringLiteral("put"), QStringLiteral("-r"), source, remote}).exitCode, 0);
+        QVERIFY(snapshot(onServer) == expected);
+
+        // The other commands, each checked on disk.
+        const QString up = VsftpdServer::uploadFolder();
+        const auto ok = [&](const QStringList &args) {
+            const Run run = cli(args);
+            if (run.exitCode != 0)
+                qWarning() << run.err;
+            return run.exitCode == 0;
+        };
+        QVERIFY(ok({url(up), QStringLiteral("mkdir"), QStringLiteral("made")}));
+        QVERIFY(QFileInfo(QDir(m_server.uploadPath()).filePath(QStringLiteral("made"))).isDir());
+        QVERIFY(ok({url(up), QStringLiteral("rename"), QStringLiteral("made"), QStringLiteral("renamed")}));
+        QVERIFY(QFileInfo(QDir(m_server.uploadPath()).filePath(QStringLiteral("renamed"))).isDir());
+        QVERIFY(ok({url(up), QStringLiteral("rmdir"), QStringLiteral("renamed")}));
+        QVERIFY(!QFileInfo::exists(QDir(m_server.uploadPath()).filePath(QStringLiteral("renamed"))));
+        QVERIFY(ok({url(up), QStringLiteral("rm"), QStringLiteral("fresh.bin")}));
+        QVERIFY(!QFileInfo::exists(QDir(m_server.uploadPath()).filePath(QStringLiteral("fresh.bin"))));
+        QVERIFY(ok({url(up), QStringLiteral("rm"), QStringLiteral("-r"), QStringLiteral("tree up")}));
+        QVERIFY(!QFileInfo::exists(onServer));
+        const Run quote = cli({url(), QStringLiteral("quote"), QStringLiteral("NOOP")});
+        QCOMPARE(quote.exitCode, 0);
+        QVERIFY2(quote.out.startsWith("200"), quote.out.constData());
     }
 
     void throughSocksProxies_data()
