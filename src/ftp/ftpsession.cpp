@@ -204,6 +204,7 @@ public:
         bool dataReady = false;  // connected (and encrypted when it should be)
         bool dataClosed = false;
         bool finalReply = false;
+        bool preliminary = false; // the 1xx came: the server reads the data connection now
         bool sourceEnded = false;
         FtpReply reply;
     };
@@ -1129,6 +1130,13 @@ public:
         if (reply.code < 200) {
             // The transfer runs: the data connection's idle time governs now.
             replyTimer.stop();
+            transfer->preliminary = true;
+            if (transfer->upload) {
+                // Some servers take a data connection before the command and
+                // lose what came on it before: the data goes out only now.
+                pumpUpload();
+                return;
+            }
             Operation *op = current;
             if (!transfer->upload && op && op->offset == 0 && transfer->total < 0 && op->kind == OpKind::Retrieve) {
                 if (const std::optional<qint64> announced = parse150Size(reply.text)) {
@@ -1185,7 +1193,8 @@ public:
 
     void pumpUpload()
     {
-        if (!transfer || !transfer->upload || !transfer->dataReady || transfer->sourceEnded || !data)
+        if (!transfer || !transfer->upload || !transfer->dataReady || !transfer->preliminary || transfer->sourceEnded
+            || !data)
             return;
         QIODevice *source = transfer->device;
         if (!source)
