@@ -204,6 +204,7 @@ public:
         bool dataReady = false;  // connected (and encrypted when it should be)
         bool dataClosed = false;
         bool finalReply = false;
+        bool preliminary = false; // the 1xx came: the server reads the data connection now
         bool sourceEnded = false;
         FtpReply reply;
     };
@@ -248,6 +249,7 @@ public:
     QTimer idleTimer;
 
     bool epsvRefused = false;
+    bool bindRefused = false; // the proxy cannot BIND: active mode goes passive
     bool protectData = false; // PROT P in force
     std::optional<FtpTransferType> type;
     std::function<void(const std::optional<QString> &)> accountAnswer;
@@ -612,6 +614,7 @@ public:
         setState(State::Connecting);
         features = FtpFeatures{};
         epsvRefused = false;
+        bindRefused = false;
         protectData = false;
         type.reset();
         reader.reset();
@@ -841,8 +844,8 @@ public:
         const bool proxied = settings.proxy.type != ProxySettings::Type::None;
         if (!settings.passive && !proxied)
             return listenForData();
-        if (!settings.passive)
-            log(QStringLiteral("Active mode is not available through the proxy; using passive mode"));
+        if (!settings.passive && !bindRefused)
+            return bindThroughProxy();
         if (!epsvRefused) {
             send("EPSV\r\n", [this](const FtpReply &reply) {
                 if (reply.code < 200)
@@ -949,18 +952,72 @@ public:
                                     QStringLiteral("Cannot listen for the data connection: ") + server->errorString()));
         }
         server->incoming = [this, server](qintptr descriptor) { incomingData(server, descriptor); };
-        const quint16 port = server->serverPort();
-        QByteArray line;
-        if (isV4) {
-            line = "PORT " + QByteArray::number((v4 >> 24) & 0xff) + ',' + QByteArray::number((v4 >> 16) & 0xff) + ','
+        send(portCommand(local, server->serverPort()), finalOk([this](const FtpReply &) { sendTransferCommand(); }));
+    }
+
+    // Active mode through the proxy: it listens for the server (BIND) and
+    // PORT names where. A proxy that cannot BIND makes the session go
+    // passive, and says so.
+    void bindThroughProxy()
+    {
+        QAbstractSocket *socket = factory->createSocketFor(q, protectData);
+        adoptDataSocket(socket);
+        dataTunnelling = true;
+        idleTimer.start(settings.timing.dataIdle);
+        factory->startConnection(socket, settings.proxy.host, settings.proxy.port, [this, socket] {
+            if (socket != data || !transfer)
+                return;
+            auto *socks = new SocksConnector(socket, settings.proxy, q);
+            dataProxy = socks;
+            auto portSent = std::make_shared<bool>(false);
+            QObject::connect(socks, &SocksConnector::bound, q,
+                             [this, socket, portSent](const QHostAddress &address, quint16 port) {
+                                 if (socket != data)
+                                     return;
+                                 *portSent = true;
+                                 send(portCommand(address, port),
+                                      finalOk([this](const FtpReply &) { sendTransferCommand(); }));
+                             });
+            QObject::connect(socks, &SocksConnector::ready, q, [this, socks, socket] {
+                socks->deleteLater();
+                if (socket != data || !transfer)
+                    return;
+                dataTunnelling = false;
+                dataConnected();
+                if (data && data->bytesAvailable() > 0)
+                    readData();
+            });
+            QObject::connect(socks, &SocksConnector::failed, q, [this, socks, socket, portSent](const QString &reason) {
+                socks->deleteLater();
+                if (socket != data || !transfer)
+                    return;
+                dataTunnelling = false;
+                if (*portSent)
+                    return (void)abortCurrent(failure(FtpFailure::Connection, QStringLiteral("Proxy: ") + reason));
+                log(QStringLiteral("The proxy cannot take the server's data connection (%1); using passive mode")
+                        .arg(reason));
+                bindRefused = true;
+                closeData();
+                openData();
+            });
+            const QHostAddress server(settings.host);
+            socks->bindFor(server.isNull() ? peer : server, 0);
+        });
+    }
+
+    // "PORT h1,h2,h3,h4,p1,p2" for IPv4 (also IPv4-mapped), "EPRT |2|addr|port|"
+    // for IPv6.
+    static QByteArray portCommand(const QHostAddress &address, quint16 port)
+    {
+        bool isV4 = false;
+        const quint32 v4 = address.toIPv4Address(&isV4);
+        if (isV4)
+            return "PORT " + QByteArray::number((v4 >> 24) & 0xff) + ',' + QByteArray::number((v4 >> 16) & 0xff) + ','
                    + QByteArray::number((v4 >> 8) & 0xff) + ',' + QByteArray::number(v4 & 0xff) + ','
                    + QByteArray::number(port >> 8) + ',' + QByteArray::number(port & 0xff) + "\r\n";
-        } else {
-            QHostAddress plain = local;
-            plain.setScopeId(QString());
-            line = "EPRT |2|" + plain.toString().toLatin1() + '|' + QByteArray::number(port) + "|\r\n";
-        }
-        send(line, finalOk([this](const FtpReply &) { sendTransferCommand(); }));
+        QHostAddress plain = address;
+        plain.setScopeId(QString());
+        return "EPRT |2|" + plain.toString().toLatin1() + '|' + QByteArray::number(port) + "|\r\n";
     }
 
     void incomingData(DataListener *server, qintptr descriptor)
@@ -1029,7 +1086,7 @@ public:
         transfer->commandSent = true;
         command(verb, op->argument, [this](const FtpReply &reply) { transferReply(reply); });
         idleTimer.start(settings.timing.dataIdle);
-        if (data)
+        if (data && !dataTunnelling)
             dataConnected(); // passive: connected before the command
     }
 
@@ -1073,6 +1130,13 @@ public:
         if (reply.code < 200) {
             // The transfer runs: the data connection's idle time governs now.
             replyTimer.stop();
+            transfer->preliminary = true;
+            if (transfer->upload) {
+                // Some servers take a data connection before the command and
+                // lose what came on it before: the data goes out only now.
+                pumpUpload();
+                return;
+            }
             Operation *op = current;
             if (!transfer->upload && op && op->offset == 0 && transfer->total < 0 && op->kind == OpKind::Retrieve) {
                 if (const std::optional<qint64> announced = parse150Size(reply.text)) {
@@ -1129,7 +1193,8 @@ public:
 
     void pumpUpload()
     {
-        if (!transfer || !transfer->upload || !transfer->dataReady || transfer->sourceEnded || !data)
+        if (!transfer || !transfer->upload || !transfer->dataReady || !transfer->preliminary || transfer->sourceEnded
+            || !data)
             return;
         QIODevice *source = transfer->device;
         if (!source)

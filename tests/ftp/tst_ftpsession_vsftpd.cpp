@@ -9,6 +9,7 @@
 #include <QBuffer>
 #include <QCryptographicHash>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTest>
@@ -122,6 +123,55 @@ private Q_SLOTS:
         QVERIFY(finish(session.printWorkingDirectory()).ok());
     }
 
+    // Byte-identical uploads into the writable area, from the start and
+    // resumed with REST.
+    void uploads_data()
+    {
+        QTest::addColumn<bool>("passive");
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<qint64>("cut"); // -1: one whole upload; else the first stops here, the second resumes
+        for (const bool passive : {true, false}) {
+            const QByteArray mode = passive ? "passive, " : "active, ";
+            QTest::newRow(mode + "0 B") << passive << qint64(0) << qint64(-1);
+            QTest::newRow(mode + "1 B") << passive << qint64(1) << qint64(-1);
+            QTest::newRow(mode + "1 MiB") << passive << qint64(1 << 20) << qint64(-1);
+            QTest::newRow(mode + "1 MiB resumed") << passive << qint64(1 << 20) << qint64(654321);
+        }
+    }
+
+    void uploads()
+    {
+        QFETCH(bool, passive);
+        QFETCH(qint64, size);
+        QFETCH(qint64, cut);
+        VsftpdServer ftp;
+        ftp.setWritableArea(true);
+        SUITE_START_SERVER(ftp);
+        FtpSession session;
+        QVERIFY(finish(session.connectToHost(plainSettings(QStringLiteral("127.0.0.1"), ftp.port(), passive))).ok());
+        QVERIFY(finish(session.changeDirectory(VsftpdServer::uploadFolder())).ok());
+
+        QByteArray content = randomBytes(size, quint32(size + 3));
+        if (cut >= 0) {
+            QByteArray head = content.left(cut);
+            QBuffer first(&head);
+            QVERIFY(first.open(QIODevice::ReadOnly));
+            QVERIFY(finish(session.store(&first, QStringLiteral("up.bin"), 0, false)).ok());
+        }
+        QBuffer source(&content);
+        QVERIFY(source.open(QIODevice::ReadOnly));
+        const qint64 offset = std::max<qint64>(cut, 0);
+        source.seek(offset);
+        const FtpResult put = finish(session.store(&source, QStringLiteral("up.bin"), offset, false));
+        QVERIFY2(put.ok(), qPrintable(put.text));
+        QCOMPARE(put.size, size - offset);
+        QFile stored(ftp.uploadPath() + QStringLiteral("/up.bin"));
+        QVERIFY(stored.open(QIODevice::ReadOnly));
+        QVERIFY(stored.readAll() == content);
+        QCOMPARE(ftp.log().contains("\"REST "), cut >= 0);
+        QCOMPARE(finish(session.size(QStringLiteral("up.bin"))).size, size);
+    }
+
     // Abort in the middle of a download: the call ends Aborted at once, the
     // replies vsftpd still owes are consumed, and the session goes on.
     void abortDownload_data()
@@ -169,15 +219,16 @@ private Q_SLOTS:
         QVERIFY(again == content);
     }
 
-    // Control and data connections through dante; active mode asked for
-    // through a proxy goes passive and says so.
+    // Control and data connections through dante; active mode through the
+    // proxy's BIND.
     void throughSocks_data()
     {
         QTest::addColumn<int>("type");
         QTest::addColumn<bool>("passive");
         QTest::newRow("SOCKS 4, passive") << int(ProxySettings::Type::Socks4) << true;
         QTest::newRow("SOCKS 5, passive") << int(ProxySettings::Type::Socks5) << true;
-        QTest::newRow("SOCKS 5, active asked") << int(ProxySettings::Type::Socks5) << false;
+        QTest::newRow("SOCKS 4, active") << int(ProxySettings::Type::Socks4) << false;
+        QTest::newRow("SOCKS 5, active") << int(ProxySettings::Type::Socks5) << false;
     }
 
     void throughSocks()
@@ -208,7 +259,8 @@ private Q_SLOTS:
         const FtpResult got = finish(session.retrieve(QStringLiteral("file.bin"), 0, &sink));
         QVERIFY2(got.ok(), qPrintable(got.text));
         QCOMPARE(received, content);
-        QCOMPARE(log.contains(QStringLiteral("using passive mode")), !passive);
+        QVERIFY2(!log.contains(QStringLiteral("using passive mode")), qPrintable(log.lines.join(QLatin1Char('\n'))));
+        QVERIFY(ftp.log().contains(passive ? "\"EPSV\"" : "\"PORT "));
         QVERIFY(!proxy.log().isEmpty());
     }
 };

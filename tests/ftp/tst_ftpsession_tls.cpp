@@ -1,0 +1,122 @@
+// FTPS against vsftpd: explicit and implicit TLS, data connections that
+// resume the control connection's TLS session (vsftpd insists), downloads
+// and uploads byte for byte, and a certificate that does not verify.
+
+#include "ftpservers.h"
+#include "sessionrig.h"
+
+#include "platform/tlssocketfactory.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTest>
+
+namespace {
+
+QByteArray randomBytes(qint64 size, quint32 seed)
+{
+    QRandomGenerator gen(seed);
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (qint64 i = 0; i < size; ++i)
+        bytes[i] = char(gen.bounded(256));
+    return bytes;
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+} // namespace
+
+class TestFtpSessionTls : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void transfers_data()
+    {
+        QTest::addColumn<bool>("implicit");
+        QTest::addColumn<bool>("passive");
+        QTest::newRow("explicit, passive") << false << true;
+        QTest::newRow("explicit, active") << false << false;
+        QTest::newRow("implicit, passive") << true << true;
+    }
+
+    void transfers()
+    {
+        QFETCH(bool, implicit);
+        QFETCH(bool, passive);
+        VsftpdServer ftp;
+        ftp.setTls(implicit ? VsftpdServer::Tls::Implicit : VsftpdServer::Tls::Explicit);
+        ftp.setWritableArea(true);
+        const QByteArray content = randomBytes((1 << 20) + 3, 11);
+        QVERIFY(ftp.addFile(QStringLiteral("file.bin"), content));
+        SUITE_START_SERVER(ftp);
+
+        auto factory = std::make_shared<TlsSocketFactory>();
+        QVERIFY(factory->addCaFile(ftp.caFile()));
+        FtpSession session;
+        SessionLog log(session);
+        FtpConnectSettings settings = plainSettings(QStringLiteral("127.0.0.1"), ftp.port(), passive);
+        settings.security = implicit ? FtpSecurity::ImplicitTls : FtpSecurity::ExplicitTls;
+        settings.sockets = factory;
+        const FtpResult login = finish(session.connectToHost(settings));
+        QVERIFY2(login.ok(), qPrintable(login.text + QLatin1Char('\n') + QString::fromUtf8(ftp.log().right(1500))));
+        QCOMPARE(log.lines.contains(QStringLiteral("AUTH TLS")), !implicit);
+        QVERIFY(log.contains(QStringLiteral("PROT P")));
+
+        const FtpResult names = finish(session.list(FtpSession::ListKind::Nlst));
+        QVERIFY2(names.ok(), qPrintable(names.text + QLatin1Char('\n') + QString::fromUtf8(ftp.log().right(1500))));
+        QVERIFY(names.listing.contains("file.bin"));
+
+        QByteArray received;
+        QBuffer sink(&received);
+        QVERIFY(sink.open(QIODevice::WriteOnly));
+        const FtpResult got = finish(session.retrieve(QStringLiteral("file.bin"), 0, &sink));
+        QVERIFY2(got.ok(), qPrintable(got.text));
+        QVERIFY(received == content);
+        // Every data connection resumed the control connection's session.
+        QVERIFY(factory->resumedHandshakes() >= 2);
+
+        QByteArray upload = content.left(100001);
+        QBuffer source(&upload);
+        QVERIFY(source.open(QIODevice::ReadOnly));
+        const QString remote = VsftpdServer::uploadFolder() + QStringLiteral("/up.bin");
+        const FtpResult put = finish(session.store(&source, remote, 0, false));
+        QVERIFY2(put.ok(), qPrintable(put.text));
+        QVERIFY(readAll(ftp.uploadPath() + QStringLiteral("/up.bin")) == upload);
+    }
+
+    void untrustedCertificate_data()
+    {
+        QTest::addColumn<bool>("implicit");
+        QTest::newRow("explicit") << false;
+        QTest::newRow("implicit") << true;
+    }
+
+    void untrustedCertificate()
+    {
+        QFETCH(bool, implicit);
+        VsftpdServer ftp;
+        ftp.setTls(implicit ? VsftpdServer::Tls::Implicit : VsftpdServer::Tls::Explicit);
+        SUITE_START_SERVER(ftp);
+        FtpSession session;
+        SessionLog log(session);
+        FtpConnectSettings settings = plainSettings(QStringLiteral("127.0.0.1"), ftp.port());
+        settings.security = implicit ? FtpSecurity::ImplicitTls : FtpSecurity::ExplicitTls;
+        settings.sockets = std::make_shared<TlsSocketFactory>(); // the test CA is not trusted
+        const FtpResult r = finish(session.connectToHost(settings));
+        QCOMPARE(r.failure, FtpFailure::Tls);
+        QVERIFY(r.tls.has_value());
+        QVERIFY(r.tls->certificate);
+        QVERIFY(!r.tls->peer.isNull());
+        QCOMPARE(r.tls->host, QStringLiteral("127.0.0.1"));
+        QCOMPARE(session.state(), FtpSession::State::Disconnected);
+        QVERIFY(!log.contains(QStringLiteral("USER")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFtpSessionTls)
+#include "tst_ftpsession_tls.moc"
