@@ -495,6 +495,66 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(local(QStringLiteral("none.bin"))));
     }
 
+    // The replacing question of a folder transfer: the answer decides, and a
+    // kept file is reported as skipped.
+    void folderTransfersAskBeforeReplacing_data()
+    {
+        QTest::addColumn<bool>("sending");
+        QTest::addColumn<bool>("replace");
+        QTest::newRow("send, keep") << true << false;
+        QTest::newRow("send, replace") << true << true;
+        QTest::newRow("receive, keep") << false << false;
+        QTest::newRow("receive, replace") << false << true;
+    }
+
+    void folderTransfersAskBeforeReplacing()
+    {
+        QFETCH(bool, sending);
+        QFETCH(bool, replace);
+        const QString folder = QStringLiteral("ask-%1-%2").arg(sending).arg(replace);
+        const QString localFolder = local(folder);
+        QVERIFY(QDir().mkpath(localFolder));
+        const auto put = [](const QString &path, const QByteArray &bytes) {
+            QFile f(path);
+            return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+        };
+        // The same two names on both sides; "new.txt" only on the source side.
+        const QString remoteRel = VsftpdServer::uploadFolder() + u'/' + folder;
+        QVERIFY(m_server.addFile(remoteRel + QStringLiteral("/same.txt"), sending ? "target" : "source"));
+        QVERIFY(put(QDir(localFolder).filePath(QStringLiteral("same.txt")), sending ? "source" : "target"));
+        if (sending)
+            QVERIFY(put(QDir(localFolder).filePath(QStringLiteral("new.txt")), "fresh"));
+        else
+            QVERIFY(m_server.addFile(remoteRel + QStringLiteral("/new.txt"), "fresh"));
+
+        FtpComponent c(std::make_shared<TlsSocketFactory>());
+        c.serverAddress = QStringLiteral("127.0.0.1");
+        c.serverPort = m_server.port();
+        QStringList asked, skipped;
+        QObject::connect(&c, &FtpComponent::replacingFile, &c, [&](const QString &name, bool *answer) {
+            asked.append(QFileInfo(name).fileName());
+            *answer = replace;
+        });
+        QObject::connect(&c, &FtpComponent::skippingFile, &c,
+                         [&](const QString &name, const QString &, int) { skipped.append(name); });
+        QVERIFY(c.connectToServer());
+        QString before;
+        QVERIFY(c.currentFolder(before));
+        QVERIFY2(sending ? c.sendFiles(localFolder + QStringLiteral("/*"), remoteRel, true, true)
+                         : c.receiveFiles(remoteRel + QStringLiteral("/*"), localFolder, true),
+                 qPrintable(c.lastError().description));
+        QCOMPARE(asked, QStringList{QStringLiteral("same.txt")});
+        QCOMPARE(skipped, replace ? QStringList() : QStringList{QStringLiteral("same.txt")});
+        const QString targetFolder = sending ? QDir(m_server.uploadPath()).filePath(folder) : localFolder;
+        QCOMPARE(readAll(QDir(targetFolder).filePath(QStringLiteral("same.txt"))),
+                 QByteArray(replace ? "source" : "target"));
+        QCOMPARE(readAll(QDir(targetFolder).filePath(QStringLiteral("new.txt"))), QByteArray("fresh"));
+        // The remote side is back in the folder the call started in.
+        QString now;
+        QVERIFY(c.currentFolder(now));
+        QCOMPARE(now, before);
+    }
+
     void abortDuringALargeTransferKeepsTheSession()
     {
         FtpComponent c(std::make_shared<TlsSocketFactory>());
