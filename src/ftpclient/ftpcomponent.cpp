@@ -17,12 +17,6 @@ namespace {
 // Deepest folder nesting a recursive transfer walks into.
 constexpr int MaxDepth = 64;
 
-// Reason codes of skippingFile.
-constexpr int SkipUnsafeName = 1;
-constexpr int SkipLink = 2;
-constexpr int SkipNotReplaced = 3;
-constexpr int SkipLocalLink = 4;
-constexpr int SkipOutsideTree = 5;
 
 // Wildcard match with * (any run) and ? (one character), case-sensitive.
 bool wildcardMatch(QStringView pattern, QStringView name)
@@ -371,7 +365,7 @@ public:
         QList<FtpListEntry> folders;
         for (const FtpListEntry &e : std::as_const(entries)) {
             if (!isSafeLocalName(e.name)) {
-                skip(e.name, QStringLiteral("the name cannot be a local file name"), SkipUnsafeName);
+                skip(e.name, QStringLiteral("the name cannot be a local file name"), FtpSkipReasons::UnsafeName);
                 continue;
             }
             if (e.kind == FtpListEntry::Kind::Folder) {
@@ -383,18 +377,18 @@ public:
             const QString localPath = QDir(localFolder).filePath(e.name);
             const QFileInfo local(localPath);
             if (local.isSymLink()) {
-                skip(e.name, QStringLiteral("the local name is a link"), SkipLocalLink);
+                skip(e.name, QStringLiteral("the local name is a link"), FtpSkipReasons::LocalLink);
                 continue;
             }
             if (local.exists()) {
                 if (local.isDir()) {
-                    skip(e.name, QStringLiteral("a local folder has that name"), SkipNotReplaced);
+                    skip(e.name, QStringLiteral("a local folder has that name"), FtpSkipReasons::NotReplaced);
                     continue;
                 }
                 bool replace = false;
                 emit q->replacingFile(localPath, &replace);
                 if (!replace) {
-                    skip(e.name, QStringLiteral("the local file was kept"), SkipNotReplaced);
+                    skip(e.name, QStringLiteral("the local file was kept"), FtpSkipReasons::NotReplaced);
                     continue;
                 }
             }
@@ -405,7 +399,7 @@ public:
                 if (e.kind == FtpListEntry::Kind::Link && error.number == FtpErrors::ServerRefused) {
                     if (!local.exists())
                         QFile::remove(localPath);
-                    skip(e.name, QStringLiteral("a link that is not a file"), SkipLink);
+                    skip(e.name, QStringLiteral("a link that is not a file"), FtpSkipReasons::Link);
                     error = {};
                     continue;
                 }
@@ -419,7 +413,7 @@ public:
         for (const FtpListEntry &f : std::as_const(folders)) {
             const QString localSub = QDir(localFolder).filePath(f.name);
             if (QFileInfo(localSub).isSymLink()) {
-                skip(f.name, QStringLiteral("the local name is a link"), SkipLocalLink);
+                skip(f.name, QStringLiteral("the local name is a link"), FtpSkipReasons::LocalLink);
                 continue;
             }
             emit q->scanningFolder(f.name);
@@ -431,7 +425,7 @@ public:
             // A folder reached again, or one outside the tree, came through a
             // link the listing did not show as one.
             if (visited.contains(there) || !there.startsWith(childPath(here, QString()))) {
-                skip(f.name, QStringLiteral("the folder is a link"), SkipOutsideTree);
+                skip(f.name, QStringLiteral("the folder is a link"), FtpSkipReasons::OutsideTree);
             } else {
                 visited.insert(there);
                 if (!receiveTree(QStringLiteral("*"), localSub, true, there, visited, depth + 1))
@@ -466,7 +460,7 @@ public:
                 if (!recurse)
                     continue;
                 if (fi.isSymLink()) {
-                    skip(name, QStringLiteral("a link to a folder is not followed"), SkipLink);
+                    skip(name, QStringLiteral("a link to a folder is not followed"), FtpSkipReasons::Link);
                     continue;
                 }
                 if (depth >= MaxDepth)
@@ -488,7 +482,7 @@ public:
                 bool replace = false;
                 emit q->replacingFile(name, &replace);
                 if (!replace) {
-                    skip(name, QStringLiteral("the remote file was kept"), SkipNotReplaced);
+                    skip(name, QStringLiteral("the remote file was kept"), FtpSkipReasons::NotReplaced);
                     continue;
                 }
             }
@@ -810,6 +804,7 @@ bool FtpComponent::receiveFiles(const QString &remoteMask, const QString &localF
 bool FtpComponent::sendFiles(const QString &localMask, const QString &remoteFolder, bool processSubfolders,
                              bool recurse)
 {
+    // The window always passes true; whether subfolders go too is recurse.
     Q_UNUSED(processSubfolders)
     if (!d->begin(SendingFiles))
         return false;

@@ -39,6 +39,15 @@ inline constexpr quint32 Protocol = 0x80042009;
 inline constexpr quint32 InvalidArgument = 0x8004200A;
 } // namespace FtpErrors
 
+// Reason codes of skippingFile.
+namespace FtpSkipReasons {
+inline constexpr int UnsafeName = 1;  // a remote name that cannot be a local file name
+inline constexpr int Link = 2;        // a link that is not a file; links are never followed into folders
+inline constexpr int NotReplaced = 3; // the replacing question said no
+inline constexpr int LocalLink = 4;   // the local name is a link; nothing is written through it
+inline constexpr int OutsideTree = 5; // a folder that leads back up or out of the tree
+} // namespace FtpSkipReasons
+
 class FtpComponent : public QObject {
     Q_OBJECT
 public:

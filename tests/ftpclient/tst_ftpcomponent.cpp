@@ -280,9 +280,11 @@ private Q_SLOTS:
         const QString local = scratch.filePath(QStringLiteral("in/copy"));
         auto c = connectTo(server);
         QVERIFY(c->connectToServer());
-        QStringList skipped;
+        QStringList log;
+        QObject::connect(c.get(), &FtpComponent::logLine, c.get(), [&](const QString &line) { log.append(line); });
+        QHash<QString, int> skipped;
         QObject::connect(c.get(), &FtpComponent::skippingFile, c.get(),
-                         [&](const QString &name, const QString &, int) { skipped.append(name); });
+                         [&](const QString &name, const QString &, int reason) { skipped.insert(name, reason); });
         QVERIFY2(c->receiveFiles(QStringLiteral("top/*"), local, true), qPrintable(c->lastError().description));
 
         QCOMPARE(readAll(local + QStringLiteral("/good.txt")), QByteArray("hello"));
@@ -299,8 +301,15 @@ private Q_SLOTS:
                                           QStringLiteral("good.txt"), QStringLiteral("in"), QStringLiteral("sub")}));
         QCOMPARE(QDir(scratch.filePath(QStringLiteral("in"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
                  QStringList{QStringLiteral("copy")});
-        for (const char *name : {"../evil.txt", "..\\evil2.txt", "up", "loop", "escape"})
-            QVERIFY2(skipped.contains(QLatin1String(name)), name);
+        const QHash<QString, int> expectedSkips{{QStringLiteral("../evil.txt"), FtpSkipReasons::UnsafeName},
+                                                {QStringLiteral("..\\evil2.txt"), FtpSkipReasons::UnsafeName},
+                                                {QStringLiteral("up"), FtpSkipReasons::Link},
+                                                {QStringLiteral("loop"), FtpSkipReasons::OutsideTree},
+                                                {QStringLiteral("escape"), FtpSkipReasons::OutsideTree}};
+        QCOMPARE(skipped, expectedSkips);
+        // Each skip is also a message line.
+        for (const QString &name : expectedSkips.keys())
+            QVERIFY2(log.join(u'\n').contains(QStringLiteral("Skipped ") + name), qPrintable(name));
         QVERIFY(!server.saw("RETR ../evil.txt"));
         QVERIFY(!server.saw("CWD up"));
 
