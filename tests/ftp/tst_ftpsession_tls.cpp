@@ -9,19 +9,10 @@
 
 #include <QBuffer>
 #include <QFile>
-#include <QRandomGenerator>
 #include <QTest>
 
 namespace {
 
-QByteArray randomBytes(qint64 size, quint32 seed)
-{
-    QRandomGenerator gen(seed);
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (qint64 i = 0; i < size; ++i)
-        bytes[i] = char(gen.bounded(256));
-    return bytes;
-}
 
 QByteArray readAll(const QString &path)
 {
