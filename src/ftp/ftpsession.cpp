@@ -451,17 +451,22 @@ public:
         transfer.reset();
         if (op)
             op->finish(opResult);
+        if (!alive)
+            return;
         auto dropped = std::move(queue);
         queue.clear();
+        std::deque<QPointer<Operation>> reconnects; // a new session may start after this one
         for (const QPointer<Operation> &next : dropped) {
-            if (next && next->kind == OpKind::Connect && alive) {
-                queue.push_back(next); // a new session may start after this one
-                continue;
-            }
-            if (next)
+            if (next && next->kind == OpKind::Connect)
+                reconnects.push_back(next);
+            else if (next)
                 next->finish(failure(FtpFailure::NotConnected, QStringLiteral("Not connected")));
         }
-        if (alive && !queue.empty())
+        if (!alive)
+            return;
+        for (const QPointer<Operation> &next : reconnects)
+            queue.push_back(next);
+        if (!queue.empty())
             scheduleNext();
     }
 
@@ -514,8 +519,10 @@ public:
             return command("QUIT", {}, [this](const FtpReply &reply) {
                 FtpResult r = success(reply);
                 setState(State::Closing);
+                QPointer<FtpSession> alive(q);
                 complete(r);
-                lose(r);
+                if (alive)
+                    lose(r);
             });
         case OpKind::Simple:
             return runSimple(op);
@@ -636,7 +643,10 @@ public:
                 why = FtpResult{};
                 why.text = QStringLiteral("Disconnected");
                 setState(State::Closing);
+                QPointer<FtpSession> alive(q);
                 complete(why);
+                if (!alive)
+                    return;
             }
             lose(why);
         });

@@ -798,6 +798,28 @@ private Q_SLOTS:
         QCOMPARE(session.state(), FtpSession::State::Disconnected);
     }
 
+    // The owner may delete the session from a finished handler: what was
+    // queued still finishes once, and nothing touches the dead session.
+    void deletedFromFinishedHandler()
+    {
+        FtpFileServer server(0);
+        script(server, {{"CWD", "421 Bye\r\n"}});
+        auto *session = new FtpSession;
+        QPointer<FtpSession> guard(session);
+        QVERIFY(finish(session->connectToHost(settingsFor(server))).ok());
+        FtpOperation *first = session->changeDirectory(QStringLiteral("x"));
+        const auto second = watch(session->printWorkingDirectory());
+        const auto outcome = watch(first);
+        connect(first, &FtpOperation::finished, this, [session] { delete session; });
+        QTRY_VERIFY_WITH_TIMEOUT(guard.isNull(), 5000);
+        QVERIFY(outcome->finished);
+        QCOMPARE(outcome->result.failure, FtpFailure::Connection);
+        QCOMPARE(outcome->result.code, 421);
+        QVERIFY(second->finished);
+        QCOMPARE(second->finishCount, 1);
+        QVERIFY(!second->result.ok());
+    }
+
     void rawRefusesLineEnds()
     {
         FtpFileServer server(0);
