@@ -241,6 +241,7 @@ public:
     std::deque<QPointer<Operation>> queue;
     QPointer<Operation> current;
     Handler onReply;        // waits for the reply to the command sent last
+    bool wantsPreliminary = false; // onReply hears 1xx replies too (transfers)
     int owedReplies = 0;    // final replies still to come for an aborted exchange
     bool startScheduled = false;
 
@@ -351,6 +352,7 @@ public:
         log(shown.isEmpty() ? QString::fromUtf8(line).trimmed() : shown);
         control->write(line);
         onReply = std::move(handler);
+        wantsPreliminary = false;
         replyTimer.start(settings.timing.reply);
     }
 
@@ -401,6 +403,10 @@ public:
         }
         if (!onReply)
             return; // unasked: shown in the log, nothing else
+        if (!final && !wantsPreliminary) {
+            replyTimer.start(settings.timing.reply); // the final reply is still to come
+            return;
+        }
         Handler handler = onReply;
         if (final) {
             onReply = nullptr;
@@ -1095,6 +1101,7 @@ public:
         }
         transfer->commandSent = true;
         command(verb, op->argument, [this](const FtpReply &reply) { transferReply(reply); });
+        wantsPreliminary = true;
         idleTimer.start(settings.timing.dataIdle);
         if (data && !dataTunnelling)
             dataConnected(); // passive: connected before the command

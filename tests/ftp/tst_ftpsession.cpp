@@ -99,6 +99,7 @@ private Q_SLOTS:
             {"RNFR 350 RNTO 250", "rename", "RNFR", "350 Ready\r\n", FtpFailure::None, 250, "Renamed"},
             {"RNFR 550", "rename", "RNFR", "550 No such file\r\n", FtpFailure::Refused, 550, "No such file"},
             {"RNFR 250", "rename", "RNFR", "250 Odd\r\n", FtpFailure::Protocol, 250, ""},
+            {"RNFR 1xx then 350", "rename", "RNFR", "110 Mark\r\n350 Ready\r\n", FtpFailure::None, 250, "Renamed"},
             {"raw 200", "raw", "SITE", "200 Done\r\n", FtpFailure::None, 200, "Done"},
             {"raw 1xx then 226", "raw", "SITE", "125 Going\r\n226 Done\r\n", FtpFailure::None, 226, "Done"},
             {"raw 350", "raw", "SITE", "350 More\r\n", FtpFailure::None, 350, "More"},
@@ -204,6 +205,9 @@ private Q_SLOTS:
         QTest::newRow("USER 331, PASS 230") << QByteArray("220 Hi\r\n") << QByteArray("331 Password\r\n") << logged
                                             << QByteArray() << QStringList() << int(FtpFailure::None)
                                             << QByteArrayList{"USER", "PASS", "FEAT"};
+        QTest::newRow("USER 1xx then 331, PASS 230")
+            << QByteArray("220 Hi\r\n") << QByteArray("120 Hold on\r\n331 Password\r\n") << logged << QByteArray()
+            << QStringList() << int(FtpFailure::None) << QByteArrayList{"USER", "PASS", "FEAT"};
         QTest::newRow("230 without PASS") << QByteArray("220 Hi\r\n") << QByteArray("230 Come in\r\n")
                                           << QByteArrayList() << QByteArray() << QStringList()
                                           << int(FtpFailure::None) << QByteArrayList{"USER", "FEAT"};
