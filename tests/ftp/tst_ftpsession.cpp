@@ -570,6 +570,9 @@ private Q_SLOTS:
         QVERIFY2(listing.ok(), qPrintable(listing.text));
         QCOMPARE(listing.listing, wire);
         QVERIFY(server.commands.contains("LIST -la dir"));
+        // EPSV was refused once (502); the second transfer went to PASV directly.
+        QCOMPARE(server.commands.count("EPSV"), 1);
+        QCOMPARE(server.commands.count("PASV"), 2);
     }
 
     // IPv6: EPSV, or EPRT naming the port actually bound, on [::1].
