@@ -77,8 +77,12 @@ public:
     // certificate; empty without TLS until start() made it.
     QString caFile() const { return m_caFile; }
 
-    // "ftp://127.0.0.1:port/path" ("ftps://" with implicit TLS); path is
-    // relative to the root, without a leading "/".
+    // Listens on ::1 instead of 127.0.0.1 (passive ports too). Set before
+    // start().
+    void setIpv6(bool on) { m_ipv6 = on; }
+
+    // "ftp://127.0.0.1:port/path" ("ftps://" with implicit TLS, "[::1]" over
+    // IPv6); path is relative to the root, without a leading "/".
     QString url(const QString &path = {}) const;
 
     // A banner of several lines, sent as one multi-line 220 reply. Set
@@ -103,6 +107,7 @@ public:
 protected:
     bool writeConfig(QString *error) override;
     QStringList arguments() const override;
+    QHostAddress listenAddress() const override;
 
 private:
     bool waitForGreeting(int timeoutMs);
@@ -119,6 +124,7 @@ private:
     bool m_tlsRequired = false;
     bool m_requireReuse = true;
     bool m_tls12Only = false;
+    bool m_ipv6 = false;
     QString m_certificate;
     QString m_key;
     QString m_caFile;
