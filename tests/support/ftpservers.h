@@ -9,7 +9,7 @@
 
 #include <memory>
 
-// vsftpd in the foreground on 127.0.0.1 serving an anonymous file area,
+// vsftpd in the foreground on 127.0.0.1 (or ::1) serving an anonymous file area,
 // read-only unless a writable area is asked for. Only anonymous logins are
 // offered: a local-user login would need a system account (not something a
 // test may create) or a virtual-user setup; PyftpdlibServer has named users.
@@ -52,7 +52,7 @@ public:
     static QString uploadFolder() { return QStringLiteral("upload"); }
     QString uploadPath() const { return filePath(QStringLiteral("root/upload")); }
 
-    // Serves FTPS with a certificate for 127.0.0.1 and localhost, signed by a
+    // Serves FTPS with a certificate for 127.0.0.1, ::1 and localhost, signed by a
     // CA the server makes at start() (caFile() names it, for the client to
     // trust), unless setCertificate() chose another one. Set before start().
     void setTls(Tls mode) { m_tls = mode; }
@@ -67,7 +67,8 @@ public:
     // after the handshake; with TLS 1.3 it does, on every data connection,
     // and a client that sends a file without reading them resets the
     // connection when it closes it, so vsftpd fails the upload with "426
-    // Failure reading network stream." (curl and lftp do). Default off.
+    // Failure reading network stream." (curl and lftp send that way).
+    // Default off.
     void setTls12Only(bool on) { m_tls12Only = on; }
     // Serves this certificate and key (PEM files) instead of the generated
     // one, for instance a TestCertificates pair made to fail a check; caFile

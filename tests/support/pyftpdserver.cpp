@@ -91,7 +91,9 @@ PyftpdlibServer::~PyftpdlibServer()
 
 bool PyftpdlibServer::isInstalled() const
 {
-    return RealServer::isInstalled() && pythonSucceeds(program(), QStringLiteral("import pyftpdlib"));
+    if (!m_installed)
+        m_installed = RealServer::isInstalled() && pythonSucceeds(program(), QStringLiteral("import pyftpdlib"));
+    return *m_installed;
 }
 
 QString PyftpdlibServer::missingMessage() const

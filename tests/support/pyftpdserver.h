@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 // pyftpdlib (Debian's python3-pyftpdlib, run by /usr/bin/python3) on loopback:
 // the FTP server with named users and passwords, MLSD/MLST, UTF-8 names and,
@@ -48,8 +49,8 @@ public:
     // Writes a file under a user's home (folders created as needed).
     bool addFile(const QString &user, const QString &relativePath, const QByteArray &content);
 
-    // Explicit TLS (AUTH TLS, PROT P) with a certificate for 127.0.0.1 and
-    // localhost signed by a CA made at start() (caFile()); tlsAvailable()
+    // Explicit TLS (AUTH TLS, PROT P) with a certificate for 127.0.0.1, ::1
+    // and localhost signed by a CA made at start() (caFile()); tlsAvailable()
     // must be true. required: plain logins and data connections are refused.
     // Set before start().
     void setTls(bool on, bool required = false)
@@ -94,4 +95,5 @@ private:
     quint16 m_pasvMin = 0;
     quint16 m_pasvMax = 0;
     std::unique_ptr<TestCertificates> m_certificates;
+    mutable std::optional<bool> m_installed;
 };
