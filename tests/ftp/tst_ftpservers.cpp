@@ -461,8 +461,10 @@ void TestFtpServers::pyftpdlibUsersAndListing()
     ftp.setAnonymous(anonymous);
     const QString listed = QStringLiteral("größe ünï.txt");
     const QString user = credentials.isEmpty() ? QStringLiteral("anonymous") : credentials.section(QLatin1Char(':'), 0, 0);
-    if (user != QLatin1String("eve"))
+    if (user != QLatin1String("eve")) {
         QVERIFY(ftp.addFile(user, listed, QByteArray(1234, 'x')));
+        QVERIFY(ftp.addFolder(user, QStringLiteral("empty folder")));
+    }
     SUITE_START_SERVER(ftp);
 
     QStringList arguments;
@@ -483,6 +485,7 @@ void TestFtpServers::pyftpdlibUsersAndListing()
     if (upload.isEmpty()) {
         QVERIFY2(run.output.contains("size=1234;") && run.output.contains("type=file;") && run.output.contains("; " + listed.toUtf8()),
                  run.output.constData());
+        QVERIFY2(run.output.contains("type=dir;") && run.output.contains("; empty folder"), run.output.constData());
     } else {
         QCOMPARE(readAll(QDir(ftp.homePath(user)).filePath(upload)), QByteArray("sent\n"));
     }

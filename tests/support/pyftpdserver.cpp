@@ -143,6 +143,11 @@ bool PyftpdlibServer::addFile(const QString &user, const QString &relativePath, 
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
 }
 
+bool PyftpdlibServer::addFolder(const QString &user, const QString &relativePath)
+{
+    return QDir().mkpath(QDir(homePath(user)).filePath(relativePath));
+}
+
 QString PyftpdlibServer::caFile() const
 {
     return m_certificates ? m_certificates->caFile() : QString();

@@ -48,6 +48,8 @@ public:
     QString homePath(const QString &user) const;
     // Writes a file under a user's home (folders created as needed).
     bool addFile(const QString &user, const QString &relativePath, const QByteArray &content);
+    // Makes a folder (and those above it) under a user's home.
+    bool addFolder(const QString &user, const QString &relativePath);
 
     // Explicit TLS (AUTH TLS, PROT P) with a certificate for 127.0.0.1, ::1
     // and localhost signed by a CA made at start() (caFile()); tlsAvailable()
