@@ -235,6 +235,7 @@ public:
     bool controlTunnelling = false; // the proxy's handshake owns the bytes
     bool dataTunnelling = false;
     bool controlHandshake = false; // the TLS handshake reports its own end
+    bool dataHandshake = false;
     FtpReplyReader reader;
     QHostAddress peer;
 
@@ -910,12 +911,13 @@ public:
                 pumpUpload();
             }
         });
+        // While the proxy's or the TLS handshake runs, it reports how it ended.
         QObject::connect(socket, &QAbstractSocket::disconnected, q, [this, socket] {
-            if (socket == data)
+            if (socket == data && !dataTunnelling && !dataHandshake)
                 dataEnded();
         });
         QObject::connect(socket, &QAbstractSocket::errorOccurred, q, [this, socket](QAbstractSocket::SocketError e) {
-            if (socket != data || !transfer)
+            if (socket != data || !transfer || dataTunnelling || dataHandshake)
                 return;
             if (e == QAbstractSocket::RemoteHostClosedError)
                 return dataEnded();
@@ -1119,16 +1121,22 @@ public:
             return afterDataReady();
         }
         QAbstractSocket *socket = data;
+        dataHandshake = true;
         encrypt(socket,
                 [this, socket] {
                     if (socket != data || !transfer)
                         return;
+                    dataHandshake = false;
                     transfer->dataReady = true;
                     afterDataReady();
+                    if (transfer && !transfer->upload && data && data->state() != QAbstractSocket::ConnectedState)
+                        dataEnded(); // closed while the handshake ended
                 },
                 [this, socket](const TlsFailure &f) {
-                    if (socket == data)
-                        abortCurrent(tlsResult(f));
+                    if (socket != data)
+                        return;
+                    dataHandshake = false;
+                    abortCurrent(tlsResult(f));
                 });
     }
 
@@ -1284,6 +1292,7 @@ public:
     {
         idleTimer.stop();
         dataTunnelling = false;
+        dataHandshake = false;
         if (dataProxy)
             dataProxy->deleteLater();
         dataProxy = nullptr;
