@@ -190,6 +190,7 @@ private Q_SLOTS:
         VsftpdServer ftp;
         const QByteArray content = randomBytes(1 << 20, 99);
         QVERIFY(ftp.addFile(QStringLiteral("file.bin"), content));
+        ftp.setWritableArea(true);
         SUITE_START_SERVER(ftp);
         DanteServer proxy;
         SUITE_START_SERVER(proxy);
@@ -211,6 +212,14 @@ private Q_SLOTS:
         const FtpResult got = finish(session.retrieve(QStringLiteral("file.bin"), 0, &sink));
         QVERIFY2(got.ok(), qPrintable(got.text));
         QCOMPARE(received, content);
+        QBuffer source(&received);
+        QVERIFY(source.open(QIODevice::ReadOnly));
+        const QString remote = VsftpdServer::uploadFolder() + QStringLiteral("/back.bin");
+        const FtpResult put = finish(session.store(&source, remote, 0, false));
+        QVERIFY2(put.ok(), qPrintable(put.text));
+        QFile stored(ftp.uploadPath() + QStringLiteral("/back.bin"));
+        QVERIFY(stored.open(QIODevice::ReadOnly));
+        QVERIFY(stored.readAll() == content);
         QVERIFY2(!log.contains(QStringLiteral("using passive mode")), qPrintable(log.lines.join(QLatin1Char('\n'))));
         QVERIFY(ftp.log().contains(passive ? "\"EPSV\"" : "\"PORT "));
         QVERIFY(!proxy.log().isEmpty());
