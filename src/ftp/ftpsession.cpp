@@ -235,12 +235,14 @@ public:
     bool controlTunnelling = false; // the proxy's handshake owns the bytes
     bool dataTunnelling = false;
     bool controlHandshake = false; // the TLS handshake reports its own end
+    bool dataHandshake = false;
     FtpReplyReader reader;
     QHostAddress peer;
 
     std::deque<QPointer<Operation>> queue;
     QPointer<Operation> current;
     Handler onReply;        // waits for the reply to the command sent last
+    bool wantsPreliminary = false; // onReply hears 1xx replies too (transfers)
     int owedReplies = 0;    // final replies still to come for an aborted exchange
     bool startScheduled = false;
 
@@ -351,6 +353,7 @@ public:
         log(shown.isEmpty() ? QString::fromUtf8(line).trimmed() : shown);
         control->write(line);
         onReply = std::move(handler);
+        wantsPreliminary = false;
         replyTimer.start(settings.timing.reply);
     }
 
@@ -401,6 +404,10 @@ public:
         }
         if (!onReply)
             return; // unasked: shown in the log, nothing else
+        if (!final && !wantsPreliminary) {
+            replyTimer.start(settings.timing.reply); // the final reply is still to come
+            return;
+        }
         Handler handler = onReply;
         if (final) {
             onReply = nullptr;
@@ -451,17 +458,22 @@ public:
         transfer.reset();
         if (op)
             op->finish(opResult);
+        if (!alive)
+            return;
         auto dropped = std::move(queue);
         queue.clear();
+        std::deque<QPointer<Operation>> reconnects; // a new session may start after this one
         for (const QPointer<Operation> &next : dropped) {
-            if (next && next->kind == OpKind::Connect && alive) {
-                queue.push_back(next); // a new session may start after this one
-                continue;
-            }
-            if (next)
+            if (next && next->kind == OpKind::Connect)
+                reconnects.push_back(next);
+            else if (next)
                 next->finish(failure(FtpFailure::NotConnected, QStringLiteral("Not connected")));
         }
-        if (alive && !queue.empty())
+        if (!alive)
+            return;
+        for (const QPointer<Operation> &next : reconnects)
+            queue.push_back(next);
+        if (!queue.empty())
             scheduleNext();
     }
 
@@ -514,8 +526,10 @@ public:
             return command("QUIT", {}, [this](const FtpReply &reply) {
                 FtpResult r = success(reply);
                 setState(State::Closing);
+                QPointer<FtpSession> alive(q);
                 complete(r);
-                lose(r);
+                if (alive)
+                    lose(r);
             });
         case OpKind::Simple:
             return runSimple(op);
@@ -636,7 +650,10 @@ public:
                 why = FtpResult{};
                 why.text = QStringLiteral("Disconnected");
                 setState(State::Closing);
+                QPointer<FtpSession> alive(q);
                 complete(why);
+                if (!alive)
+                    return;
             }
             lose(why);
         });
@@ -894,12 +911,13 @@ public:
                 pumpUpload();
             }
         });
+        // While the proxy's or the TLS handshake runs, it reports how it ended.
         QObject::connect(socket, &QAbstractSocket::disconnected, q, [this, socket] {
-            if (socket == data)
+            if (socket == data && !dataTunnelling && !dataHandshake)
                 dataEnded();
         });
         QObject::connect(socket, &QAbstractSocket::errorOccurred, q, [this, socket](QAbstractSocket::SocketError e) {
-            if (socket != data || !transfer)
+            if (socket != data || !transfer || dataTunnelling || dataHandshake)
                 return;
             if (e == QAbstractSocket::RemoteHostClosedError)
                 return dataEnded();
@@ -1085,6 +1103,7 @@ public:
         }
         transfer->commandSent = true;
         command(verb, op->argument, [this](const FtpReply &reply) { transferReply(reply); });
+        wantsPreliminary = true;
         idleTimer.start(settings.timing.dataIdle);
         if (data && !dataTunnelling)
             dataConnected(); // passive: connected before the command
@@ -1102,16 +1121,22 @@ public:
             return afterDataReady();
         }
         QAbstractSocket *socket = data;
+        dataHandshake = true;
         encrypt(socket,
                 [this, socket] {
                     if (socket != data || !transfer)
                         return;
+                    dataHandshake = false;
                     transfer->dataReady = true;
                     afterDataReady();
+                    if (transfer && !transfer->upload && data && data->state() != QAbstractSocket::ConnectedState)
+                        dataEnded(); // closed while the handshake ended
                 },
                 [this, socket](const TlsFailure &f) {
-                    if (socket == data)
-                        abortCurrent(tlsResult(f));
+                    if (socket != data)
+                        return;
+                    dataHandshake = false;
+                    abortCurrent(tlsResult(f));
                 });
     }
 
@@ -1267,6 +1292,7 @@ public:
     {
         idleTimer.stop();
         dataTunnelling = false;
+        dataHandshake = false;
         if (dataProxy)
             dataProxy->deleteLater();
         dataProxy = nullptr;

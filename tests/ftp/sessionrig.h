@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QEventLoop>
+#include <QRandomGenerator>
 #include <QTimer>
 #include <QStringList>
 #include <QTest>
@@ -73,4 +74,14 @@ inline FtpConnectSettings plainSettings(const QString &host, quint16 port, bool 
     s.timing.reply = std::chrono::milliseconds(10000);
     s.timing.dataIdle = std::chrono::milliseconds(10000);
     return s;
+}
+
+// Bytes that no line-end conversion or offset mix-up leaves unchanged.
+inline QByteArray randomBytes(qint64 size, quint32 seed)
+{
+    QRandomGenerator gen(seed);
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (qint64 i = 0; i < size; ++i)
+        bytes[i] = char(gen.bounded(256));
+    return bytes;
 }

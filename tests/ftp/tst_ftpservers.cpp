@@ -171,15 +171,19 @@ void TestFtpServers::vsftpdGetAndPut_data()
     QTest::addColumn<bool>("required");
     QTest::addColumn<bool>("active");
     QTest::addColumn<bool>("tls12Only");
+    QTest::addColumn<bool>("ipv6");
 
-    QTest::newRow("plain passive") << Tls::None << false << false << false;
-    QTest::newRow("plain active") << Tls::None << false << true << false;
-    QTest::newRow("explicit passive") << Tls::Explicit << false << false << false;
-    QTest::newRow("explicit passive, TLS 1.2") << Tls::Explicit << false << false << true;
-    QTest::newRow("explicit active, TLS 1.2") << Tls::Explicit << false << true << true;
-    QTest::newRow("explicit required passive") << Tls::Explicit << true << false << false;
-    QTest::newRow("implicit passive") << Tls::Implicit << false << false << false;
-    QTest::newRow("implicit active, TLS 1.2") << Tls::Implicit << false << true << true;
+    QTest::newRow("plain passive") << Tls::None << false << false << false << false;
+    QTest::newRow("plain active") << Tls::None << false << true << false << false;
+    QTest::newRow("IPv6 passive") << Tls::None << false << false << false << true;
+    QTest::newRow("IPv6 active") << Tls::None << false << true << false << true;
+    QTest::newRow("explicit passive") << Tls::Explicit << false << false << false << false;
+    QTest::newRow("explicit passive, TLS 1.2") << Tls::Explicit << false << false << true << false;
+    QTest::newRow("explicit active, TLS 1.2") << Tls::Explicit << false << true << true << false;
+    QTest::newRow("explicit required passive") << Tls::Explicit << true << false << false << false;
+    QTest::newRow("implicit passive") << Tls::Implicit << false << false << false << false;
+    QTest::newRow("implicit active, TLS 1.2") << Tls::Implicit << false << true << true << false;
+    QTest::newRow("implicit IPv6 passive") << Tls::Implicit << false << false << false << true;
 }
 
 // A file fetched and a file sent arrive byte for byte, over the data
@@ -190,8 +194,10 @@ void TestFtpServers::vsftpdGetAndPut()
     QFETCH(bool, required);
     QFETCH(bool, active);
     QFETCH(bool, tls12Only);
+    QFETCH(bool, ipv6);
 
     VsftpdServer ftp;
+    ftp.setIpv6(ipv6);
     ftp.setWritableArea(true);
     ftp.setTls(tls);
     ftp.setTlsRequired(required);
@@ -213,7 +219,8 @@ void TestFtpServers::vsftpdGetAndPut()
         QCOMPARE(readAll(fetched), served);
     } else {
         const auto mode = [&](Direction direction) {
-            return modeOptions(active, tls != Tls::None, ftp.caFile(), QStringLiteral("127.0.0.1"), direction);
+            return modeOptions(active, tls != Tls::None, ftp.caFile(),
+                               ipv6 ? QStringLiteral("::1") : QStringLiteral("127.0.0.1"), direction);
         };
         const ClientRun get = curl(mode(Direction::Get)
                                    + QStringList{QStringLiteral("-o"), fetched, ftp.url(QStringLiteral("pub/served.bin"))});
@@ -230,6 +237,7 @@ void TestFtpServers::vsftpdGetAndPut()
 
     const QByteArray log = ftp.log();
     QCOMPARE(log.contains("\"PORT ") || log.contains("\"EPRT "), active);
+    QCOMPARE(log.contains("Client \"::1\""), ipv6);
     QCOMPARE(log.contains("\"PROT P\""), tls != Tls::None);
     QCOMPARE(log.contains("\"AUTH "), tls == Tls::Explicit);
     // Each transfer went through at the first try.
@@ -453,8 +461,10 @@ void TestFtpServers::pyftpdlibUsersAndListing()
     ftp.setAnonymous(anonymous);
     const QString listed = QStringLiteral("größe ünï.txt");
     const QString user = credentials.isEmpty() ? QStringLiteral("anonymous") : credentials.section(QLatin1Char(':'), 0, 0);
-    if (user != QLatin1String("eve"))
+    if (user != QLatin1String("eve")) {
         QVERIFY(ftp.addFile(user, listed, QByteArray(1234, 'x')));
+        QVERIFY(ftp.addFolder(user, QStringLiteral("empty folder")));
+    }
     SUITE_START_SERVER(ftp);
 
     QStringList arguments;
@@ -475,6 +485,7 @@ void TestFtpServers::pyftpdlibUsersAndListing()
     if (upload.isEmpty()) {
         QVERIFY2(run.output.contains("size=1234;") && run.output.contains("type=file;") && run.output.contains("; " + listed.toUtf8()),
                  run.output.constData());
+        QVERIFY2(run.output.contains("type=dir;") && run.output.contains("; empty folder"), run.output.constData());
     } else {
         QCOMPARE(readAll(QDir(ftp.homePath(user)).filePath(upload)), QByteArray("sent\n"));
     }

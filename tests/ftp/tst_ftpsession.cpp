@@ -99,6 +99,7 @@ private Q_SLOTS:
             {"RNFR 350 RNTO 250", "rename", "RNFR", "350 Ready\r\n", FtpFailure::None, 250, "Renamed"},
             {"RNFR 550", "rename", "RNFR", "550 No such file\r\n", FtpFailure::Refused, 550, "No such file"},
             {"RNFR 250", "rename", "RNFR", "250 Odd\r\n", FtpFailure::Protocol, 250, ""},
+            {"RNFR 1xx then 350", "rename", "RNFR", "110 Mark\r\n350 Ready\r\n", FtpFailure::None, 250, "Renamed"},
             {"raw 200", "raw", "SITE", "200 Done\r\n", FtpFailure::None, 200, "Done"},
             {"raw 1xx then 226", "raw", "SITE", "125 Going\r\n226 Done\r\n", FtpFailure::None, 226, "Done"},
             {"raw 350", "raw", "SITE", "350 More\r\n", FtpFailure::None, 350, "More"},
@@ -204,6 +205,9 @@ private Q_SLOTS:
         QTest::newRow("USER 331, PASS 230") << QByteArray("220 Hi\r\n") << QByteArray("331 Password\r\n") << logged
                                             << QByteArray() << QStringList() << int(FtpFailure::None)
                                             << QByteArrayList{"USER", "PASS", "FEAT"};
+        QTest::newRow("USER 1xx then 331, PASS 230")
+            << QByteArray("220 Hi\r\n") << QByteArray("120 Hold on\r\n331 Password\r\n") << logged << QByteArray()
+            << QStringList() << int(FtpFailure::None) << QByteArrayList{"USER", "PASS", "FEAT"};
         QTest::newRow("230 without PASS") << QByteArray("220 Hi\r\n") << QByteArray("230 Come in\r\n")
                                           << QByteArrayList() << QByteArray() << QStringList()
                                           << int(FtpFailure::None) << QByteArrayList{"USER", "FEAT"};
@@ -566,6 +570,9 @@ private Q_SLOTS:
         QVERIFY2(listing.ok(), qPrintable(listing.text));
         QCOMPARE(listing.listing, wire);
         QVERIFY(server.commands.contains("LIST -la dir"));
+        // EPSV was refused once (502); the second transfer went to PASV directly.
+        QCOMPARE(server.commands.count("EPSV"), 1);
+        QCOMPARE(server.commands.count("PASV"), 2);
     }
 
     // IPv6: EPSV, or EPRT naming the port actually bound, on [::1].
@@ -796,6 +803,28 @@ private Q_SLOTS:
         QCOMPARE(second->result.failure, FtpFailure::NotConnected);
         QCOMPARE(gone.count(), 1);
         QCOMPARE(session.state(), FtpSession::State::Disconnected);
+    }
+
+    // The owner may delete the session from a finished handler: what was
+    // queued still finishes once, and nothing touches the dead session.
+    void deletedFromFinishedHandler()
+    {
+        FtpFileServer server(0);
+        script(server, {{"CWD", "421 Bye\r\n"}});
+        auto *session = new FtpSession;
+        QPointer<FtpSession> guard(session);
+        QVERIFY(finish(session->connectToHost(settingsFor(server))).ok());
+        FtpOperation *first = session->changeDirectory(QStringLiteral("x"));
+        const auto second = watch(session->printWorkingDirectory());
+        const auto outcome = watch(first);
+        connect(first, &FtpOperation::finished, this, [session] { delete session; });
+        QTRY_VERIFY_WITH_TIMEOUT(guard.isNull(), 5000);
+        QVERIFY(outcome->finished);
+        QCOMPARE(outcome->result.failure, FtpFailure::Connection);
+        QCOMPARE(outcome->result.code, 421);
+        QVERIFY(second->finished);
+        QCOMPARE(second->finishCount, 1);
+        QVERIFY(!second->result.ok());
     }
 
     void rawRefusesLineEnds()

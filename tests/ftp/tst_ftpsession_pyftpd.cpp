@@ -6,22 +6,8 @@
 
 #include <QBuffer>
 #include <QFile>
-#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTest>
-
-namespace {
-
-QByteArray randomBytes(qint64 size, quint32 seed)
-{
-    QRandomGenerator gen(seed);
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (qint64 i = 0; i < size; ++i)
-        bytes[i] = char(gen.bounded(256));
-    return bytes;
-}
-
-} // namespace
 
 class TestFtpSessionPyftpd : public QObject {
     Q_OBJECT

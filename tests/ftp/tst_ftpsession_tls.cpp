@@ -9,19 +9,10 @@
 
 #include <QBuffer>
 #include <QFile>
-#include <QRandomGenerator>
 #include <QTest>
 
 namespace {
 
-QByteArray randomBytes(qint64 size, quint32 seed)
-{
-    QRandomGenerator gen(seed);
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (qint64 i = 0; i < size; ++i)
-        bytes[i] = char(gen.bounded(256));
-    return bytes;
-}
 
 QByteArray readAll(const QString &path)
 {
@@ -39,18 +30,23 @@ private Q_SLOTS:
     {
         QTest::addColumn<bool>("implicit");
         QTest::addColumn<bool>("passive");
-        QTest::newRow("explicit, passive") << false << true;
-        QTest::newRow("explicit, active") << false << false;
-        QTest::newRow("implicit, passive") << true << true;
+        QTest::addColumn<bool>("ipv6");
+        QTest::newRow("explicit, passive") << false << true << false;
+        QTest::newRow("explicit, active") << false << false << false;
+        QTest::newRow("explicit, active, IPv6") << false << false << true;
+        QTest::newRow("implicit, passive") << true << true << false;
+        QTest::newRow("implicit, passive, IPv6") << true << true << true;
     }
 
     void transfers()
     {
         QFETCH(bool, implicit);
         QFETCH(bool, passive);
+        QFETCH(bool, ipv6);
         VsftpdServer ftp;
         ftp.setTls(implicit ? VsftpdServer::Tls::Implicit : VsftpdServer::Tls::Explicit);
         ftp.setWritableArea(true);
+        ftp.setIpv6(ipv6);
         const QByteArray content = randomBytes((1 << 20) + 3, 11);
         QVERIFY(ftp.addFile(QStringLiteral("file.bin"), content));
         SUITE_START_SERVER(ftp);
@@ -59,7 +55,8 @@ private Q_SLOTS:
         QVERIFY(factory->addCaFile(ftp.caFile()));
         FtpSession session;
         SessionLog log(session);
-        FtpConnectSettings settings = plainSettings(QStringLiteral("127.0.0.1"), ftp.port(), passive);
+        FtpConnectSettings settings
+            = plainSettings(ipv6 ? QStringLiteral("::1") : QStringLiteral("127.0.0.1"), ftp.port(), passive);
         settings.security = implicit ? FtpSecurity::ImplicitTls : FtpSecurity::ExplicitTls;
         settings.sockets = factory;
         const FtpResult login = finish(session.connectToHost(settings));

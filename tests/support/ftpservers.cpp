@@ -88,7 +88,13 @@ void VsftpdServer::setCertificate(const QString &certificateFile, const QString 
 QString VsftpdServer::url(const QString &path) const
 {
     const QString scheme = m_tls == Tls::Implicit ? QStringLiteral("ftps") : QStringLiteral("ftp");
-    return QStringLiteral("%1://127.0.0.1:%2/%3").arg(scheme).arg(port()).arg(path);
+    const QString host = m_ipv6 ? QStringLiteral("[::1]") : QStringLiteral("127.0.0.1");
+    return QStringLiteral("%1://%2:%3/%4").arg(scheme, host).arg(port()).arg(path);
+}
+
+QHostAddress VsftpdServer::listenAddress() const
+{
+    return m_ipv6 ? QHostAddress(QHostAddress::LocalHostIPv6) : QHostAddress(QHostAddress::LocalHost);
 }
 
 bool VsftpdServer::addFolder(const QString &relativePath)
@@ -146,14 +152,14 @@ bool VsftpdServer::waitForGreeting(int timeoutMs)
         QSslConfiguration tls = socket.sslConfiguration();
         tls.setCaCertificates(QSslCertificate::fromPath(m_caFile));
         socket.setSslConfiguration(tls);
-        socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), port());
+        socket.connectToHostEncrypted(listenAddress().toString(), port());
         if (!socket.waitForEncrypted(static_cast<int>(std::max<qint64>(deadline.remainingTime(), 1)))) {
             m_greetingError = QStringLiteral("vsftpd: no TLS control connection: ") + socket.errorString() +
                               QStringLiteral("\n") + QString::fromLocal8Bit(output());
             return false;
         }
     } else {
-        socket.connectToHost(QHostAddress::LocalHost, port());
+        socket.connectToHost(listenAddress(), port());
         if (!socket.waitForConnected(static_cast<int>(std::max<qint64>(deadline.remainingTime(), 1)))) {
             m_greetingError = (QStringLiteral("vsftpd: no control connection: ") + socket.errorString());
             return false;
@@ -255,7 +261,7 @@ bool VsftpdServer::writeConfig(QString *error)
 {
     if (!prepareCertificate(error) || !limitTlsVersion(error))
         return false;
-    m_pasvMin = freeLoopbackRange(PasvPortCount);
+    m_pasvMin = freeLoopbackRange(PasvPortCount, listenAddress());
     if (m_pasvMin == 0) {
         *error = QStringLiteral("no free range of loopback ports for passive connections");
         return false;
@@ -264,9 +270,8 @@ bool VsftpdServer::writeConfig(QString *error)
 
     const bool asRoot = ::geteuid() == 0;
     QByteArray conf;
-    conf += "listen=YES\n"
-            "listen_ipv6=NO\n"
-            "listen_address=127.0.0.1\n"
+    conf += QByteArray(m_ipv6 ? "listen=NO\nlisten_ipv6=YES\nlisten_address6=::1\n"
+                              : "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\n") +
             "listen_port=" + QByteArray::number(port()) + "\n"
             "background=NO\n"
             "anonymous_enable=YES\n"

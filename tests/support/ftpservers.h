@@ -9,7 +9,7 @@
 
 #include <memory>
 
-// vsftpd in the foreground on 127.0.0.1 serving an anonymous file area,
+// vsftpd in the foreground on 127.0.0.1 (or ::1) serving an anonymous file area,
 // read-only unless a writable area is asked for. Only anonymous logins are
 // offered: a local-user login would need a system account (not something a
 // test may create) or a virtual-user setup; PyftpdlibServer has named users.
@@ -52,7 +52,7 @@ public:
     static QString uploadFolder() { return QStringLiteral("upload"); }
     QString uploadPath() const { return filePath(QStringLiteral("root/upload")); }
 
-    // Serves FTPS with a certificate for 127.0.0.1 and localhost, signed by a
+    // Serves FTPS with a certificate for 127.0.0.1, ::1 and localhost, signed by a
     // CA the server makes at start() (caFile() names it, for the client to
     // trust), unless setCertificate() chose another one. Set before start().
     void setTls(Tls mode) { m_tls = mode; }
@@ -67,7 +67,8 @@ public:
     // after the handshake; with TLS 1.3 it does, on every data connection,
     // and a client that sends a file without reading them resets the
     // connection when it closes it, so vsftpd fails the upload with "426
-    // Failure reading network stream." (curl and lftp do). Default off.
+    // Failure reading network stream." (curl and lftp send that way).
+    // Default off.
     void setTls12Only(bool on) { m_tls12Only = on; }
     // Serves this certificate and key (PEM files) instead of the generated
     // one, for instance a TestCertificates pair made to fail a check; caFile
@@ -77,8 +78,12 @@ public:
     // certificate; empty without TLS until start() made it.
     QString caFile() const { return m_caFile; }
 
-    // "ftp://127.0.0.1:port/path" ("ftps://" with implicit TLS); path is
-    // relative to the root, without a leading "/".
+    // Listens on ::1 instead of 127.0.0.1 (passive ports too). Set before
+    // start().
+    void setIpv6(bool on) { m_ipv6 = on; }
+
+    // "ftp://127.0.0.1:port/path" ("ftps://" with implicit TLS, "[::1]" over
+    // IPv6); path is relative to the root, without a leading "/".
     QString url(const QString &path = {}) const;
 
     // A banner of several lines, sent as one multi-line 220 reply. Set
@@ -103,6 +108,7 @@ public:
 protected:
     bool writeConfig(QString *error) override;
     QStringList arguments() const override;
+    QHostAddress listenAddress() const override;
 
 private:
     bool waitForGreeting(int timeoutMs);
@@ -119,6 +125,7 @@ private:
     bool m_tlsRequired = false;
     bool m_requireReuse = true;
     bool m_tls12Only = false;
+    bool m_ipv6 = false;
     QString m_certificate;
     QString m_key;
     QString m_caFile;

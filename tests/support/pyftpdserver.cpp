@@ -91,7 +91,9 @@ PyftpdlibServer::~PyftpdlibServer()
 
 bool PyftpdlibServer::isInstalled() const
 {
-    return RealServer::isInstalled() && pythonSucceeds(program(), QStringLiteral("import pyftpdlib"));
+    if (!m_installed)
+        m_installed = RealServer::isInstalled() && pythonSucceeds(program(), QStringLiteral("import pyftpdlib"));
+    return *m_installed;
 }
 
 QString PyftpdlibServer::missingMessage() const
@@ -139,6 +141,11 @@ bool PyftpdlibServer::addFile(const QString &user, const QString &relativePath, 
         return false;
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
+}
+
+bool PyftpdlibServer::addFolder(const QString &user, const QString &relativePath)
+{
+    return QDir().mkpath(QDir(homePath(user)).filePath(relativePath));
 }
 
 QString PyftpdlibServer::caFile() const

@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 // pyftpdlib (Debian's python3-pyftpdlib, run by /usr/bin/python3) on loopback:
 // the FTP server with named users and passwords, MLSD/MLST, UTF-8 names and,
@@ -47,9 +48,11 @@ public:
     QString homePath(const QString &user) const;
     // Writes a file under a user's home (folders created as needed).
     bool addFile(const QString &user, const QString &relativePath, const QByteArray &content);
+    // Makes a folder (and those above it) under a user's home.
+    bool addFolder(const QString &user, const QString &relativePath);
 
-    // Explicit TLS (AUTH TLS, PROT P) with a certificate for 127.0.0.1 and
-    // localhost signed by a CA made at start() (caFile()); tlsAvailable()
+    // Explicit TLS (AUTH TLS, PROT P) with a certificate for 127.0.0.1, ::1
+    // and localhost signed by a CA made at start() (caFile()); tlsAvailable()
     // must be true. required: plain logins and data connections are refused.
     // Set before start().
     void setTls(bool on, bool required = false)
@@ -94,4 +97,5 @@ private:
     quint16 m_pasvMin = 0;
     quint16 m_pasvMax = 0;
     std::unique_ptr<TestCertificates> m_certificates;
+    mutable std::optional<bool> m_installed;
 };

@@ -63,7 +63,7 @@ bool TestCertificates::generate()
         m_error = QStringLiteral("no temporary directory");
         return false;
     }
-    const QString here = QStringLiteral("IP:127.0.0.1,DNS:localhost");
+    const QString here = QStringLiteral("IP:127.0.0.1,IP:::1,DNS:localhost");
     const Pair self = selfSigned();
     // A negative validity ends the certificate before it begins: expired.
     return run(QStringList{QStringLiteral("req"), QStringLiteral("-x509")} + newKey(path(QStringLiteral("ca.key")))

@@ -20,7 +20,7 @@ public:
     QString errorString() const { return m_error; }
 
     QString caFile() const { return path(QStringLiteral("ca.pem")); }
-    // Signed by the CA for 127.0.0.1 and localhost.
+    // Signed by the CA for 127.0.0.1, ::1 and localhost.
     Pair good() const { return pair(QStringLiteral("good")); }
     // Signed by the CA for 127.0.0.1 too, but a different certificate.
     Pair other() const { return pair(QStringLiteral("other")); }
