@@ -228,6 +228,37 @@ private Q_SLOTS:
         QCOMPARE(c->currentState(), qint32(FtpComponent::Idle));
     }
 
+    // A data connection that stops sending ends the call at the time-out;
+    // the component is left in a state the next calls can use.
+    void stalledTransferEndsAtTheTimeout()
+    {
+        ScriptedFtp server;
+        server.listings["/"] = fileLine("slow.bin", 100000);
+        server.files["/slow.bin"] = QByteArray(100000, 'x');
+        server.hangingPath = "/slow.bin";
+        auto c = connectTo(server);
+        c->timing.dataIdle = std::chrono::milliseconds(300);
+        QVERIFY(c->connectToServer());
+        QTemporaryDir dir;
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(!c->receiveFile(QStringLiteral("slow.bin"), 0, dir.filePath(QStringLiteral("slow.bin"))));
+        QCOMPARE(c->lastError().number, FtpErrors::TimedOut);
+        QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(c->currentState() == FtpComponent::Idle || c->currentState() == FtpComponent::NotConnected);
+        clock.restart();
+        if (c->currentState() == FtpComponent::Idle) {
+            QString folder;
+            QVERIFY2(c->currentFolder(folder), qPrintable(c->lastError().description));
+            QVERIFY(c->disconnectFromServer());
+        } else {
+            QVERIFY(!c->disconnectFromServer());
+            QCOMPARE(c->lastError().number, FtpErrors::NotConnected);
+        }
+        QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(c->currentState(), qint32(FtpComponent::NotConnected));
+    }
+
     void abortBetweenCallsFailsOnlyTheNextCall()
     {
         ScriptedFtp server;
