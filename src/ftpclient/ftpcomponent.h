@@ -77,6 +77,8 @@ public:
     // closed); set between calls: the next call fails with it.
     void setAbort(bool abort);
     const FtpComponentError &lastError() const;
+    // The deciding reply ("code text") of the last call's last exchange.
+    const QString &lastReply() const;
     FtpSession &session();
 
     // Methods.
@@ -98,6 +100,8 @@ public:
     // localMask: a folder path followed by "/*".
     bool sendFiles(const QString &localMask, const QString &remoteFolder, bool processSubfolders, bool recurse);
     bool sendCommand(const QString &line);
+    // SIZE of a remote file, in binary type.
+    bool remoteSize(const QString &name, qint64 &size);
 
 Q_SIGNALS:
     void listingEntry(const QString &name, const QDateTime &date, qint64 size, int type, const QString &extra);
