@@ -1,0 +1,380 @@
+#include "ftpservers.h"
+#include "scriptedprompts.h"
+
+#include "config/cregister.h"
+#include "ftpclient/ftpcomponent.h"
+#include "ftpclient/profilestore.h"
+#include "ftpclient/ui/frmConnectionInfo.h"
+#include "platform/registrystore.h"
+#include "platform/socketchannel.h"
+#include "shell/corvane/frmmain.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString Host = QStringLiteral("127.0.0.1");
+
+struct MainRig {
+    QTemporaryDir dir;
+    Registry registry{dir.filePath(QStringLiteral("config"))};
+    CRegister reg{registry};
+    ScriptedPrompts prompts;
+    FtpComponent ftp{std::make_shared<const SocketFactory>()};
+    std::unique_ptr<frmMain> window;
+
+    MainRig()
+    {
+        ftp.timing = FtpTiming{5000ms, 5000ms, 5000ms};
+        QDir().mkpath(localPath());
+        frmMain::Services s;
+        s.programDir = dir.path();
+        s.prompts = &prompts;
+        s.xFtp = &ftp;
+        s.reg = &reg;
+        s.refreshDelay = 20ms;
+        s.localPath = localPath();
+        window = std::make_unique<frmMain>(s);
+    }
+    ~MainRig()
+    {
+        if (ftp.currentState() != FtpComponent::NotConnected)
+            ftp.disconnectFromServer();
+    }
+    QString localPath() const { return dir.filePath(QStringLiteral("local")); }
+    QString status() const { return window->lblStatus->text(); }
+    QStringList remoteNames() const
+    {
+        QStringList names;
+        for (int i = 0; i < window->lstRemoteFileList->topLevelItemCount(); ++i)
+            names.append(window->lstRemoteFileList->topLevelItem(i)->text(0));
+        return names;
+    }
+    QTreeWidgetItem *row(const QString &name) const
+    {
+        const auto found = window->lstRemoteFileList->findItems(name, Qt::MatchExactly);
+        return found.isEmpty() ? nullptr : found.first();
+    }
+    QStringList messages() const
+    {
+        QStringList lines;
+        for (int i = 0; i < window->lstConnectionInfo->count(); ++i)
+            lines.append(window->lstConnectionInfo->item(i)->text());
+        return lines;
+    }
+    void quickFields(const QString &host, const QString &port, const QString &user, const QString &password)
+    {
+        window->txtQaddress->setText(host);
+        window->txtQport->setText(port);
+        window->txtQuser->setText(user);
+        window->txtQpassword->setText(password);
+    }
+    void doubleClick(const QString &name)
+    {
+        QTreeWidgetItem *r = row(name);
+        QVERIFY2(r, qPrintable(name));
+        window->lstRemoteFileList->clearSelection();
+        r->setSelected(true);
+        window->RemoteDoubleClick(r);
+    }
+    // Answers the site manager once it is shown: picks a private profile and
+    // presses Connect (or Cancel when profile is empty).
+    void answerSiteManager(const QString &profileFile)
+    {
+        QTimer::singleShot(0, window.get(), [this, profileFile] {
+            auto *form = window->findChild<frmConnectionInfo *>();
+            QVERIFY(form);
+            QCOMPARE(window->movieVariable(QStringLiteral("_root.Connected")), QStringLiteral("0"));
+            if (profileFile.isEmpty()) {
+                form->cmdCancel->click();
+                return;
+            }
+            const auto nodes = form->tvlPrivate->findItems(profileFile, Qt::MatchExactly | Qt::MatchRecursive);
+            QCOMPARE(nodes.size(), 1);
+            form->NodeClick(form->tvlPrivate, nodes.first());
+            form->cmdConnect->click();
+        });
+    }
+};
+
+VsftpdServer *startServer(VsftpdServer &ftp)
+{
+    ftp.addFile(QStringLiteral("top.txt"), "top level\n");
+    ftp.addFile(QStringLiteral("pub/readme.txt"), "read me\n");
+    ftp.addFile(QStringLiteral("pub/sub/deep.bin"), QByteArray(3000, 'x'));
+    return &ftp;
+}
+
+} // namespace
+
+class tst_CorvaneMain : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void startsDisconnected()
+    {
+        MainRig rig;
+        frmMain &w = *rig.window;
+        QVERIFY(w.cmdConnect->isEnabled());
+        QVERIFY(w.cmdQConnect->isEnabled());
+        QVERIFY(!w.cmdDisconnect->isEnabled());
+        QVERIFY(!w.cmdAbort->isEnabled());
+        QVERIFY(!w.cmdUpFtp->isEnabled());
+        QVERIFY(!w.cboRemotePath->isEnabled());
+        QCOMPARE(w.txtQport->text(), QStringLiteral("21"));
+        QCOMPARE(w.cmdQConnect->text(), QStringLiteral("Q Connect"));
+        QCOMPARE(w.movieVariable(QStringLiteral("_root.Program")), QStringLiteral("FTP"));
+        QCOMPARE(w.movieVariable(QStringLiteral("_root.Progress_mc._xscale")), QStringLiteral("0"));
+        QVERIFY(w.strLocalPath.endsWith(QLatin1Char('/')));
+
+        w.txtQport->setText(QStringLiteral("abc"));
+        QCOMPARE(w.txtQport->text(), QStringLiteral("21"));
+        w.StatusBarInfo(QStringLiteral("hello"));
+        QCOMPARE(w.movieVariable(QStringLiteral("_root.status_txt.text")), QStringLiteral("hello"));
+    }
+
+    void quickConnectRefusals_data()
+    {
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<bool>("prompted"); // the fields prompt, else a status line
+        QTest::newRow("empty host") << "" << "21" << "u" << true;
+        QTest::newRow("empty user") << Host << "21" << "" << true;
+        QTest::newRow("port zero") << Host << "0" << "u" << false;
+        QTest::newRow("port above 16 bits") << Host << "65536" << "u" << false;
+        QTest::newRow("port far too big") << Host << "99999999" << "u" << false;
+    }
+
+    void quickConnectRefusals()
+    {
+        QFETCH(QString, host);
+        QFETCH(QString, port);
+        QFETCH(QString, user);
+        QFETCH(bool, prompted);
+        MainRig rig;
+        rig.quickFields(host, port, user, QString());
+        if (prompted)
+            rig.prompts.expectMessage(QStringLiteral("Please enter conncetion information"));
+        rig.window->cmdQConnect->click();
+        VERIFY_PROMPTS_DONE(rig.prompts);
+        QCOMPARE(rig.ftp.currentState(), qint32(FtpComponent::NotConnected));
+        QCOMPARE(rig.messages(), QStringList()); // nothing was sent
+        QCOMPARE(rig.status().contains(QStringLiteral("1 to 65535")), !prompted);
+        QCOMPARE(rig.ftp.serverAddress, QString());
+    }
+
+    void connectionOptions_data()
+    {
+        QTest::addColumn<QStringList>("values"); // use, type, host, port, user, password
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QString>("proxyHost");
+        QTest::addColumn<int>("proxyPort");
+        QTest::addColumn<QString>("proxyUser");
+        QTest::newRow("nothing stored") << QStringList() << 0 << "" << 1080 << "";
+        QTest::newRow("off") << QStringList{"0", "SOCKS 4", "p", "9", "u", "pw"} << 0 << "" << 1080 << "";
+        QTest::newRow("socks 4") << QStringList{"1", "SOCKS 4", "p", "9", "u", "pw"} << 4 << "p" << 9 << "u";
+        QTest::newRow("anything else is socks 5")
+            << QStringList{"1", "socks 4", "p", "1081", "", ""} << 5 << "p" << 1081 << "";
+    }
+
+    void connectionOptions()
+    {
+        QFETCH(QStringList, values);
+        QFETCH(int, type);
+        QFETCH(QString, proxyHost);
+        QFETCH(int, proxyPort);
+        QFETCH(QString, proxyUser);
+        MainRig rig;
+        const QStringList keys{"Firewall Use", "Firewall Type", "Firewall Host Name", "Firewall Proxy Port",
+                               "Firewall User Name", "Firewall Password"};
+        for (int i = 0; i < values.size(); ++i)
+            QVERIFY(rig.reg.REGSaveSetting(CRegister::HKEY_LOCAL_MACHINE, CorvaneSection, keys.at(i), values.at(i)));
+        rig.ftp.proxyHost = QStringLiteral("stale");
+        rig.window->ApplyConnectionOptions();
+        QCOMPARE(rig.ftp.proxyType, type);
+        QCOMPARE(rig.ftp.proxyHost, proxyHost);
+        QCOMPARE(int(rig.ftp.proxyPort), proxyPort);
+        QCOMPARE(rig.ftp.proxyUserName, proxyUser);
+        QCOMPARE(rig.ftp.proxyPassword, type ? values.at(5) : QString());
+    }
+
+    void comboPaths()
+    {
+        MainRig rig;
+        QComboBox *combo = rig.window->cboRemotePath;
+        rig.window->AddPathToComboBox(QStringLiteral("/pub"), combo);
+        rig.window->AddPathToComboBox(QStringLiteral("/other"), combo);
+        QCOMPARE(combo->count(), 2);
+        QCOMPARE(combo->currentText(), QStringLiteral("/other"));
+        QVERIFY(rig.window->FindPathInCombo(QStringLiteral("/PUB"), combo));
+        rig.window->AddPathToComboBox(QStringLiteral("/PUB"), combo);
+        QCOMPARE(combo->count(), 2);
+        QCOMPARE(combo->currentText(), QStringLiteral("/PUB"));
+    }
+
+    void quickConnectSession()
+    {
+        VsftpdServer server;
+        startServer(server);
+        SUITE_START_SERVER(server);
+        MainRig rig;
+        frmMain &w = *rig.window;
+
+        // An empty password connects.
+        rig.quickFields(Host, QString::number(server.port()), QStringLiteral("anonymous"), QString());
+        w.cmdQConnect->click();
+        QCOMPARE(rig.ftp.currentState(), qint32(FtpComponent::Idle));
+        QCOMPARE(rig.status(), QStringLiteral("Connected to ") + Host);
+        QCOMPARE(w.movieVariable(QStringLiteral("_root.Connected")), QStringLiteral("1"));
+        QVERIFY(w.cmdDisconnect->isEnabled());
+        QVERIFY(!w.cmdQConnect->isEnabled());
+        QCOMPARE(w.cboRemotePath->currentText(), QStringLiteral("/"));
+        QStringList names = rig.remoteNames();
+        names.sort();
+        QCOMPARE(names, (QStringList{"pub", "top.txt"}));
+        QCOMPARE(frmMain::rowKind(rig.row(QStringLiteral("pub"))), frmMain::KindFolder);
+        QCOMPARE(frmMain::rowKind(rig.row(QStringLiteral("top.txt"))), frmMain::KindFile);
+        QCOMPARE(rig.row(QStringLiteral("top.txt"))->text(1), QStringLiteral("10"));
+
+        // Every message line is in the transfer log too.
+        QVERIFY(!rig.messages().isEmpty());
+        QFile log(w.transferLogPath());
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(log.readAll()), rig.messages().join(QLatin1Char('\n')) + QLatin1Char('\n'));
+
+        // Into a folder by double click, then the path box.
+        rig.doubleClick(QStringLiteral("pub"));
+        QCOMPARE(rig.status(), QStringLiteral("Changed current remote folder."));
+        QCOMPARE(w.cboRemotePath->currentText(), QStringLiteral("/pub"));
+        names = rig.remoteNames();
+        names.sort();
+        QCOMPARE(names, (QStringList{"readme.txt", "sub"}));
+
+        QSignalSpy listed(&rig.ftp, &FtpComponent::listingEntry);
+        const int lines = w.lstConnectionInfo->count();
+        w.RemotePathEntered(QStringLiteral("/pub")); // the exact current text: nothing happens
+        QCOMPARE(listed.count(), 0);
+        QCOMPARE(rig.messages().mid(lines).filter(QStringLiteral("CWD")), QStringList());
+        w.RemotePathEntered(QStringLiteral("/PUB")); // another case is another folder here
+        QCOMPARE(rig.status(), QStringLiteral("Could not change current remote folder."));
+        QCOMPARE(rig.messages()
+                     .filter(QStringLiteral("Error while attempting to change current remote folder to '/PUB'. "
+                                            "Description: "))
+                     .size(),
+                 1);
+        w.RemotePathEntered(QStringLiteral("/pub/sub"));
+        QCOMPARE(rig.remoteNames(), QStringList{"deep.bin"});
+        QCOMPARE(w.cboRemotePath->count(), 3);
+
+        // Up, and up again at the root.
+        w.cmdUpFtp->click();
+        QCOMPARE(rig.status(), QStringLiteral("Remote path now up one folder."));
+        QCOMPARE(w.cboRemotePath->currentText(), QStringLiteral("/pub"));
+        w.GoUpOneLevel();
+        QCOMPARE(w.cboRemotePath->currentText(), QStringLiteral("/"));
+        listed.clear();
+        w.GoUpOneLevel();
+        QCOMPARE(rig.status(), QStringLiteral("Remote path already at a root folder."));
+        QCOMPARE(listed.count(), 0);
+
+        // Double click on a file receives it into the local folder.
+        rig.doubleClick(QStringLiteral("top.txt"));
+        QCOMPARE(rig.status(), QStringLiteral("File download(s) complete."));
+        QFile received(rig.localPath() + QStringLiteral("/top.txt"));
+        QVERIFY(received.open(QIODevice::ReadOnly));
+        QCOMPARE(received.readAll(), QByteArray("top level\n"));
+
+        // Connecting again: No leaves the session as it is.
+        rig.prompts.expectMessage(QStringLiteral("Cant connect to server, Do you want to Disconnect First?"),
+                                  PromptAnswer::No);
+        w.QuickConnect();
+        VERIFY_PROMPTS_DONE(rig.prompts);
+        QCOMPARE(rig.prompts.last().buttons, PromptButtons::YesNo);
+        QCOMPARE(rig.ftp.currentState(), qint32(FtpComponent::Idle));
+        QCOMPARE(w.cboRemotePath->currentText(), QStringLiteral("/"));
+
+        // Abort between calls: the refresh half a second later runs into it.
+        rig.prompts.expectMessage(QStringLiteral("Operation Aported Succesfully"));
+        w.Abort();
+        QCOMPARE(rig.status(), QStringLiteral("Aborting current operaion."));
+        QVERIFY(w.tmrRefresh->isActive());
+        QTRY_COMPARE_WITH_TIMEOUT(rig.prompts.pending(), 0, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!w.tmrRefresh->isActive(), 5000);
+        QCOMPARE(rig.ftp.currentState(), qint32(FtpComponent::Idle));
+
+        // Disconnect.
+        w.cmdDisconnect->click();
+        QTRY_COMPARE_WITH_TIMEOUT(rig.status(), QStringLiteral("Disconnected from ") + Host, 5000);
+        QCOMPARE(rig.ftp.currentState(), qint32(FtpComponent::NotConnected));
+        QCOMPARE(w.cboRemotePath->count(), 0);
+        QCOMPARE(rig.remoteNames(), QStringList());
+        QVERIFY(w.cmdConnect->isEnabled());
+        QVERIFY(!w.cmdDisconnect->isEnabled());
+    }
+
+    void profileConnect()
+    {
+        VsftpdServer server;
+        startServer(server);
+        SUITE_START_SERVER(server);
+        MainRig rig;
+        frmMain &w = *rig.window;
+        SiteProfile site{QStringLiteral("Local"), Host, QString::number(server.port()), QStringLiteral("anonymous"),
+                         QString(), true, FtpSecurity::Plain};
+        QCOMPARE(profiles::save(rig.dir.path(), site, true), profiles::SaveResult::Saved);
+
+        rig.answerSiteManager(QString());
+        w.cmdConnect->click();
+        QCOMPARE(rig.status(), QStringLiteral("Connect operation cancelled."));
+        QCOMPARE(rig.ftp.currentState(), qint32(FtpComponent::NotConnected));
+
+        rig.answerSiteManager(QStringLiteral("Local.Profile"));
+        w.ConnectFromProfile();
+        QCOMPARE(rig.status(), QStringLiteral("Connected to ") + Host);
+        QCOMPARE(rig.ftp.userName, QStringLiteral("anonymous"));
+        QCOMPARE(rig.ftp.password, QStringLiteral("quill"));
+        QVERIFY(rig.ftp.passiveMode);
+        QVERIFY(w.blnAnonymous);
+        QCOMPARE(w.txtQaddress->text(), Host);
+        QCOMPARE(w.txtQport->text(), QString::number(server.port()));
+        QVERIFY(rig.remoteNames().contains(QStringLiteral("pub")));
+
+        // Quick connect afterwards: the typed user, passive mode kept.
+        w.txtQuser->setText(QStringLiteral("ftp"));
+        w.txtQpassword->setText(QStringLiteral("me@example"));
+        rig.prompts.expectMessage(QStringLiteral("Do you want to Disconnect First?"), PromptAnswer::Yes);
+        w.QuickConnect();
+        VERIFY_PROMPTS_DONE(rig.prompts);
+        QCOMPARE(rig.ftp.currentState(), qint32(FtpComponent::Idle));
+        QCOMPARE(rig.ftp.userName, QStringLiteral("ftp"));
+        QVERIFY(rig.ftp.passiveMode);
+        QCOMPARE(rig.status(), QStringLiteral("Connected to ") + Host);
+
+        // A connect that fails reports it and leaves the window disconnected.
+        w.DisconnectFromServer();
+        QTRY_COMPARE_WITH_TIMEOUT(rig.ftp.currentState(), qint32(FtpComponent::NotConnected), 5000);
+        server.stop();
+        w.QuickConnect();
+        QCOMPARE(rig.status(), QStringLiteral("Could not connect to ") + Host);
+        QCOMPARE(w.movieVariable(QStringLiteral("_root.Connected")), QStringLiteral("0"));
+        QVERIFY(rig.messages().last().startsWith(QStringLiteral("Error while connecting to '127.0.0.1'. Description: ")));
+        QVERIFY(w.cmdQConnect->isEnabled());
+    }
+};
+
+QTEST_MAIN(tst_CorvaneMain)
+#include "tst_corvanemain.moc"
