@@ -7,6 +7,7 @@
 // owns at most one data connection at a time.
 
 #include "ftp/proxy.h"
+#include "platform/socketchannel.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -85,6 +86,8 @@ struct FtpResult {
     qint64 size = -1;          // SIZE; bytes moved by a transfer
     QDateTime modified;        // MDTM, UTC
     QByteArray listing;        // LIST / MLSD / NLST: the raw data bytes
+    // Failure Tls: why the handshake failed and the certificate shown.
+    std::optional<TlsFailure> tls;
 };
 
 // One queued exchange. Owned by the session; deleted after finished().

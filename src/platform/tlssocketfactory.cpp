@@ -72,15 +72,26 @@ PeerCertificate TlsSocketFactory::describe(const QSslCertificate &certificate)
     return peer;
 }
 
+QString TlsSocketFactory::sessionKeyFor(const QString &host, quint16 port)
+{
+    return host.toLower() + QLatin1Char(':') + QString::number(port);
+}
+
 void TlsSocketFactory::startEncryption(QAbstractSocket *socket, const QString &peerName, Ready ready,
                                        Failed failed) const
+{
+    startEncryption(socket, peerName, sessionKeyFor(peerName, socket->peerPort()), std::move(ready),
+                    std::move(failed));
+}
+
+void TlsSocketFactory::startEncryption(QAbstractSocket *socket, const QString &peerName,
+                                       const QString &sessionKey, Ready ready, Failed failed) const
 {
     auto *ssl = qobject_cast<QSslSocket *>(socket);
     if (!ssl) {
         SocketFactory::startEncryption(socket, peerName, std::move(ready), std::move(failed));
         return;
     }
-    const QString sessionKey = peerName.toLower() + QLatin1Char(':') + QString::number(ssl->peerPort());
 
     QSslConfiguration config = QSslConfiguration::defaultConfiguration();
     if (!m_extraCas.isEmpty())

@@ -25,6 +25,14 @@ public:
     QAbstractSocket *createSocket(QObject *parent) const override;
     void startEncryption(QAbstractSocket *socket, const QString &peerName, Ready ready,
                          Failed failed) const override;
+    // The same, resuming the TLS session stored under sessionKey instead of
+    // "host:port" of this socket's peer, and storing this connection's
+    // session there: an FTP data connection resumes its control
+    // connection's session, as servers that insist on it require.
+    void startEncryption(QAbstractSocket *socket, const QString &peerName, const QString &sessionKey,
+                         Ready ready, Failed failed) const;
+    // The key startEncryption uses for a connection to host and port.
+    static QString sessionKeyFor(const QString &host, quint16 port);
 
     // Handshakes that started without a session to resume, and those that
     // offered one; for tests and diagnostics.

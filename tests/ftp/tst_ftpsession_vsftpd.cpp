@@ -1,0 +1,125 @@
+// The FTP session against a real vsftpd on loopback: login, folders,
+// listings and byte-identical downloads in both data-connection modes, from
+// the start and resumed.
+
+#include "ftpservers.h"
+#include "sessionrig.h"
+
+#include <QBuffer>
+#include <QCryptographicHash>
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+
+QByteArray randomBytes(qint64 size, quint32 seed)
+{
+    QRandomGenerator gen(seed);
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (qint64 i = 0; i < size; ++i)
+        bytes[i] = char(gen.bounded(256));
+    return bytes;
+}
+
+} // namespace
+
+class TestFtpSessionVsftpd : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void folders()
+    {
+        VsftpdServer ftp;
+        QVERIFY(ftp.addFile(QStringLiteral("pub/a b.txt"), "hello\n"));
+        SUITE_START_SERVER(ftp);
+
+        FtpSession session;
+        SessionLog log(session);
+        FtpConnectSettings settings = plainSettings(QStringLiteral("127.0.0.1"), ftp.port());
+        settings.password = QStringLiteral("secret-mail@example.org");
+        const FtpResult login = finish(session.connectToHost(settings));
+        QVERIFY2(login.ok(), qPrintable(login.text));
+        QCOMPARE(session.state(), FtpSession::State::Idle);
+        QVERIFY(session.features().size);
+        QVERIFY(session.features().restStream);
+        QVERIFY(log.contains(QStringLiteral("PASS ****")));
+        QVERIFY(!log.contains(settings.password));
+
+        const FtpResult start = finish(session.printWorkingDirectory());
+        QVERIFY2(start.ok(), qPrintable(start.text));
+        QVERIFY(start.path.startsWith(QLatin1Char('/')));
+        QVERIFY(finish(session.changeDirectory(QStringLiteral("pub"))).ok());
+        const FtpResult here = finish(session.printWorkingDirectory());
+        QVERIFY(here.path.endsWith(QStringLiteral("/pub")));
+
+        const FtpResult names = finish(session.list(FtpSession::ListKind::Nlst));
+        QVERIFY2(names.ok(), qPrintable(names.text));
+        QVERIFY(names.listing.contains("a b.txt"));
+        const FtpResult listing = finish(session.list(FtpSession::ListKind::List));
+        QVERIFY(listing.listing.contains(" a b.txt\r\n"));
+        const FtpResult size = finish(session.size(QStringLiteral("a b.txt")));
+        QCOMPARE(size.size, qint64(6));
+        const FtpResult missing = finish(session.changeDirectory(QStringLiteral("nowhere")));
+        QCOMPARE(missing.failure, FtpFailure::Refused);
+        QCOMPARE(missing.code, 550);
+        QVERIFY(finish(session.changeToParent()).ok());
+        QCOMPARE(finish(session.printWorkingDirectory()).path, start.path);
+
+        QSignalSpy gone(&session, &FtpSession::disconnected);
+        QVERIFY(finish(session.quit()).ok());
+        QVERIFY(gone.count() == 1 || gone.wait(5000));
+        QCOMPARE(session.state(), FtpSession::State::Disconnected);
+    }
+
+    void downloads_data()
+    {
+        QTest::addColumn<bool>("passive");
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<qint64>("offset");
+        for (const bool passive : {true, false}) {
+            const char *mode = passive ? "passive" : "active";
+            QTest::newRow(QByteArray(mode).append(", 0 B").constData()) << passive << qint64(0) << qint64(0);
+            QTest::newRow(QByteArray(mode).append(", 1 B").constData()) << passive << qint64(1) << qint64(0);
+            QTest::newRow(QByteArray(mode).append(", 1 MiB").constData()) << passive << qint64(1 << 20) << qint64(0);
+            QTest::newRow(QByteArray(mode).append(", 1 MiB resumed").constData())
+                << passive << qint64(1 << 20) << qint64(300001);
+        }
+    }
+
+    void downloads()
+    {
+        QFETCH(bool, passive);
+        QFETCH(qint64, size);
+        QFETCH(qint64, offset);
+        VsftpdServer ftp;
+        const QByteArray content = randomBytes(size, quint32(size + offset));
+        QVERIFY(ftp.addFile(QStringLiteral("file.bin"), content));
+        SUITE_START_SERVER(ftp);
+
+        FtpSession session;
+        QVERIFY(finish(session.connectToHost(plainSettings(QStringLiteral("127.0.0.1"), ftp.port(), passive))).ok());
+        QByteArray received = content.left(offset);
+        QBuffer sink(&received);
+        QVERIFY(sink.open(QIODevice::ReadWrite));
+        sink.seek(offset);
+        qint64 lastDone = -1;
+        FtpOperation *op = session.retrieve(QStringLiteral("file.bin"), offset, &sink);
+        connect(op, &FtpOperation::progress, this, [&](qint64 done, qint64) { lastDone = done; });
+        const FtpResult got = finish(op);
+        QVERIFY2(got.ok(), qPrintable(got.text + QLatin1Char('\n') + QString::fromUtf8(ftp.log().right(1500))));
+        QCOMPARE(got.size, size - offset);
+        QCOMPARE(received.size(), content.size());
+        QCOMPARE(QCryptographicHash::hash(received, QCryptographicHash::Sha256),
+                 QCryptographicHash::hash(content, QCryptographicHash::Sha256));
+        if (size > offset)
+            QCOMPARE(lastDone, size - offset);
+        QVERIFY(ftp.log().contains(passive ? "EPSV" : "PORT"));
+        QCOMPARE(ftp.log().contains("\"REST "), offset > 0);
+        // The session stays usable after the transfer.
+        QVERIFY(finish(session.printWorkingDirectory()).ok());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFtpSessionVsftpd)
+#include "tst_ftpsession_vsftpd.moc"
