@@ -23,7 +23,11 @@ struct FtpListEntry {
 
 // One line of a LIST reply; nothing for a line that is not an entry
 // ("total 12", blank lines, garbage). now: the clock for "Mon dd hh:mm"
-// dates, whose year is the latest one not in the future.
+// dates, whose year is the latest one not more than a day in the future.
+// A LIST date is the server's clock as printed, carried as UTC (vsftpd and
+// pyftpdlib print UTC; the fields are never shifted). Names are the rest of
+// the line after the date, blanks inside and in front kept; a link's
+// " -> target" goes to linkTarget.
 std::optional<FtpListEntry> parseListLine(QByteArrayView line, const QDateTime &now);
 // One line of MLSD / MLST ("fact=value;... name").
 std::optional<FtpListEntry> parseMlsdLine(QByteArrayView line);
