@@ -361,6 +361,12 @@ private Q_SLOTS:
         VERIFY_PROMPTS_DONE(rig.prompts);
         QCOMPARE(rig.ftp.currentState(), qint32(FtpComponent::Idle));
         QCOMPARE(rig.ftp.userName, QStringLiteral("ftp"));
+        // The password never reaches the message list or the log behind it.
+        QVERIFY(rig.messages().filter(QStringLiteral("PASS")).size() >= 1);
+        QCOMPARE(rig.messages().filter(QStringLiteral("me@example")), QStringList());
+        QFile log(w.transferLogPath());
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QVERIFY(!log.readAll().contains("me@example"));
         QVERIFY(rig.ftp.passiveMode);
         QCOMPARE(rig.status(), QStringLiteral("Connected to ") + Host);
 
