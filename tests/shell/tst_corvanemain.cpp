@@ -1,5 +1,7 @@
+#include "fakeserver.h"
 #include "ftpservers.h"
 #include "scriptedprompts.h"
+#include "socksserver.h"
 
 #include "config/cregister.h"
 #include "ftpclient/ftpcomponent.h"
@@ -115,6 +117,8 @@ VsftpdServer *startServer(VsftpdServer &ftp)
     ftp.addFile(QStringLiteral("top.txt"), "top level\n");
     ftp.addFile(QStringLiteral("pub/readme.txt"), "read me\n");
     ftp.addFile(QStringLiteral("pub/sub/deep.bin"), QByteArray(3000, 'x'));
+    // A link to a file: double-clicking it receives the file.
+    QFile::link(QStringLiteral("top.txt"), ftp.rootPath() + QStringLiteral("/top-link"));
     return &ftp;
 }
 
@@ -245,7 +249,8 @@ private Q_SLOTS:
         QCOMPARE(w.cboRemotePath->currentText(), QStringLiteral("/"));
         QStringList names = rig.remoteNames();
         names.sort();
-        QCOMPARE(names, (QStringList{"pub", "top.txt"}));
+        QCOMPARE(names, (QStringList{"pub", "top-link", "top.txt"}));
+        QCOMPARE(frmMain::rowKind(rig.row(QStringLiteral("top-link"))), frmMain::KindLink);
         QCOMPARE(frmMain::rowKind(rig.row(QStringLiteral("pub"))), frmMain::KindFolder);
         QCOMPARE(frmMain::rowKind(rig.row(QStringLiteral("top.txt"))), frmMain::KindFile);
         QCOMPARE(rig.row(QStringLiteral("top.txt"))->text(1), QStringLiteral("10"));
@@ -297,6 +302,16 @@ private Q_SLOTS:
         QFile received(rig.localPath() + QStringLiteral("/top.txt"));
         QVERIFY(received.open(QIODevice::ReadOnly));
         QCOMPARE(received.readAll(), QByteArray("top level\n"));
+
+        // A link that is no folder is received as a file, without an error line.
+        QVERIFY(QFile::remove(received.fileName()));
+        const int before = w.lstConnectionInfo->count();
+        rig.doubleClick(QStringLiteral("top-link"));
+        QCOMPARE(rig.status(), QStringLiteral("File download(s) complete."));
+        QCOMPARE(rig.messages().mid(before).filter(QStringLiteral("Error")), QStringList());
+        QFile linked(rig.localPath() + QStringLiteral("/top-link"));
+        QVERIFY(linked.open(QIODevice::ReadOnly));
+        QCOMPARE(linked.readAll(), QByteArray("top level\n"));
 
         // Connecting again: No leaves the session as it is.
         rig.prompts.expectMessage(QStringLiteral("Cant connect to server, Do you want to Disconnect First?"),
@@ -379,6 +394,83 @@ private Q_SLOTS:
         QCOMPARE(w.movieVariable(QStringLiteral("_root.Connected")), QStringLiteral("0"));
         QVERIFY(rig.messages().last().startsWith(QStringLiteral("Error while connecting to '127.0.0.1'. Description: ")));
         QVERIFY(w.cmdQConnect->isEnabled());
+    }
+    void throughSocks_data()
+    {
+        QTest::addColumn<QString>("type");
+        QTest::newRow("socks 4") << "SOCKS 4";
+        QTest::newRow("socks 5") << "SOCKS 5";
+    }
+
+    void throughSocks()
+    {
+        QFETCH(QString, type);
+        VsftpdServer server;
+        startServer(server);
+        SUITE_START_SERVER(server);
+        DanteServer proxy;
+        SUITE_START_SERVER(proxy);
+        MainRig rig;
+        const QList<std::pair<const char *, QString>> values{{"Firewall Use", "1"},
+                                                             {"Firewall Type", type},
+                                                             {"Firewall Host Name", Host},
+                                                             {"Firewall Proxy Port", QString::number(proxy.port())}};
+        for (const auto &[key, value] : values)
+            QVERIFY(rig.reg.REGSaveSetting(CRegister::HKEY_LOCAL_MACHINE, CorvaneSection, key, value));
+        rig.ftp.passiveMode = true;
+        rig.quickFields(Host, QString::number(server.port()), QStringLiteral("anonymous"), QStringLiteral("x@y"));
+        rig.window->QuickConnect();
+        if (rig.status() != QStringLiteral("Connected to ") + Host)
+            qWarning() << rig.messages() << proxy.log();
+        QCOMPARE(rig.status(), QStringLiteral("Connected to ") + Host);
+        QCOMPARE(rig.ftp.proxyType, type == QLatin1String("SOCKS 4") ? 4 : 5);
+        QVERIFY(rig.remoteNames().contains(QStringLiteral("top.txt")));
+        // The proxy carried the control and the data connection.
+        QTRY_VERIFY_WITH_TIMEOUT(proxy.log().contains(QByteArray::number(server.port())), 5000);
+    }
+
+    void passwordAndAccountQuestions()
+    {
+        // A server that refuses the first password and then wants an account.
+        FakeServer server;
+        server.setTerminator("\r\n");
+        server.setGreeting(FakePlan().send("220 ready\r\n"));
+        server.setResponder([](FakeConnection &, const QByteArray &request) {
+            const QByteArray command = request.trimmed();
+            if (command.startsWith("USER "))
+                return FakePlan().send("331 password please\r\n");
+            if (command == "PASS right")
+                return FakePlan().send("332 account please\r\n");
+            if (command.startsWith("PASS "))
+                return FakePlan().send("530 Login incorrect.\r\n");
+            if (command == "ACCT acct1")
+                return FakePlan().send("230 in\r\n");
+            if (command == "PWD")
+                return FakePlan().send("257 \"/\" is current\r\n");
+            if (command.startsWith("TYPE") || command.startsWith("OPTS"))
+                return FakePlan().send("200 ok\r\n");
+            if (command == "QUIT")
+                return FakePlan().send("221 bye\r\n").close();
+            return FakePlan().send("502 not here\r\n");
+        });
+        QVERIFY(server.isListening());
+        MainRig rig;
+        rig.quickFields(Host, QString::number(server.port()), QStringLiteral("me"), QStringLiteral("wrong"));
+        rig.prompts.expectInput(QStringLiteral("Please enter the correct password"), QStringLiteral("right"))
+            .expectInput(QStringLiteral("An account is required for this server."), QStringLiteral("acct1"));
+        rig.window->QuickConnect();
+        VERIFY_PROMPTS_DONE(rig.prompts);
+        for (const ScriptedPrompts::Record &r : rig.prompts.records())
+            QCOMPARE(r.title, QStringLiteral("FTP Client[Query]"));
+        QCOMPARE(rig.ftp.currentState(), qint32(FtpComponent::Idle));
+        QCOMPARE(rig.status(), QStringLiteral("Connected to ") + Host);
+        const QByteArrayList sent = server.connection(0)->requests();
+        QVERIFY(sent.contains("PASS right\r\n"));
+        QVERIFY(sent.contains("ACCT acct1\r\n"));
+        // The listing the server cannot give is reported, the session stays.
+        QCOMPARE(rig.messages().filter(QStringLiteral("Error while listing remote folder's contents. Description: ")).size(),
+                 1);
+        QCOMPARE(rig.messages().filter(QStringLiteral("wrong")), QStringList());
     }
 };
 
