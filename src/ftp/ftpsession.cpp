@@ -231,6 +231,8 @@ public:
     FtpFeatures features;
     QPointer<QAbstractSocket> control;
     QPointer<SocksConnector> controlProxy;
+    bool controlTunnelling = false; // the proxy's handshake owns the bytes
+    bool dataTunnelling = false;
     FtpReplyReader reader;
     QHostAddress peer;
 
@@ -343,8 +345,8 @@ public:
 
     void onControlData()
     {
-        if (!control)
-            return;
+        if (!control || controlTunnelling)
+            return; // the proxy's handshake reads its own replies
         QPointer<FtpSession> alive(q);
         const QList<FtpReply> replies = reader.feed(control->readAll());
         for (const FtpReply &reply : replies) {
@@ -403,6 +405,7 @@ public:
         replyTimer.stop();
         idleTimer.stop();
         closeData();
+        controlTunnelling = false;
         onReply = nullptr;
         owedReplies = 0;
         accountAnswer = nullptr;
@@ -634,12 +637,15 @@ public:
                 return controlReady();
             auto *socks = new SocksConnector(socket, settings.proxy, q);
             controlProxy = socks;
+            controlTunnelling = true;
             QObject::connect(socks, &SocksConnector::ready, q, [this, socks] {
                 socks->deleteLater();
+                controlTunnelling = false;
                 controlReady();
             });
             QObject::connect(socks, &SocksConnector::failed, q, [this, socks](const QString &reason) {
                 socks->deleteLater();
+                controlTunnelling = false;
                 failConnect(failure(FtpFailure::Connection, QStringLiteral("Proxy: ") + reason));
             });
             socks->connectTo(settings.host, settings.port);
@@ -894,12 +900,15 @@ public:
                 return sendTransferCommand();
             auto *socks = new SocksConnector(socket, settings.proxy, q);
             dataProxy = socks;
+            dataTunnelling = true;
             QObject::connect(socks, &SocksConnector::ready, q, [this, socks] {
                 socks->deleteLater();
+                dataTunnelling = false;
                 sendTransferCommand();
             });
             QObject::connect(socks, &SocksConnector::failed, q, [this, socks](const QString &reason) {
                 socks->deleteLater();
+                dataTunnelling = false;
                 abortCurrent(failure(FtpFailure::Connection, QStringLiteral("Proxy: ") + reason));
             });
             socks->connectTo(settings.host, port);
@@ -1043,10 +1052,13 @@ public:
         if (reply.code < 200) {
             // The transfer runs: the data connection's idle time governs now.
             replyTimer.stop();
-            const Operation *op = current;
+            Operation *op = current;
             if (!transfer->upload && op && op->offset == 0 && transfer->total < 0 && op->kind == OpKind::Retrieve) {
                 if (const std::optional<qint64> announced = parse150Size(reply.text)) {
                     transfer->total = *announced;
+                    // Bytes may have come before the reply did.
+                    if (transfer->done > 0)
+                        current->report(transfer->done, transfer->total);
                 }
             }
             return;
@@ -1064,7 +1076,7 @@ public:
 
     void readData()
     {
-        if (!data || !transfer || transfer->upload)
+        if (!data || !transfer || transfer->upload || dataTunnelling)
             return;
         const QByteArray chunk = data->readAll();
         if (chunk.isEmpty())
@@ -1091,7 +1103,7 @@ public:
         }
         transfer->done += wireBytes;
         op->report(transfer->done, transfer->total);
-        return true;
+        return transfer != nullptr; // the owner may have aborted from the progress signal
     }
 
     void pumpUpload()
@@ -1119,6 +1131,8 @@ public:
             transfer->done += chunk.size();
             if (current)
                 current->report(transfer->done, transfer->total);
+            if (!transfer)
+                return; // aborted from the progress signal
         }
     }
 
@@ -1166,6 +1180,7 @@ public:
     void closeData()
     {
         idleTimer.stop();
+        dataTunnelling = false;
         if (dataProxy)
             dataProxy->deleteLater();
         dataProxy = nullptr;

@@ -103,7 +103,9 @@ void SocksConnector::begin(Command command, const QString &host, quint16 port, c
         return;
     }
     m_command = command;
-    m_targetHost = host;
+    // "[::1]" as written in URLs is the address ::1.
+    m_targetHost = host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')) ? host.mid(1, host.size() - 2)
+                                                                                         : host;
     m_targetPort = port;
     m_expectedPeer = expectedPeer;
     if (!m_socket || m_socket->state() != QAbstractSocket::ConnectedState) {
@@ -125,8 +127,8 @@ void SocksConnector::begin(Command command, const QString &host, quint16 port, c
         failLater(QStringLiteral("No SOCKS proxy is set"));
         return;
     }
-    // Replies may already wait in the socket (never, in practice, before a
-    // request; but reading them is harmless and keeps one path).
+    // A proxy that answers ahead of the request may have bytes waiting
+    // already; readyRead will not repeat for them.
     if (m_step != Step::Done && m_socket->bytesAvailable() > 0)
         QMetaObject::invokeMethod(this, &SocksConnector::onReadyRead, Qt::QueuedConnection);
 }
@@ -212,9 +214,9 @@ void SocksConnector::sendSocks5Greeting()
     if (m_proxy.user.isEmpty()) {
         greeting.append(char(1)).append(char(MethodNone));
     } else {
-        // With credentials only user/password is offered: a proxy that would
-        // accept anyone may not quietly skip the login the user set up.
-        greeting.append(char(1)).append(char(MethodUserPassword));
+        // With credentials both are offered: the proxy decides whether it
+        // wants the login, as it would for any other client.
+        greeting.append(char(2)).append(char(MethodNone)).append(char(MethodUserPassword));
     }
     m_step = Step::Socks5Method;
     m_socket->write(greeting);
@@ -236,8 +238,8 @@ bool SocksConnector::readSocks5Method()
                  : QStringLiteral("The SOCKS 5 proxy does not accept user name and password authentication"));
         return false;
     }
-    const quint8 offered = m_proxy.user.isEmpty() ? MethodNone : MethodUserPassword;
-    if (method != offered) {
+    const bool offered = method == MethodNone || (method == MethodUserPassword && !m_proxy.user.isEmpty());
+    if (!offered) {
         fail(QStringLiteral("The SOCKS 5 proxy chose an authentication method that was not offered (%1)").arg(method));
         return false;
     }

@@ -6,6 +6,8 @@
 #include "ftp/ftpsession.h"
 
 #include <QByteArray>
+#include <QEventLoop>
+#include <QTimer>
 #include <QStringList>
 #include <QTest>
 
@@ -34,7 +36,15 @@ inline std::shared_ptr<Outcome> watch(FtpOperation *op)
 inline FtpResult finish(FtpOperation *op, int ms = 15000)
 {
     const auto outcome = watch(op);
-    if (!QTest::qWaitFor([&] { return outcome->finished; }, ms)) {
+    QEventLoop loop;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(op, &FtpOperation::finished, &loop, &QEventLoop::quit);
+    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    deadline.start(ms);
+    if (!outcome->finished)
+        loop.exec();
+    if (!outcome->finished) {
         FtpResult stuck;
         stuck.code = -1;
         stuck.text = QStringLiteral("the operation did not finish");

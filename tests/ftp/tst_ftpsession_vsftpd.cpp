@@ -4,6 +4,7 @@
 
 #include "ftpservers.h"
 #include "sessionrig.h"
+#include "socksserver.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>
@@ -118,6 +119,49 @@ private Q_SLOTS:
         QCOMPARE(ftp.log().contains("\"REST "), offset > 0);
         // The session stays usable after the transfer.
         QVERIFY(finish(session.printWorkingDirectory()).ok());
+    }
+
+    // Control and data connections through dante; active mode asked for
+    // through a proxy goes passive and says so.
+    void throughSocks_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<bool>("passive");
+        QTest::newRow("SOCKS 4, passive") << int(ProxySettings::Type::Socks4) << true;
+        QTest::newRow("SOCKS 5, passive") << int(ProxySettings::Type::Socks5) << true;
+        QTest::newRow("SOCKS 5, active asked") << int(ProxySettings::Type::Socks5) << false;
+    }
+
+    void throughSocks()
+    {
+        QFETCH(int, type);
+        QFETCH(bool, passive);
+        VsftpdServer ftp;
+        const QByteArray content = randomBytes(1 << 20, 99);
+        QVERIFY(ftp.addFile(QStringLiteral("file.bin"), content));
+        SUITE_START_SERVER(ftp);
+        DanteServer proxy;
+        SUITE_START_SERVER(proxy);
+
+        FtpSession session;
+        SessionLog log(session);
+        FtpConnectSettings settings = plainSettings(QStringLiteral("127.0.0.1"), ftp.port(), passive);
+        settings.proxy.type = ProxySettings::Type(type);
+        settings.proxy.host = QStringLiteral("127.0.0.1");
+        settings.proxy.port = proxy.port();
+        const FtpResult login = finish(session.connectToHost(settings));
+        QVERIFY2(login.ok(), qPrintable(login.text + QLatin1Char('\n') + QString::fromUtf8(proxy.log().right(1500))));
+        const FtpResult names = finish(session.list(FtpSession::ListKind::Nlst));
+        QVERIFY2(names.ok(), qPrintable(names.text));
+        QVERIFY(names.listing.contains("file.bin"));
+        QByteArray received;
+        QBuffer sink(&received);
+        QVERIFY(sink.open(QIODevice::WriteOnly));
+        const FtpResult got = finish(session.retrieve(QStringLiteral("file.bin"), 0, &sink));
+        QVERIFY2(got.ok(), qPrintable(got.text));
+        QCOMPARE(received, content);
+        QCOMPARE(log.contains(QStringLiteral("using passive mode")), !passive);
+        QVERIFY(!proxy.log().isEmpty());
     }
 };
 

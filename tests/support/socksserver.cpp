@@ -41,6 +41,8 @@ bool DanteServer::writeConfig(QString *error)
 
 QStringList DanteServer::arguments() const
 {
-    // One process, in the foreground (dante detaches only with -D).
-    return {QStringLiteral("-f"), filePath(QStringLiteral("danted.conf")), QStringLiteral("-N"), QStringLiteral("1")};
+    // One process, in the foreground (dante detaches only with -D), its pid
+    // file beside the config rather than the system-wide one other runs share.
+    return {QStringLiteral("-f"), filePath(QStringLiteral("danted.conf")), QStringLiteral("-N"), QStringLiteral("1"),
+            QStringLiteral("-p"), filePath(QStringLiteral("danted.pid"))};
 }

@@ -1,0 +1,773 @@
+// The FTP session against a scripted server: how each operation decides on
+// each class of reply, replies cut at every byte or several in one chunk,
+// the login conversation, and hostile or broken servers.
+
+#include "ftpfileserver.h"
+#include "httpfileserver.h"
+#include "sessionrig.h"
+
+#include <QBuffer>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTest>
+
+#include <map>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+using Replies = std::map<QByteArray, QByteArray>; // verb -> what the server answers
+
+// Answers the verbs of the table before the file server's own logic.
+void script(FtpFileServer &server, const Replies &replies)
+{
+    server.override = [replies](const QByteArray &command, FakePlan &plan) {
+        const QByteArray verb = command.split(' ').value(0).toUpper();
+        const auto it = replies.find(verb);
+        if (it == replies.end())
+            return false;
+        plan.send(it->second);
+        return true;
+    };
+}
+
+FtpConnectSettings settingsFor(const FtpFileServer &server, bool passive = true)
+{
+    FtpConnectSettings s = plainSettings(QStringLiteral("127.0.0.1"), server.control.port(), passive);
+    s.user = QStringLiteral("user");
+    s.password = QStringLiteral("pw-секрет");
+    return s;
+}
+
+QByteArrayList sentVerbs(const FtpFileServer &server)
+{
+    QByteArrayList verbs;
+    for (const QByteArray &c : server.commands)
+        verbs << c.split(' ').value(0);
+    return verbs;
+}
+
+} // namespace
+
+class TestFtpSession : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    // Every reply class for the commands that take one reply, whole, a byte
+    // at a time, and with a preliminary reply in the same chunk.
+    void replyClasses_data()
+    {
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<QByteArray>("verb");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<int>("failure");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("payload"); // path, size or time as text; text for failures
+
+        struct Row {
+            const char *name, *operation, *verb, *reply;
+            FtpFailure failure;
+            int code;
+            const char *payload;
+        };
+        const Row rows[] = {
+            {"PWD 257", "pwd", "PWD", "257 \"/a \"\"b\"\" c\" is current\r\n", FtpFailure::None, 257, "/a \"b\" c"},
+            {"PWD 257 no quotes", "pwd", "PWD", "257 /x\r\n", FtpFailure::Protocol, 257, ""},
+            {"PWD 550", "pwd", "PWD", "550 No access\r\n", FtpFailure::Refused, 550, "No access"},
+            {"CWD 250", "cwd", "CWD", "250 OK\r\n", FtpFailure::None, 250, "OK"},
+            {"CWD multi-line", "cwd", "CWD", "250-first\r\n250-second\r\n250 end\r\n", FtpFailure::None, 250,
+             "first\nsecond\nend"},
+            {"CWD 1xx then 250", "cwd", "CWD", "150 wait\r\n250 OK\r\n", FtpFailure::None, 250, "OK"},
+            {"CWD 350", "cwd", "CWD", "350 What?\r\n", FtpFailure::Protocol, 350, ""},
+            {"CWD 450", "cwd", "CWD", "450 Busy\r\n", FtpFailure::Refused, 450, "Busy"},
+            {"CWD 550", "cwd", "CWD", "550 No such folder\r\n", FtpFailure::Refused, 550, "No such folder"},
+            {"CDUP 200", "cdup", "CDUP", "200 OK\r\n", FtpFailure::None, 200, "OK"},
+            {"MKD 257", "mkd", "MKD", "257 \"/new\" created\r\n", FtpFailure::None, 257, "\"/new\" created"},
+            {"MKD 550", "mkd", "MKD", "550 Exists\r\n", FtpFailure::Refused, 550, "Exists"},
+            {"RMD 250", "rmd", "RMD", "250 Removed\r\n", FtpFailure::None, 250, "Removed"},
+            {"DELE 250", "dele", "DELE", "250 Deleted\r\n", FtpFailure::None, 250, "Deleted"},
+            {"DELE 450", "dele", "DELE", "450 Locked\r\n", FtpFailure::Refused, 450, "Locked"},
+            {"SIZE 213", "size", "SIZE", "213 1234567890123\r\n", FtpFailure::None, 213, "1234567890123"},
+            {"SIZE 213 garbage", "size", "SIZE", "213 lots\r\n", FtpFailure::Protocol, 213, ""},
+            {"SIZE 550", "size", "SIZE", "550 Not a file\r\n", FtpFailure::Refused, 550, "Not a file"},
+            {"MDTM 213", "mdtm", "MDTM", "213 20240131235958\r\n", FtpFailure::None, 213, "2024-01-31T23:59:58Z"},
+            {"MDTM 213 fraction", "mdtm", "MDTM", "213 20240131235958.250\r\n", FtpFailure::None, 213,
+             "2024-01-31T23:59:58.250Z"},
+            {"MDTM 500", "mdtm", "MDTM", "500 Unknown\r\n", FtpFailure::Refused, 500, "Unknown"},
+            {"RNFR 350 RNTO 250", "rename", "RNFR", "350 Ready\r\n", FtpFailure::None, 250, "Renamed"},
+            {"RNFR 550", "rename", "RNFR", "550 No such file\r\n", FtpFailure::Refused, 550, "No such file"},
+            {"RNFR 250", "rename", "RNFR", "250 Odd\r\n", FtpFailure::Protocol, 250, ""},
+            {"raw 200", "raw", "SITE", "200 Done\r\n", FtpFailure::None, 200, "Done"},
+            {"raw 1xx then 226", "raw", "SITE", "125 Going\r\n226 Done\r\n", FtpFailure::None, 226, "Done"},
+            {"raw 350", "raw", "SITE", "350 More\r\n", FtpFailure::None, 350, "More"},
+            {"raw 502", "raw", "SITE", "502 No\r\n", FtpFailure::Refused, 502, "No"},
+            {"TYPE 200", "type", "TYPE", "200 Type A\r\n", FtpFailure::None, 200, ""},
+            {"TYPE 504", "type", "TYPE", "504 No ASCII\r\n", FtpFailure::Refused, 504, "No ASCII"},
+        };
+        for (const Row &r : rows) {
+            for (const int piece : {0, 1}) {
+                const QByteArray name = QByteArray(r.name) + (piece ? ", a byte at a time" : "");
+                QTest::newRow(name.constData()) << QString::fromLatin1(r.operation) << QByteArray(r.verb)
+                                                << QByteArray(r.reply) << int(r.failure) << r.code
+                                                << QString::fromUtf8(r.payload);
+            }
+        }
+    }
+
+    void replyClasses()
+    {
+        QFETCH(QString, operation);
+        QFETCH(QByteArray, verb);
+        QFETCH(QByteArray, reply);
+        QFETCH(int, failure);
+        QFETCH(int, code);
+        QFETCH(QString, payload);
+        const bool bytewise = QByteArray(QTest::currentDataTag()).contains("byte at a time");
+
+        FtpFileServer server(0);
+        Replies replies{{verb, reply}, {"RNTO", "250 Renamed\r\n"}};
+        server.override = [&](const QByteArray &command, FakePlan &plan) {
+            const QByteArray v = command.split(' ').value(0).toUpper();
+            const auto it = replies.find(v);
+            if (it == replies.end())
+                return false;
+            if (bytewise)
+                plan.sendInPieces(it->second, 1, 1);
+            else
+                plan.send(it->second);
+            return true;
+        };
+        FtpSession session;
+        QVERIFY(finish(session.connectToHost(settingsFor(server))).ok());
+
+        FtpOperation *op = nullptr;
+        if (operation == QLatin1String("pwd"))
+            op = session.printWorkingDirectory();
+        else if (operation == QLatin1String("cwd"))
+            op = session.changeDirectory(QStringLiteral("a\r\nDELE x"));
+        else if (operation == QLatin1String("cdup"))
+            op = session.changeToParent();
+        else if (operation == QLatin1String("mkd"))
+            op = session.makeDirectory(QStringLiteral("new"));
+        else if (operation == QLatin1String("rmd"))
+            op = session.removeDirectory(QStringLiteral("old"));
+        else if (operation == QLatin1String("dele"))
+            op = session.deleteFile(QStringLiteral("f"));
+        else if (operation == QLatin1String("size"))
+            op = session.size(QStringLiteral("f"));
+        else if (operation == QLatin1String("mdtm"))
+            op = session.modificationTime(QStringLiteral("f"));
+        else if (operation == QLatin1String("rename"))
+            op = session.rename(QStringLiteral("old"), QStringLiteral("new"));
+        else if (operation == QLatin1String("raw"))
+            op = session.raw(QStringLiteral("SITE CHMOD 644 f"));
+        else
+            op = session.setType(FtpTransferType::Ascii);
+        const auto outcome = watch(op);
+        const FtpResult r = finish(op);
+        QCOMPARE(int(r.failure), failure);
+        QCOMPARE(r.code, code);
+        if (r.failure == FtpFailure::None || r.failure == FtpFailure::Refused) {
+            if (operation == QLatin1String("pwd") && r.ok())
+                QCOMPARE(r.path, payload);
+            else if (operation == QLatin1String("size") && r.ok())
+                QCOMPARE(QString::number(r.size), payload);
+            else if (operation == QLatin1String("mdtm") && r.ok())
+                QCOMPARE(r.modified.toString(Qt::ISODateWithMs).remove(QStringLiteral(".000")), payload);
+            else if (!payload.isEmpty())
+                QCOMPARE(r.text, payload);
+        }
+        // A name's line end never reaches the server as one: one command.
+        if (operation == QLatin1String("cwd"))
+            QVERIFY(!server.commands.contains("DELE x"));
+        // The session is still in step: the next command gets its own reply.
+        server.override = nullptr;
+        const FtpResult after = finish(session.size(QStringLiteral("f")));
+        QVERIFY2(after.ok(), qPrintable(after.text));
+        QCOMPARE(after.size, qint64(0));
+        QCOMPARE(outcome->finishCount, 1);
+    }
+
+    void login_data()
+    {
+        QTest::addColumn<QByteArray>("greeting");
+        QTest::addColumn<QByteArray>("userReply");
+        QTest::addColumn<QByteArrayList>("passReplies"); // one per PASS sent
+        QTest::addColumn<QByteArray>("acctReply");
+        QTest::addColumn<QStringList>("answers"); // to the account/password requests; "-" gives up
+        QTest::addColumn<int>("failure");
+        QTest::addColumn<QByteArrayList>("verbs"); // sent, in order, up to FEAT
+
+        const QByteArrayList logged{"230 Welcome\r\n"};
+        QTest::newRow("USER 331, PASS 230") << QByteArray("220 Hi\r\n") << QByteArray("331 Password\r\n") << logged
+                                            << QByteArray() << QStringList() << int(FtpFailure::None)
+                                            << QByteArrayList{"USER", "PASS", "FEAT"};
+        QTest::newRow("230 without PASS") << QByteArray("220 Hi\r\n") << QByteArray("230 Come in\r\n")
+                                          << QByteArrayList() << QByteArray() << QStringList()
+                                          << int(FtpFailure::None) << QByteArrayList{"USER", "FEAT"};
+        QTest::newRow("multi-line greeting after 120")
+            << QByteArray("120 Soon\r\n220-Hello\r\n220-there\r\n220 ready\r\n") << QByteArray("331 Password\r\n")
+            << logged << QByteArray() << QStringList() << int(FtpFailure::None)
+            << QByteArrayList{"USER", "PASS", "FEAT"};
+        QTest::newRow("PASS 332, ACCT 230")
+            << QByteArray("220 Hi\r\n") << QByteArray("331 Password\r\n") << QByteArrayList{"332 Account?\r\n"}
+            << QByteArray("230 OK\r\n") << QStringList{QStringLiteral("acc")} << int(FtpFailure::None)
+            << QByteArrayList{"USER", "PASS", "ACCT", "FEAT"};
+        QTest::newRow("USER 332, account refused")
+            << QByteArray("220 Hi\r\n") << QByteArray("332 Account?\r\n") << QByteArrayList()
+            << QByteArray("530 Bad account\r\n") << QStringList{QStringLiteral("acc")} << int(FtpFailure::Refused)
+            << QByteArrayList{"USER", "ACCT"};
+        QTest::newRow("332, no account given")
+            << QByteArray("220 Hi\r\n") << QByteArray("331 Password\r\n") << QByteArrayList{"332 Account?\r\n"}
+            << QByteArray() << QStringList{QStringLiteral("-")} << int(FtpFailure::Refused)
+            << QByteArrayList{"USER", "PASS"};
+        QTest::newRow("530, second password accepted")
+            << QByteArray("220 Hi\r\n") << QByteArray("331 Password\r\n")
+            << QByteArrayList{"530 Wrong\r\n", "230 OK\r\n"} << QByteArray() << QStringList{QStringLiteral("second")}
+            << int(FtpFailure::None) << QByteArrayList{"USER", "PASS", "USER", "PASS", "FEAT"};
+        QTest::newRow("530, given up") << QByteArray("220 Hi\r\n") << QByteArray("331 Password\r\n")
+                                       << QByteArrayList{"530 Wrong\r\n"} << QByteArray()
+                                       << QStringList{QStringLiteral("-")} << int(FtpFailure::Refused)
+                                       << QByteArrayList{"USER", "PASS"};
+        QTest::newRow("USER 530") << QByteArray("220 Hi\r\n") << QByteArray("530 Anonymous only\r\n")
+                                  << QByteArrayList() << QByteArray() << QStringList() << int(FtpFailure::Refused)
+                                  << QByteArrayList{"USER"};
+        QTest::newRow("greeting 421") << QByteArray("421 Too many users\r\n") << QByteArray() << QByteArrayList()
+                                      << QByteArray() << QStringList() << int(FtpFailure::Connection)
+                                      << QByteArrayList();
+        QTest::newRow("greeting 554") << QByteArray("554 Go away\r\n") << QByteArray() << QByteArrayList()
+                                      << QByteArray() << QStringList() << int(FtpFailure::Refused)
+                                      << QByteArrayList();
+    }
+
+    void login()
+    {
+        QFETCH(QByteArray, greeting);
+        QFETCH(QByteArray, userReply);
+        QFETCH(QByteArrayList, passReplies);
+        QFETCH(QByteArray, acctReply);
+        QFETCH(QStringList, answers);
+        QFETCH(int, failure);
+        QFETCH(QByteArrayList, verbs);
+
+        FtpFileServer server(0);
+        server.setBanner(greeting);
+        int passCount = 0;
+        server.override = [&](const QByteArray &command, FakePlan &plan) {
+            const QByteArray verb = command.split(' ').value(0);
+            if (verb == "USER")
+                plan.send(userReply);
+            else if (verb == "PASS")
+                plan.send(passReplies.value(passCount++, "530 No more\r\n"));
+            else if (verb == "ACCT")
+                plan.send(acctReply);
+            else
+                return false;
+            return true;
+        };
+        FtpSession session;
+        SessionLog log(session);
+        int asked = 0;
+        auto answer = [&]() -> std::optional<QString> {
+            const QString a = answers.value(asked++);
+            if (a == QLatin1String("-") || a.isEmpty())
+                return std::nullopt;
+            return a;
+        };
+        connect(&session, &FtpSession::accountRequired, this, [&] { session.provideAccount(answer()); });
+        connect(&session, &FtpSession::passwordRejected, this, [&] { session.providePassword(answer()); });
+        QSignalSpy gone(&session, &FtpSession::disconnected);
+
+        const FtpResult r = finish(session.connectToHost(settingsFor(server)));
+        QCOMPARE(int(r.failure), failure);
+        QCOMPARE(asked, int(answers.size()));
+        QByteArrayList sent = sentVerbs(server);
+        sent.removeAll("QUIT");
+        QCOMPARE(sent.mid(0, verbs.size()), verbs);
+        if (r.ok()) {
+            QCOMPARE(session.state(), FtpSession::State::Idle);
+        } else {
+            QCOMPARE(session.state(), FtpSession::State::Disconnected);
+            QCOMPARE(gone.count(), 1);
+        }
+        // The password never reaches the log, whatever happened.
+        QVERIFY(!log.contains(QStringLiteral("pw-")));
+        QVERIFY(!log.contains(QStringLiteral("second")));
+        if (verbs.contains("PASS"))
+            QVERIFY(log.contains(QStringLiteral("PASS ****")));
+    }
+
+    void features()
+    {
+        FtpFileServer server(0);
+        script(server, {{"FEAT", "211-Features:\r\n MDTM\r\n MLST type*;size*;modify*;\r\n REST STREAM\r\n SIZE\r\n"
+                                 " UTF8\r\n EPSV\r\n211 End\r\n"},
+                        {"OPTS", "200 UTF8 on\r\n"}});
+        FtpSession session;
+        QVERIFY(finish(session.connectToHost(settingsFor(server))).ok());
+        const FtpFeatures f = session.features();
+        QVERIFY(f.mdtm && f.mlsd && f.restStream && f.size && f.utf8 && f.epsv);
+        QVERIFY(server.commands.contains("OPTS UTF8 ON"));
+    }
+
+    // Transfers and listings over a data connection, and the ways they break.
+    void transfers_data()
+    {
+        QTest::addColumn<bool>("passive");
+        QTest::addColumn<QString>("scenario");
+        QTest::addColumn<int>("failure");
+        for (const bool passive : {true, false}) {
+            const QByteArray mode = passive ? "passive: " : "active: ";
+            QTest::newRow(mode + "whole file") << passive << QStringLiteral("whole") << int(FtpFailure::None);
+            QTest::newRow(mode + "replies a byte at a time")
+                << passive << QStringLiteral("bytewise") << int(FtpFailure::None);
+            QTest::newRow(mode + "resumed, 150 size not trusted")
+                << passive << QStringLiteral("resume") << int(FtpFailure::None);
+            QTest::newRow(mode + "426 after short data")
+                << passive << QStringLiteral("426") << int(FtpFailure::Refused);
+            QTest::newRow(mode + "451") << passive << QStringLiteral("451") << int(FtpFailure::Refused);
+            QTest::newRow(mode + "550 no file") << passive << QStringLiteral("550") << int(FtpFailure::Refused);
+            QTest::newRow(mode + "REST refused at offset")
+                << passive << QStringLiteral("restRefused") << int(FtpFailure::Refused);
+            QTest::newRow(mode + "stalled data") << passive << QStringLiteral("stall") << int(FtpFailure::Timeout);
+            QTest::newRow(mode + "421 mid-transfer") << passive << QStringLiteral("421") << int(FtpFailure::Connection);
+            QTest::newRow(mode + "abort mid-transfer") << passive << QStringLiteral("abort") << int(FtpFailure::Aborted);
+        }
+        QTest::newRow("passive: REST refused, offset 0 never asks")
+            << true << QStringLiteral("restRefusedAtZero") << int(FtpFailure::None);
+        QTest::newRow("passive: reply names a foreign host") << true << QStringLiteral("foreign") << int(FtpFailure::None);
+    }
+
+    void transfers()
+    {
+        QFETCH(bool, passive);
+        QFETCH(QString, scenario);
+        QFETCH(int, failure);
+        const qint64 size = 100000;
+        FtpFileServer server(size);
+        server.pieceSize = 8192;
+        qint64 offset = 0;
+        if (scenario == QLatin1String("bytewise"))
+            server.replyPieceSize = 1;
+        if (scenario == QLatin1String("resume") || scenario == QLatin1String("restRefused"))
+            offset = 40000;
+        if (scenario == QLatin1String("426") || scenario == QLatin1String("451")) {
+            server.stopDataAfter = 5000;
+            server.replyAfterShortData = scenario == QLatin1String("426") ? "426 Connection closed\r\n"
+                                                                          : "451 Local error\r\n";
+        }
+        if (scenario == QLatin1String("foreign"))
+            server.passiveHost = "10,9,8,7";
+        const bool stalls = scenario == QLatin1String("stall") || scenario == QLatin1String("421")
+                            || scenario == QLatin1String("abort");
+        std::optional<std::pair<QHostAddress, quint16>> active;
+        server.override = [&](const QByteArray &command, FakePlan &plan) {
+            const QByteArray verb = command.split(' ').value(0);
+            if (verb == "PORT")
+                active = FakeServer::parseFtpHostPort(command.mid(5));
+            if (verb == "REST" && scenario.startsWith(QLatin1String("restRefused"))) {
+                plan.send("502 No REST\r\n");
+                return true;
+            }
+            if (verb == "RETR" && scenario == QLatin1String("550")) {
+                plan.send("550 No such file\r\n");
+                return true;
+            }
+            if (verb == "ABOR") {
+                plan.send("426 Aborted\r\n226 ABOR done\r\n");
+                return true;
+            }
+            if (verb == "RETR" && stalls) {
+                plan.send("150 Opening (100000 bytes)\r\n");
+                const FakePlan data = FakePlan().send(HttpFileServer::bytes(0, 3000)).stall();
+                if (active)
+                    plan.call([&server, &active, data] { server.control.connectOut(active->first.toString(), active->second, data); });
+                else
+                    plan.call([&server, data] {
+                        server.passiveData.connection(server.passiveData.connectionCount() - 1)->run(data);
+                    });
+                if (scenario == QLatin1String("421"))
+                    plan.wait(100).send("421 Shutting down\r\n");
+                return true;
+            }
+            return false;
+        };
+
+        FtpSession session;
+        SessionLog log(session);
+        FtpConnectSettings settings = settingsFor(server, passive);
+        if (scenario == QLatin1String("stall"))
+            settings.timing.dataIdle = 300ms;
+        QVERIFY(finish(session.connectToHost(settings)).ok());
+        QSignalSpy gone(&session, &FtpSession::disconnected);
+
+        QByteArray received = HttpFileServer::bytes(0, offset);
+        QBuffer sink(&received);
+        QVERIFY(sink.open(QIODevice::ReadWrite));
+        sink.seek(offset);
+        qint64 total = -2;
+        FtpOperation *op = session.retrieve(QStringLiteral("file.bin"), offset, &sink);
+        connect(op, &FtpOperation::progress, this, [&](qint64 done, qint64 t) {
+            total = t;
+            if (scenario == QLatin1String("abort") && done > 0)
+                session.abort();
+        });
+        const FtpResult r = finish(op);
+        QVERIFY2(int(r.failure) == failure, qPrintable(QString::number(int(r.failure)) + QLatin1Char(' ') + r.text));
+
+        if (r.ok()) {
+            QCOMPARE(received, HttpFileServer::bytes(0, size));
+            QCOMPARE(r.size, size - offset);
+            QCOMPARE(total, offset > 0 ? qint64(-1) : qint64(size)); // after REST the 150 count is not the size
+        }
+        if (scenario == QLatin1String("restRefusedAtZero"))
+            QVERIFY(!sentVerbs(server).contains("REST"));
+        if (scenario == QLatin1String("restRefused"))
+            QVERIFY(!sentVerbs(server).contains("RETR"));
+        if (scenario == QLatin1String("foreign"))
+            QVERIFY(log.contains(QStringLiteral("10.9.8.7")));
+        if (scenario == QLatin1String("421")) {
+            QCOMPARE(gone.count(), 1);
+            QCOMPARE(session.state(), FtpSession::State::Disconnected);
+            QCOMPARE(finish(session.printWorkingDirectory()).failure, FtpFailure::NotConnected);
+            return;
+        }
+        QCOMPARE(gone.count(), 0);
+        // The session stays in step: the replies the broken transfer still
+        // owed are consumed, and the next command gets its own reply.
+        const FtpResult next = finish(session.size(QStringLiteral("file.bin")));
+        QVERIFY2(next.ok(), qPrintable(next.text));
+        QCOMPARE(next.size, size);
+        if (scenario == QLatin1String("stall") || scenario == QLatin1String("abort"))
+            QVERIFY(sentVerbs(server).contains("ABOR"));
+    }
+
+    void uploads_data()
+    {
+        QTest::addColumn<bool>("passive");
+        QTest::addColumn<QByteArray>("source");
+        QTest::addColumn<qint64>("offset");
+        QTest::addColumn<bool>("append");
+        QTest::addColumn<bool>("ascii");
+        QTest::addColumn<QByteArray>("wire");
+        QTest::addColumn<QByteArrayList>("verbs"); // from TYPE on
+        const QByteArray big = HttpFileServer::bytes(0, 300000);
+        for (const bool passive : {true, false}) {
+            const QByteArray mode = passive ? "passive: " : "active: ";
+            const QByteArray dataVerb = passive ? "PASV" : "PORT";
+            QTest::newRow(mode + "0 B") << passive << QByteArray() << qint64(0) << false << false << QByteArray()
+                                        << QByteArrayList{"TYPE", dataVerb, "STOR"};
+            QTest::newRow(mode + "300 kB") << passive << big << qint64(0) << false << false << big
+                                           << QByteArrayList{"TYPE", dataVerb, "STOR"};
+            QTest::newRow(mode + "resumed at 1000")
+                << passive << big << qint64(1000) << false << false << big.mid(1000)
+                << QByteArrayList{"TYPE", dataVerb, "REST", "STOR"};
+            QTest::newRow(mode + "appended") << passive << big << qint64(1000) << true << false << big.mid(1000)
+                                             << QByteArrayList{"TYPE", dataVerb, "APPE"};
+            QTest::newRow(mode + "ASCII") << passive << QByteArray("a\nb\r\nc\n") << qint64(0) << false << true
+                                          << QByteArray("a\r\nb\r\nc\r\n")
+                                          << QByteArrayList{"TYPE", dataVerb, "STOR"};
+        }
+    }
+
+    void uploads()
+    {
+        QFETCH(bool, passive);
+        QFETCH(QByteArray, source);
+        QFETCH(qint64, offset);
+        QFETCH(bool, append);
+        QFETCH(bool, ascii);
+        QFETCH(QByteArray, wire);
+        QFETCH(QByteArrayList, verbs);
+
+        FtpFileServer server(0);
+        std::optional<std::pair<QHostAddress, quint16>> active;
+        QByteArray uploaded;
+        bool closed = false;
+        server.override = [&](const QByteArray &command, FakePlan &plan) {
+            if (command.startsWith("PORT "))
+                active = FakeServer::parseFtpHostPort(command.mid(5));
+            if (!command.startsWith("STOR") && !command.startsWith("APPE"))
+                return false;
+            plan.send("150 Ok to send data\r\n");
+            plan.call([&] {
+                FakeConnection *c = active ? server.control.connectOut(active->first.toString(), active->second, FakePlan())
+                                           : server.passiveData.connection(server.passiveData.connectionCount() - 1);
+                auto done = [&server, &uploaded, &closed, c] {
+                    uploaded = c->received();
+                    closed = true;
+                    server.control.connection(0)->run(FakePlan().send("226 Transfer complete\r\n"));
+                };
+                if (c->isOpen())
+                    connect(c, &FakeConnection::finished, c, done);
+                else
+                    done();
+            });
+            return true;
+        };
+        FtpSession session;
+        QVERIFY(finish(session.connectToHost(settingsFor(server, passive))).ok());
+        QBuffer file(&source);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        file.seek(offset);
+        qint64 reported = -1;
+        FtpOperation *op = session.store(&file, QStringLiteral("up.bin"), offset, append,
+                                         ascii ? FtpTransferType::Ascii : FtpTransferType::Binary);
+        connect(op, &FtpOperation::progress, this, [&](qint64 done, qint64 total) {
+            reported = done;
+            QCOMPARE(total, qint64(source.size() - offset));
+        });
+        const FtpResult r = finish(op);
+        QVERIFY2(r.ok(), qPrintable(r.text));
+        QVERIFY(closed);
+        QCOMPARE(uploaded, wire);
+        QCOMPARE(r.size, qint64(source.size() - offset));
+        if (!source.isEmpty())
+            QCOMPARE(reported, r.size);
+        QByteArrayList sent = sentVerbs(server);
+        sent = sent.mid(sent.indexOf("TYPE"));
+        sent.removeAll("EPSV");
+        QCOMPARE(sent, verbs);
+        QCOMPARE(server.commands.contains("TYPE A"), ascii);
+        if (offset > 0 && !append)
+            QVERIFY(server.commands.contains("REST " + QByteArray::number(offset)));
+    }
+
+    // A text file received in ASCII type: CR LF becomes LF, a listing's
+    // bytes come as they are.
+    void asciiReceive()
+    {
+        FtpFileServer server(0);
+        const QByteArray wire = "line 1\r\nline 2\r\n\r\nend\r";
+        server.override = [&](const QByteArray &command, FakePlan &plan) {
+            if (!command.startsWith("RETR") && !command.startsWith("LIST"))
+                return false;
+            plan.send("150 Here\r\n");
+            plan.call([&] {
+                server.passiveData.connection(server.passiveData.connectionCount() - 1)
+                    ->run(FakePlan().sendInPieces(wire, 3, 0).close());
+            });
+            plan.wait(30).send("226 Done\r\n");
+            return true;
+        };
+        FtpSession session;
+        QVERIFY(finish(session.connectToHost(settingsFor(server))).ok());
+        QByteArray text;
+        QBuffer sink(&text);
+        QVERIFY(sink.open(QIODevice::WriteOnly));
+        const FtpResult r = finish(session.retrieve(QStringLiteral("t.txt"), 0, &sink, FtpTransferType::Ascii));
+        QVERIFY2(r.ok(), qPrintable(r.text));
+        QCOMPARE(text, QByteArray("line 1\nline 2\n\nend\r"));
+        QCOMPARE(r.size, qint64(wire.size()));
+        QVERIFY(server.commands.contains("TYPE A"));
+        const FtpResult listing = finish(session.list(FtpSession::ListKind::List, QStringLiteral("-la dir")));
+        QVERIFY2(listing.ok(), qPrintable(listing.text));
+        QCOMPARE(listing.listing, wire);
+        QVERIFY(server.commands.contains("LIST -la dir"));
+    }
+
+    // IPv6: EPSV, or EPRT naming the port actually bound, on [::1].
+    void ipv6_data()
+    {
+        QTest::addColumn<bool>("passive");
+        QTest::newRow("passive") << true;
+        QTest::newRow("active") << false;
+    }
+
+    void ipv6()
+    {
+        QFETCH(bool, passive);
+        FakeServer control(QHostAddress::LocalHostIPv6);
+        FakeServer passiveData(QHostAddress::LocalHostIPv6);
+        if (!control.isListening())
+            QSKIP("no IPv6 loopback here");
+        control.setTerminator("\r\n");
+        control.setGreeting(FakePlan().send("220 Ready\r\n"));
+        const QByteArray body = HttpFileServer::bytes(0, 70000);
+        QByteArrayList commands;
+        std::optional<QPair<QString, quint16>> eprt;
+        control.setResponder([&](FakeConnection &, const QByteArray &request) {
+            const QByteArray command = request.trimmed();
+            commands << command;
+            FakePlan plan;
+            if (command.startsWith("USER"))
+                return plan.send("230 In\r\n");
+            if (command.startsWith("TYPE"))
+                return plan.send("200 OK\r\n");
+            if (command == "EPSV")
+                return plan.send("229 Extended (|||" + QByteArray::number(passiveData.port()) + "|)\r\n");
+            if (command.startsWith("EPRT ")) {
+                const QList<QByteArray> parts = command.mid(5).split('|');
+                eprt = qMakePair(QString::fromLatin1(parts.value(2)), quint16(parts.value(3).toUInt()));
+                return plan.send("200 EPRT OK\r\n");
+            }
+            if (command.startsWith("RETR")) {
+                plan.send("150 Sending\r\n");
+                const FakePlan data = FakePlan().send(body).close();
+                plan.call([&, data] {
+                    if (eprt)
+                        control.connectOut(eprt->first, eprt->second, data);
+                    else
+                        passiveData.connection(passiveData.connectionCount() - 1)->run(data);
+                });
+                return plan.wait(30).send("226 Done\r\n");
+            }
+            return plan.send("502 No\r\n");
+        });
+        FtpSession session;
+        QVERIFY(finish(session.connectToHost(plainSettings(QStringLiteral("::1"), control.port(), passive))).ok());
+        QCOMPARE(session.peerAddress(), QHostAddress(QHostAddress::LocalHostIPv6));
+        QByteArray received;
+        QBuffer sink(&received);
+        QVERIFY(sink.open(QIODevice::WriteOnly));
+        const FtpResult r = finish(session.retrieve(QStringLiteral("f"), 0, &sink));
+        QVERIFY2(r.ok(), qPrintable(r.text));
+        QCOMPARE(received, body);
+        if (passive) {
+            QVERIFY(!commands.contains("PASV"));
+        } else {
+            QVERIFY(eprt.has_value());
+            QCOMPARE(eprt->first, QStringLiteral("::1"));
+            QVERIFY(eprt->second != 0);
+        }
+    }
+
+    void impossiblePassivePort_data()
+    {
+        QTest::addColumn<QByteArray>("epsv");
+        QTest::addColumn<QByteArray>("pasv");
+        QTest::newRow("PASV port 0") << QByteArray("502 No EPSV\r\n")
+                                     << QByteArray("227 Entering Passive Mode (127,0,0,1,0,0)\r\n");
+        QTest::newRow("PASV number over 255") << QByteArray("502 No EPSV\r\n")
+                                              << QByteArray("227 Entering Passive Mode (127,0,0,1,256,1)\r\n");
+        QTest::newRow("EPSV port 70000") << QByteArray("229 Extended (|||70000|)\r\n") << QByteArray();
+        QTest::newRow("EPSV port 0") << QByteArray("229 Extended (|||0|)\r\n") << QByteArray();
+    }
+
+    void impossiblePassivePort()
+    {
+        QFETCH(QByteArray, epsv);
+        QFETCH(QByteArray, pasv);
+        FtpFileServer server(10);
+        Replies replies{{"EPSV", epsv}};
+        if (!pasv.isEmpty())
+            replies["PASV"] = pasv;
+        script(server, replies);
+        FtpSession session;
+        QVERIFY(finish(session.connectToHost(settingsFor(server))).ok());
+        QBuffer sink;
+        QVERIFY(sink.open(QIODevice::WriteOnly));
+        const FtpResult r = finish(session.list(FtpSession::ListKind::List), 5000);
+        QCOMPARE(r.failure, FtpFailure::Protocol);
+        QVERIFY2(r.text.contains(QStringLiteral("no usable port")), qPrintable(r.text));
+        QCOMPARE(server.passiveData.connectionCount(), 0);
+        QVERIFY(!sentVerbs(server).contains("LIST"));
+    }
+
+    // Active mode: a connection from anywhere but the server is dropped.
+    void activeRefusesStrangers()
+    {
+        FtpFileServer server(20);
+        std::optional<std::pair<QHostAddress, quint16>> target;
+        server.override = [&](const QByteArray &command, FakePlan &plan) {
+            if (command.startsWith("PORT "))
+                target = FakeServer::parseFtpHostPort(command.mid(5));
+            if (!command.startsWith("RETR"))
+                return false;
+            plan.send("150 Here it comes\r\n");
+            return true;
+        };
+        FtpSession session;
+        SessionLog log(session);
+        FtpConnectSettings settings = settingsFor(server, false);
+        settings.host = QStringLiteral("127.0.0.1");
+        settings.timing.dataIdle = 10s;
+        QVERIFY(finish(session.connectToHost(settings)).ok());
+        QByteArray received;
+        QBuffer sink(&received);
+        QVERIFY(sink.open(QIODevice::WriteOnly));
+        FtpOperation *op = session.retrieve(QStringLiteral("file.bin"), 0, &sink);
+        const auto outcome = watch(op);
+        QTRY_VERIFY_WITH_TIMEOUT(target.has_value(), 5000);
+
+        // A stranger on another loopback address connects first and offers bytes.
+        QTcpSocket stranger;
+        QVERIFY(stranger.bind(QHostAddress(QStringLiteral("127.0.0.2"))));
+        stranger.connectToHost(target->first, target->second);
+        QVERIFY(stranger.waitForConnected(3000));
+        stranger.write("evil bytes");
+        QTRY_VERIFY_WITH_TIMEOUT(log.contains(QStringLiteral("Refused a data connection from 127.0.0.2")), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(stranger.state() == QAbstractSocket::UnconnectedState, 5000);
+
+        // The server's own connection still gets in.
+        server.control.connectOut(target->first.toString(), target->second, FakePlan().send("good").close());
+        server.control.connection(0)->run(FakePlan().send("226 Done\r\n"));
+        QTRY_VERIFY_WITH_TIMEOUT(outcome->finished, 5000);
+        QVERIFY2(outcome->result.ok(), qPrintable(outcome->result.text));
+        QCOMPARE(received, QByteArray("good"));
+    }
+
+    void droppedOrSilentControl_data()
+    {
+        QTest::addColumn<bool>("drop");
+        QTest::newRow("dropped") << true;
+        QTest::newRow("no reply") << false;
+    }
+
+    void droppedOrSilentControl()
+    {
+        QFETCH(bool, drop);
+        FtpFileServer server(0);
+        server.override = [drop](const QByteArray &command, FakePlan &plan) {
+            if (!command.startsWith("CWD"))
+                return false;
+            if (drop)
+                plan.drop();
+            else
+                plan.stall();
+            return true;
+        };
+        FtpSession session;
+        FtpConnectSettings settings = settingsFor(server);
+        settings.timing.reply = 300ms;
+        QVERIFY(finish(session.connectToHost(settings)).ok());
+        QSignalSpy gone(&session, &FtpSession::disconnected);
+        FtpOperation *queued = nullptr;
+        const auto first = watch(session.changeDirectory(QStringLiteral("x")));
+        queued = session.printWorkingDirectory();
+        const auto second = watch(queued);
+        QTRY_VERIFY_WITH_TIMEOUT(first->finished && second->finished, 5000);
+        QCOMPARE(first->result.failure, drop ? FtpFailure::Connection : FtpFailure::Timeout);
+        QCOMPARE(second->result.failure, FtpFailure::NotConnected);
+        QCOMPARE(gone.count(), 1);
+        QCOMPARE(session.state(), FtpSession::State::Disconnected);
+    }
+
+    void rawRefusesLineEnds()
+    {
+        FtpFileServer server(0);
+        FtpSession session;
+        QVERIFY(finish(session.connectToHost(settingsFor(server))).ok());
+        const FtpResult r = finish(session.raw(QStringLiteral("NOOP\r\nDELE x")));
+        QCOMPARE(r.failure, FtpFailure::Protocol);
+        QVERIFY(!sentVerbs(server).contains("NOOP"));
+        QVERIFY(!sentVerbs(server).contains("DELE"));
+    }
+
+    void notConnected()
+    {
+        FtpSession session;
+        QCOMPARE(finish(session.printWorkingDirectory()).failure, FtpFailure::NotConnected);
+        QTcpServer closedPort;
+        QVERIFY(closedPort.listen(QHostAddress::LocalHost));
+        const quint16 port = closedPort.serverPort();
+        closedPort.close();
+        const FtpResult r = finish(session.connectToHost(plainSettings(QStringLiteral("127.0.0.1"), port)));
+        QCOMPARE(r.failure, FtpFailure::Connection);
+        QCOMPARE(session.state(), FtpSession::State::Disconnected);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFtpSession)
+#include "tst_ftpsession.moc"
