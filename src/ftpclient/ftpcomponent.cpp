@@ -174,15 +174,17 @@ public:
     }
 
     // Runs one session operation to its end in a local event loop.
-    FtpResult run(FtpOperation *op, const std::function<void(qint64, qint64)> &progress = {})
+    // An abort asked for during the call stops it before the next exchange
+    // is even queued.
+    FtpResult run(const std::function<FtpOperation *()> &make,
+                  const std::function<void(qint64, qint64)> &progress = {})
     {
         if (abortRunning) {
             FtpResult aborted;
             aborted.failure = FtpFailure::Aborted;
-            if (op && !op->isFinished())
-                session.abort();
             return aborted;
         }
+        FtpOperation *op = make();
         if (!op) {
             FtpResult none;
             none.failure = FtpFailure::NotConnected;
@@ -209,9 +211,9 @@ public:
         return result;
     }
 
-    bool runOk(FtpOperation *op)
+    bool runOk(const std::function<FtpOperation *()> &make)
     {
-        const FtpResult r = run(op);
+        const FtpResult r = run(make);
         return r.ok() || failFrom(r);
     }
 
@@ -229,7 +231,7 @@ public:
 
     bool refreshFolder()
     {
-        const FtpResult r = run(session.printWorkingDirectory());
+        const FtpResult r = run([&] { return session.printWorkingDirectory(); });
         if (!r.ok())
             return failFrom(r);
         folder = r.path;
@@ -239,7 +241,8 @@ public:
     bool list(const QString &mask, QList<FtpListEntry> &entries)
     {
         const bool mlsd = session.features().mlsd;
-        const FtpResult r = run(session.list(mlsd ? FtpSession::ListKind::Mlsd : FtpSession::ListKind::List));
+        const FtpSession::ListKind kind = mlsd ? FtpSession::ListKind::Mlsd : FtpSession::ListKind::List;
+        const FtpResult r = run([&] { return session.list(kind); });
         if (!r.ok())
             return failFrom(r);
         entries.clear();
@@ -262,8 +265,6 @@ public:
     bool receiveOne(const QString &remote, qint64 offset, const QString &localPath, qint64 knownSize)
     {
         emit q->receivingFile(remote);
-        if (!runOk(session.setType(transferType())))
-            return false;
         const QFileInfo info(localPath);
         std::unique_ptr<QFileDevice> file;
         QSaveFile *replacing = nullptr;
@@ -291,7 +292,7 @@ public:
         }
         const qint64 doneBefore = totalDone;
         qint64 fileSize = knownSize;
-        const FtpResult r = run(session.retrieve(remote, offset, file.get(), transferType()),
+        const FtpResult r = run([&] { return session.retrieve(remote, offset, file.get(), transferType()); },
                                 [&](qint64 done, qint64 total) {
             if (fileSize < 0 && total >= 0)
                 fileSize = total;
@@ -299,8 +300,14 @@ public:
             status(localPath, remote, fileSize, offset + done);
         });
         if (!r.ok()) {
-            if (replacing)
+            if (replacing) {
                 replacing->cancelWriting();
+            } else if (offset == 0 && file->size() == 0) {
+                // Nothing arrived: no empty file is left behind for a name
+                // the server did not deliver.
+                file->close();
+                QFile::remove(localPath);
+            }
             return failFrom(r);
         }
         if (replacing) {
@@ -326,13 +333,12 @@ public:
                         QStringLiteral("Offset %1 is outside %2").arg(offset).arg(localPath));
         if (offset > 0 && !file.seek(offset))
             return fail(FtpErrors::LocalFile, QStringLiteral("%1: %2").arg(localPath, file.errorString()));
-        if (!runOk(session.setType(transferType())))
-            return false;
         // Continuing appends what the server lacks; a fresh send from an
         // offset asks the server to restart there.
         const bool append = continueFile && offset > 0;
         const qint64 doneBefore = totalDone;
-        const FtpResult r = run(session.store(&file, remote, append ? 0 : offset, append, transferType()),
+        const qint64 restart = append ? 0 : offset;
+        const FtpResult r = run([&] { return session.store(&file, remote, restart, append, transferType()); },
                                 [&](qint64 done, qint64) {
             totalDone = doneBefore + done;
             status(localPath, remote, size, offset + done);
@@ -342,7 +348,7 @@ public:
 
     bool changeTo(const QString &path)
     {
-        return runOk(session.changeDirectory(path));
+        return runOk([&] { return session.changeDirectory(path); });
     }
 
     void skip(const QString &name, const QString &why, int reason)
@@ -354,7 +360,7 @@ public:
     // Receives the entries of the current remote folder matching mask into
     // localFolder; here is the remote folder's path, visited the paths of the
     // folders above it.
-    bool receiveTree(const QString &mask, const QString &localFolder, bool recurse, const QString &here,
+    bool receiveTree(const QString &mask, const QString &localFolder, bool recurse, QString here,
                      QSet<QString> &visited, int depth)
     {
         if (!QDir().mkpath(localFolder))
@@ -497,14 +503,14 @@ public:
     bool enterRemoteFolder(const QString &name, bool known)
     {
         if (!known) {
-            const FtpResult made = run(session.makeDirectory(name));
+            const FtpResult made = run([&] { return session.makeDirectory(name); });
             if (!made.ok() && made.failure != FtpFailure::Refused)
                 return failFrom(made);
         }
         if (!changeTo(name)) {
             if (!known || error.number != FtpErrors::ServerRefused)
                 return false;
-            if (!runOk(session.makeDirectory(name)) || !changeTo(name))
+            if (!runOk([&] { return session.makeDirectory(name); }) || !changeTo(name))
                 return false;
         }
         return refreshFolder();
@@ -518,7 +524,7 @@ public:
         const bool wasAborted = abortRunning;
         abortRunning = false;
         const FtpComponentError kept = error;
-        const FtpResult r = run(session.changeDirectory(start));
+        const FtpResult r = run([&] { return session.changeDirectory(start); });
         if (r.ok())
             folder = start;
         error = kept;
@@ -530,11 +536,18 @@ FtpComponent::FtpComponent(std::shared_ptr<const SocketFactory> sockets, QObject
     : QObject(parent), d(std::make_unique<Private>(this, std::move(sockets)))
 {
     connect(&d->session, &FtpSession::logLine, this, [this](const QString &line) {
-        // A password never reaches the log, whatever the session wrote.
-        if (line.startsWith(QLatin1String("PASS "), Qt::CaseInsensitive))
+        // A password never reaches the log, whatever the session wrote:
+        // the PASS line is masked, and so is any line that holds the
+        // password or the proxy's password.
+        if (line.startsWith(QLatin1String("PASS "), Qt::CaseInsensitive)) {
             emit logLine(QStringLiteral("PASS ****"));
-        else
-            emit logLine(line);
+            return;
+        }
+        QString shown = line;
+        for (const QString *secret : {&password, &proxyPassword})
+            if (!secret->isEmpty())
+                shown.replace(*secret, QStringLiteral("****"));
+        emit logLine(shown);
     });
     connect(&d->session, &FtpSession::accountRequired, this, [this] {
         QString account;
@@ -646,7 +659,7 @@ bool FtpComponent::connectToServer()
     settings.proxy.password = proxyPassword;
     settings.sockets = d->sockets;
     settings.timing = timing;
-    const FtpResult r = d->run(d->session.connectToHost(settings));
+    const FtpResult r = d->run([&] { return d->session.connectToHost(settings); });
     if (!r.ok()) {
         d->failFrom(r, true);
         if (d->session.state() != FtpSession::State::Disconnected)
@@ -668,7 +681,7 @@ bool FtpComponent::disconnectFromServer()
         return false;
     if (!d->connected)
         return d->end(d->fail(FtpErrors::NotConnected, QStringLiteral("Not connected")));
-    const FtpResult r = d->run(d->session.quit());
+    const FtpResult r = d->run([&] { return d->session.quit(); });
     if (d->session.state() != FtpSession::State::Disconnected)
         d->session.close();
     d->connected = false;
@@ -687,44 +700,45 @@ bool FtpComponent::changeToParentFolder()
 {
     if (!d->begin(Busy))
         return false;
-    return d->end(d->requireConnected() && d->runOk(d->session.changeToParent()) && d->refreshFolder());
+    return d->end(d->requireConnected() && d->runOk([&] { return d->session.changeToParent(); })
+                  && d->refreshFolder());
 }
 
 bool FtpComponent::createFolder(const QString &name)
 {
     if (!d->begin(Busy))
         return false;
-    return d->end(d->requireConnected() && d->runOk(d->session.makeDirectory(name)));
+    return d->end(d->requireConnected() && d->runOk([&] { return d->session.makeDirectory(name); }));
 }
 
 bool FtpComponent::removeFolder(const QString &name)
 {
     if (!d->begin(Busy))
         return false;
-    return d->end(d->requireConnected() && d->runOk(d->session.removeDirectory(name)));
+    return d->end(d->requireConnected() && d->runOk([&] { return d->session.removeDirectory(name); }));
 }
 
 bool FtpComponent::deleteFile(const QString &name)
 {
     if (!d->begin(Busy))
         return false;
-    return d->end(d->requireConnected() && d->runOk(d->session.deleteFile(name)));
+    return d->end(d->requireConnected() && d->runOk([&] { return d->session.deleteFile(name); }));
 }
 
 bool FtpComponent::rename(const QString &oldName, const QString &newName)
 {
     if (!d->begin(Busy))
         return false;
-    return d->end(d->requireConnected() && d->runOk(d->session.rename(oldName, newName)));
+    return d->end(d->requireConnected() && d->runOk([&] { return d->session.rename(oldName, newName); }));
 }
 
 bool FtpComponent::remoteSize(const QString &name, qint64 &size)
 {
     if (!d->begin(Busy))
         return false;
-    if (!d->requireConnected() || !d->runOk(d->session.setType(FtpTransferType::Binary)))
+    if (!d->requireConnected() || !d->runOk([&] { return d->session.setType(FtpTransferType::Binary); }))
         return d->end(false);
-    const FtpResult r = d->run(d->session.size(name));
+    const FtpResult r = d->run([&] { return d->session.size(name); });
     if (!r.ok())
         return d->end(d->failFrom(r));
     size = r.size;
@@ -821,5 +835,5 @@ bool FtpComponent::sendCommand(const QString &line)
 {
     if (!d->begin(Busy))
         return false;
-    return d->end(d->requireConnected() && d->runOk(d->session.raw(line)));
+    return d->end(d->requireConnected() && d->runOk([&] { return d->session.raw(line); }));
 }

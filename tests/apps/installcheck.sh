@@ -12,7 +12,7 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 
 shipped=(share/tessel-suite/Lang-I/English.ini share/tessel-suite/QFTP.skn share/tessel-suite/varnodm.swf
          share/tessel-suite/QFTP.swf)
-for f in bin/tessel bin/corvane bin/tessel-get "${shipped[@]}" \
+for f in bin/tessel bin/corvane bin/tessel-get bin/corvane-cli "${shipped[@]}" \
          share/applications/tessel.desktop share/applications/corvane.desktop \
          share/icons/hicolor/scalable/apps/tessel.svg share/icons/hicolor/scalable/apps/corvane.svg; do
   [[ -e "$prefix/$f" ]] || { echo "not installed: $f"; exit 1; }
@@ -35,7 +35,8 @@ for f in "${shipped[@]}"; do
   cmp -s "$prefix/$f" "$copy" || { echo "not found by the installed programs: ${f#share/tessel-suite/}"; exit 1; }
 done
 # Nothing was written beside the installed executables.
-extra=$(ls "$prefix/bin" | grep -vx -e tessel -e corvane -e tessel-get || true)
+extra=$(ls "$prefix/bin" | grep -vx -e tessel -e corvane -e tessel-get -e corvane-cli || true)
 [[ -z "$extra" ]] || { echo "written into bin: $extra"; exit 1; }
 "$prefix/bin/tessel-get" --help >/dev/null
+"$prefix/bin/corvane-cli" --help >/dev/null
 echo "installed programs found their data"
