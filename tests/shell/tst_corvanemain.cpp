@@ -122,6 +122,53 @@ VsftpdServer *startServer(VsftpdServer &ftp)
     return &ftp;
 }
 
+// A scripted FTP server whose first listing never sends its data: a call
+// that runs until the window aborts it. Later listings send one file.
+struct StallingFtpServer {
+    FakeServer control;
+    FakeServer data;
+    int listings = 0;
+    std::function<void()> onFirstListing;
+
+    StallingFtpServer()
+    {
+        QObject::connect(&data, &FakeServer::newConnection, &data, [this](FakeConnection *c) {
+            if (data.connectionCount() == 1)
+                c->run(FakePlan().stall());
+            else
+                c->run(FakePlan().send("-rw-r--r-- 1 ftp ftp 5 Jan 01  2024 a.txt\r\n").close());
+        });
+        control.setTerminator("\r\n");
+        control.setGreeting(FakePlan().send("220 ready\r\n"));
+        control.setResponder([this](FakeConnection &, const QByteArray &request) {
+            const QByteArray command = request.trimmed();
+            if (command.startsWith("USER "))
+                return FakePlan().send("331 password please\r\n");
+            if (command.startsWith("PASS "))
+                return FakePlan().send("230 in\r\n");
+            if (command == "PWD")
+                return FakePlan().send("257 \"/\" is current\r\n");
+            if (command.startsWith("TYPE") || command.startsWith("OPTS"))
+                return FakePlan().send("200 ok\r\n");
+            if (command == "EPSV")
+                return FakePlan().send("229 Entering Extended Passive Mode (|||" + QByteArray::number(data.port())
+                                       + "|)\r\n");
+            if (command == "LIST") {
+                if (++listings == 1) {
+                    QTimer::singleShot(0, &control, [this] { onFirstListing(); });
+                    return FakePlan().send("150 Here it comes\r\n");
+                }
+                return FakePlan().send("150 Here it comes\r\n").wait(30).send("226 Done\r\n");
+            }
+            if (command == "ABOR")
+                return FakePlan().send("426 Transfer aborted\r\n226 ABOR done\r\n");
+            if (command == "QUIT")
+                return FakePlan().send("221 bye\r\n").close();
+            return FakePlan().send("502 not here\r\n");
+        });
+    }
+};
+
 } // namespace
 
 class tst_CorvaneMain : public QObject {
@@ -427,6 +474,52 @@ private Q_SLOTS:
         QVERIFY(rig.remoteNames().contains(QStringLiteral("top.txt")));
         // The proxy carried the control and the data connection.
         QTRY_VERIFY_WITH_TIMEOUT(proxy.log().contains(QByteArray::number(server.port())), 5000);
+    }
+
+    void stopDuringListing_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("abort button") << "abort";
+        QTest::newRow("disconnect") << "disconnect";
+        QTest::newRow("closing the window") << "close";
+    }
+
+    void stopDuringListing()
+    {
+        QFETCH(QString, how);
+        const bool disconnect = how != QLatin1String("abort");
+        StallingFtpServer server;
+        MainRig rig;
+        frmMain &w = *rig.window;
+        w.show();
+        server.onFirstListing = [&] {
+            QVERIFY(w.cmdAbort->isEnabled()); // the listing may be aborted
+            if (how == QLatin1String("abort"))
+                w.cmdAbort->click();
+            else if (how == QLatin1String("disconnect"))
+                w.DisconnectFromServer();
+            else
+                QVERIFY(!w.close()); // not yet: the session ends first
+        };
+        rig.quickFields(Host, QString::number(server.control.port()), QStringLiteral("me"), QStringLiteral("pw"));
+        rig.prompts.expectMessage(QStringLiteral("Operation Aported Succesfully"));
+        w.QuickConnect(); // returns once the aborted listing has
+        VERIFY_PROMPTS_DONE(rig.prompts);
+        QTRY_VERIFY_WITH_TIMEOUT(server.control.connection(0)->requests().contains("ABOR\r\n"), 5000);
+        if (disconnect) {
+            QTRY_COMPARE_WITH_TIMEOUT(rig.status(), QStringLiteral("Disconnected from ") + Host, 5000);
+            QCOMPARE(rig.ftp.currentState(), qint32(FtpComponent::NotConnected));
+            QVERIFY(server.control.connection(0)->requests().contains("QUIT\r\n"));
+            QVERIFY(w.cmdQConnect->isEnabled());
+            QCOMPARE(server.listings, 1);
+            QCOMPARE(w.isVisible(), how != QLatin1String("close"));
+        } else {
+            // Half a second (here: 20 ms) later the list is refreshed.
+            QTRY_COMPARE_WITH_TIMEOUT(rig.remoteNames(), QStringList{"a.txt"}, 5000);
+            QCOMPARE(server.listings, 2);
+            QCOMPARE(rig.ftp.currentState(), qint32(FtpComponent::Idle));
+            QVERIFY(!w.cmdAbort->isEnabled());
+        }
     }
 
     void passwordAndAccountQuestions()

@@ -11,7 +11,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
@@ -40,6 +39,10 @@ const QString StatusVar = QStringLiteral("_root.status_txt.text");
 const QString ProgressVar = QStringLiteral("_root.Progress_mc._xscale");
 const QString DefaultPort = QStringLiteral("21");
 constexpr int KindColumn = 3;
+// How often, and how many times, a disconnect waiting for an aborted call
+// looks at the component's state (30 s in all).
+constexpr std::chrono::milliseconds DisconnectCheckPeriod{50};
+constexpr int DisconnectChecks = 600;
 
 // The hourglass while long work runs; the normal pointer when it ends.
 class WaitCursor {
@@ -210,6 +213,10 @@ void frmMain::buildControls()
         RefreshRemoteList();
         UpdateRemoteCommands();
     });
+    tmrDisconnect = new QTimer(this);
+    tmrDisconnect->setObjectName(QStringLiteral("tmrDisconnect"));
+    tmrDisconnect->setInterval(DisconnectCheckPeriod);
+    connect(tmrDisconnect, &QTimer::timeout, this, &frmMain::disconnectCheck);
     resize(760, 600);
 }
 
@@ -511,30 +518,47 @@ void frmMain::ConnectToServer()
     setMovieVariable(ConnectedVar, QStringLiteral("1"));
 }
 
+bool frmMain::isSettled() const
+{
+    const qint32 state = m_services.xFtp->currentState();
+    return state == FtpComponent::NotConnected || state == FtpComponent::Idle;
+}
+
 void frmMain::DisconnectFromServer()
 {
     FtpComponent *ftp = m_services.xFtp;
-    const auto settled = [ftp] {
-        const qint32 s = ftp->currentState();
-        return s == FtpComponent::NotConnected || s == FtpComponent::Idle;
-    };
-    if (!settled()) {
-        // Abort the running call and let it come to rest, events running.
+    if (!isSettled()) {
+        // A call is running, and this handler runs inside it (the window's
+        // events are served while the call waits). Abort it, and disconnect
+        // once it has returned: tmrDisconnect checks the state until then.
         ftp->setAbort(true);
-        QDeadlineTimer deadline(std::chrono::seconds(30));
-        while (!settled() && !deadline.hasExpired())
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        if (!tmrDisconnect->isActive()) {
+            m_disconnectChecks = 0;
+            tmrDisconnect->start();
+        }
+        return;
     }
+    tmrDisconnect->stop();
     if (ftp->currentState() == FtpComponent::NotConnected)
         return;
     StatusBarInfo(QStringLiteral("Disconnecting from ") + host());
-    if (!ftp->disconnectFromServer() && ftp->lastError().number == FtpErrors::Busy) {
-        // The aborted call is still on the stack below this handler: finish
-        // the disconnect once it has returned.
-        QTimer::singleShot(0, this, [this] {
-            if (m_services.xFtp->currentState() != FtpComponent::NotConnected)
-                m_services.xFtp->disconnectFromServer();
-        });
+    ftp->disconnectFromServer();
+}
+
+void frmMain::disconnectCheck()
+{
+    if (isSettled()) {
+        tmrDisconnect->stop();
+        DisconnectFromServer();
+        if (m_closeWhenDisconnected)
+            close();
+        return;
+    }
+    // A call that does not end after its abort is left to its own time-outs.
+    if (++m_disconnectChecks > DisconnectChecks) {
+        tmrDisconnect->stop();
+        m_closeWhenDisconnected = false;
+        StatusBarInfo(QStringLiteral("Cannot disconnect: the current operation does not end."));
     }
 }
 
@@ -823,5 +847,11 @@ void frmMain::transferStatus(qint64 fileSize, qint64 bytesDone, int percent, con
 void frmMain::closeEvent(QCloseEvent *event)
 {
     DisconnectFromServer();
+    if (!isSettled()) {
+        // Closes once the aborted call has returned and the session is closed.
+        m_closeWhenDisconnected = true;
+        event->ignore();
+        return;
+    }
     event->accept();
 }

@@ -119,6 +119,7 @@ public:
     QLabel *lblStatus = nullptr;
     QProgressBar *prgStatus = nullptr;
     QTimer *tmrRefresh = nullptr;
+    QTimer *tmrDisconnect = nullptr; // a disconnect waiting for an aborted call
     QMenu *miFile = nullptr;
     QMenu *miRemote = nullptr;
     QAction *miConnect = nullptr;
@@ -139,8 +140,12 @@ private:
     void connectWithFields();
     bool askDisconnectFirst();
     QString host() const;
+    bool isSettled() const; // not connected, or connected and idle
+    void disconnectCheck();
     QString errorDescription() const;
 
     Services m_services;
     QHash<QString, QString> m_movie;
+    int m_disconnectChecks = 0;
+    bool m_closeWhenDisconnected = false;
 };
