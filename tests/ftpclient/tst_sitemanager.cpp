@@ -221,6 +221,9 @@ private Q_SLOTS:
                                    false)
                     == profiles::SaveResult::Saved);
         rig.reload();
+        rig.form->tvlPrivate->setCurrentItem(rig.form->tvlPrivate->topLevelItem(0));
+        rig.form->DeleteSite(); // the root: no question, nothing deleted
+        QCOMPARE(rig.privateFiles(), (QStringList{"A.Profile", "B.Profile"}));
         rig.form->tvlPrivate->setCurrentItem(rig.node(rig.form->tvlPrivate, "A.Profile"));
         rig.prompts.expectMessage("A.Profile", answer);
         rig.form->DeleteSite();

@@ -352,7 +352,8 @@ void frmConnectionInfo::SaveSite()
 void frmConnectionInfo::DeleteSite()
 {
     const QTreeWidgetItem *node = tvlPrivate->currentItem();
-    if (!node || node->text(0).isEmpty())
+    // Nothing to delete without a profile node (the root is the folder itself).
+    if (!node || node->text(0).isEmpty() || node->data(0, Qt::UserRole).toString() == RootKey)
         return;
     const QString name = node->text(0);
     const PromptAnswer answer =
