@@ -233,6 +233,7 @@ public:
     QPointer<SocksConnector> controlProxy;
     bool controlTunnelling = false; // the proxy's handshake owns the bytes
     bool dataTunnelling = false;
+    bool controlHandshake = false; // the TLS handshake reports its own end
     FtpReplyReader reader;
     QHostAddress peer;
 
@@ -247,6 +248,7 @@ public:
     QTimer idleTimer;
 
     bool epsvRefused = false;
+    bool bindRefused = false; // the proxy cannot BIND: active mode goes passive
     bool protectData = false; // PROT P in force
     std::optional<FtpTransferType> type;
     std::function<void(const std::optional<QString> &)> accountAnswer;
@@ -289,7 +291,8 @@ public:
 
     void startNext()
     {
-        while (!current && owedReplies == 0 && !queue.empty()) {
+        QPointer<FtpSession> alive(q); // a finished handler may delete the session
+        while (alive && !current && owedReplies == 0 && !queue.empty()) {
             QPointer<Operation> op = queue.front();
             queue.pop_front();
             if (!op || op->isFinished())
@@ -322,6 +325,18 @@ public:
         scheduleNext();
         if (op)
             op->finish(std::move(result));
+    }
+
+    // A socket this session is done with: no more of its events reach the
+    // session, and it closes from the event loop (a TLS socket may be inside
+    // one of its own signals now and must not be torn down under itself).
+    void discard(QAbstractSocket *socket)
+    {
+        socket->disconnect(q);
+        QTimer::singleShot(0, socket, [socket] {
+            socket->abort();
+            socket->deleteLater();
+        });
     }
 
     // --- the control connection ---
@@ -406,17 +421,15 @@ public:
         idleTimer.stop();
         closeData();
         controlTunnelling = false;
+        controlHandshake = false;
         onReply = nullptr;
         owedReplies = 0;
         accountAnswer = nullptr;
         passwordAnswer = nullptr;
         if (controlProxy)
             controlProxy->deleteLater();
-        if (control) {
-            control->disconnect(q);
-            control->abort();
-            control->deleteLater();
-        }
+        if (control)
+            discard(control);
         control = nullptr;
         type.reset();
         protectData = false;
@@ -457,11 +470,18 @@ public:
                  std::function<void(const TlsFailure &)> failed)
     {
         QPointer<QAbstractSocket> guard(socket);
-        auto onReady = [guard, ready] {
+        const bool isControl = socket == control;
+        if (isControl)
+            controlHandshake = true;
+        auto onReady = [this, guard, ready, isControl] {
+            if (isControl && guard == control)
+                controlHandshake = false;
             if (guard)
                 ready();
         };
-        auto onFailed = [guard, failed](const TlsFailure &f) {
+        auto onFailed = [this, guard, failed, isControl](const TlsFailure &f) {
+            if (isControl && guard == control)
+                controlHandshake = false;
             if (guard)
                 failed(f);
         };
@@ -593,6 +613,7 @@ public:
         setState(State::Connecting);
         features = FtpFeatures{};
         epsvRefused = false;
+        bindRefused = false;
         protectData = false;
         type.reset();
         reader.reset();
@@ -607,6 +628,8 @@ public:
         control = socket;
         QObject::connect(socket, &QIODevice::readyRead, q, [this] { onControlData(); });
         QObject::connect(socket, &QAbstractSocket::disconnected, q, [this] {
+            if (controlHandshake)
+                return;
             FtpResult why = failure(FtpFailure::Connection, QStringLiteral("The server closed the connection"));
             if (current && current->kind == OpKind::Quit) {
                 why = FtpResult{};
@@ -617,7 +640,7 @@ public:
             lose(why);
         });
         QObject::connect(socket, &QAbstractSocket::errorOccurred, q, [this, socket](QAbstractSocket::SocketError e) {
-            if (socket != control || e == QAbstractSocket::SslHandshakeFailedError)
+            if (socket != control || controlHandshake || e == QAbstractSocket::SslHandshakeFailedError)
                 return; // a handshake failure is reported by encrypt()
             lose(failure(FtpFailure::Connection, socket->errorString()));
         });
@@ -820,8 +843,8 @@ public:
         const bool proxied = settings.proxy.type != ProxySettings::Type::None;
         if (!settings.passive && !proxied)
             return listenForData();
-        if (!settings.passive)
-            log(QStringLiteral("Active mode is not available through the proxy; using passive mode"));
+        if (!settings.passive && !bindRefused)
+            return bindThroughProxy();
         if (!epsvRefused) {
             send("EPSV\r\n", [this](const FtpReply &reply) {
                 if (reply.code < 200)
@@ -928,18 +951,72 @@ public:
                                     QStringLiteral("Cannot listen for the data connection: ") + server->errorString()));
         }
         server->incoming = [this, server](qintptr descriptor) { incomingData(server, descriptor); };
-        const quint16 port = server->serverPort();
-        QByteArray line;
-        if (isV4) {
-            line = "PORT " + QByteArray::number((v4 >> 24) & 0xff) + ',' + QByteArray::number((v4 >> 16) & 0xff) + ','
+        send(portCommand(local, server->serverPort()), finalOk([this](const FtpReply &) { sendTransferCommand(); }));
+    }
+
+    // Active mode through the proxy: it listens for the server (BIND) and
+    // PORT names where. A proxy that cannot BIND makes the session go
+    // passive, and says so.
+    void bindThroughProxy()
+    {
+        QAbstractSocket *socket = factory->createSocketFor(q, protectData);
+        adoptDataSocket(socket);
+        dataTunnelling = true;
+        idleTimer.start(settings.timing.dataIdle);
+        factory->startConnection(socket, settings.proxy.host, settings.proxy.port, [this, socket] {
+            if (socket != data || !transfer)
+                return;
+            auto *socks = new SocksConnector(socket, settings.proxy, q);
+            dataProxy = socks;
+            auto portSent = std::make_shared<bool>(false);
+            QObject::connect(socks, &SocksConnector::bound, q,
+                             [this, socket, portSent](const QHostAddress &address, quint16 port) {
+                                 if (socket != data)
+                                     return;
+                                 *portSent = true;
+                                 send(portCommand(address, port),
+                                      finalOk([this](const FtpReply &) { sendTransferCommand(); }));
+                             });
+            QObject::connect(socks, &SocksConnector::ready, q, [this, socks, socket] {
+                socks->deleteLater();
+                if (socket != data || !transfer)
+                    return;
+                dataTunnelling = false;
+                dataConnected();
+                if (data && data->bytesAvailable() > 0)
+                    readData();
+            });
+            QObject::connect(socks, &SocksConnector::failed, q, [this, socks, socket, portSent](const QString &reason) {
+                socks->deleteLater();
+                if (socket != data || !transfer)
+                    return;
+                dataTunnelling = false;
+                if (*portSent)
+                    return (void)abortCurrent(failure(FtpFailure::Connection, QStringLiteral("Proxy: ") + reason));
+                log(QStringLiteral("The proxy cannot take the server's data connection (%1); using passive mode")
+                        .arg(reason));
+                bindRefused = true;
+                closeData();
+                openData();
+            });
+            const QHostAddress server(settings.host);
+            socks->bindFor(server.isNull() ? peer : server, 0);
+        });
+    }
+
+    // "PORT h1,h2,h3,h4,p1,p2" for IPv4 (also IPv4-mapped), "EPRT |2|addr|port|"
+    // for IPv6.
+    static QByteArray portCommand(const QHostAddress &address, quint16 port)
+    {
+        bool isV4 = false;
+        const quint32 v4 = address.toIPv4Address(&isV4);
+        if (isV4)
+            return "PORT " + QByteArray::number((v4 >> 24) & 0xff) + ',' + QByteArray::number((v4 >> 16) & 0xff) + ','
                    + QByteArray::number((v4 >> 8) & 0xff) + ',' + QByteArray::number(v4 & 0xff) + ','
                    + QByteArray::number(port >> 8) + ',' + QByteArray::number(port & 0xff) + "\r\n";
-        } else {
-            QHostAddress plain = local;
-            plain.setScopeId(QString());
-            line = "EPRT |2|" + plain.toString().toLatin1() + '|' + QByteArray::number(port) + "|\r\n";
-        }
-        send(line, finalOk([this](const FtpReply &) { sendTransferCommand(); }));
+        QHostAddress plain = address;
+        plain.setScopeId(QString());
+        return "EPRT |2|" + plain.toString().toLatin1() + '|' + QByteArray::number(port) + "|\r\n";
     }
 
     void incomingData(DataListener *server, qintptr descriptor)
@@ -1008,7 +1085,7 @@ public:
         transfer->commandSent = true;
         command(verb, op->argument, [this](const FtpReply &reply) { transferReply(reply); });
         idleTimer.start(settings.timing.dataIdle);
-        if (data)
+        if (data && !dataTunnelling)
             dataConnected(); // passive: connected before the command
     }
 
@@ -1184,11 +1261,8 @@ public:
         if (dataProxy)
             dataProxy->deleteLater();
         dataProxy = nullptr;
-        if (data) {
-            data->disconnect(q);
-            data->abort();
-            data->deleteLater();
-        }
+        if (data)
+            discard(data);
         data = nullptr;
         if (listener) {
             listener->close();

@@ -5,6 +5,7 @@
 #include "ftpfileserver.h"
 #include "httpfileserver.h"
 #include "sessionrig.h"
+#include "platform/tlssocketfactory.h"
 
 #include <QBuffer>
 #include <QSignalSpy>
@@ -631,6 +632,59 @@ private Q_SLOTS:
             QCOMPARE(eprt->first, QStringLiteral("::1"));
             QVERIFY(eprt->second != 0);
         }
+    }
+
+    // TLS asked for is never dropped for a plain login.
+    void tlsRefused_data()
+    {
+        QTest::addColumn<int>("security");
+        QTest::addColumn<QByteArray>("authTls");
+        QTest::addColumn<QByteArray>("authSsl");
+        QTest::addColumn<int>("failure");
+        QTest::addColumn<QByteArrayList>("sent");
+        QTest::newRow("AUTH TLS 530") << int(FtpSecurity::ExplicitTls) << QByteArray("530 No TLS\r\n") << QByteArray()
+                                      << int(FtpFailure::Refused) << QByteArrayList{"AUTH TLS"};
+        QTest::newRow("504, AUTH SSL 504") << int(FtpSecurity::ExplicitTls) << QByteArray("504 Unknown\r\n")
+                                           << QByteArray("504 Unknown\r\n") << int(FtpFailure::Refused)
+                                           << QByteArrayList{"AUTH TLS", "AUTH SSL"};
+        QTest::newRow("234 but no handshake") << int(FtpSecurity::ExplicitTls) << QByteArray("234 Go ahead\r\n")
+                                              << QByteArray() << int(FtpFailure::Tls) << QByteArrayList{"AUTH TLS"};
+        QTest::newRow("implicit, plain server") << int(FtpSecurity::ImplicitTls) << QByteArray() << QByteArray()
+                                                << int(FtpFailure::Tls) << QByteArrayList{};
+    }
+
+    void tlsRefused()
+    {
+        QFETCH(int, security);
+        QFETCH(QByteArray, authTls);
+        QFETCH(QByteArray, authSsl);
+        QFETCH(int, failure);
+        QFETCH(QByteArrayList, sent);
+        FtpFileServer server(0);
+        script(server, {{"AUTH", QByteArray()}});
+        server.override = [&](const QByteArray &command, FakePlan &plan) {
+            if (command == "AUTH TLS")
+                plan.send(authTls);
+            else if (command == "AUTH SSL")
+                plan.send(authSsl);
+            else
+                return false;
+            if (authTls.startsWith("234"))
+                plan.send("this is not a TLS record\r\n").close();
+            return true;
+        };
+        FtpSession session;
+        FtpConnectSettings settings = settingsFor(server);
+        settings.security = FtpSecurity(security);
+        settings.sockets = std::make_shared<TlsSocketFactory>();
+        settings.timing.connect = 5s;
+        const FtpResult r = finish(session.connectToHost(settings));
+        QCOMPARE(int(r.failure), failure);
+        QCOMPARE(r.tls.has_value(), failure == int(FtpFailure::Tls));
+        if (r.tls)
+            QVERIFY(!r.tls->errors.isEmpty());
+        QCOMPARE(server.commands, sent);
+        QCOMPARE(session.state(), FtpSession::State::Disconnected);
     }
 
     void impossiblePassivePort_data()

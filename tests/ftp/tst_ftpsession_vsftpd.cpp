@@ -8,6 +8,8 @@
 
 #include <QBuffer>
 #include <QCryptographicHash>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTest>
@@ -121,15 +123,63 @@ private Q_SLOTS:
         QVERIFY(finish(session.printWorkingDirectory()).ok());
     }
 
-    // Control and data connections through dante; active mode asked for
-    // through a proxy goes passive and says so.
+    // Abort in the middle of a download: the call ends Aborted at once, the
+    // replies vsftpd still owes are consumed, and the session goes on.
+    void abortDownload_data()
+    {
+        QTest::addColumn<bool>("passive");
+        QTest::newRow("passive") << true;
+        QTest::newRow("active") << false;
+    }
+
+    void abortDownload()
+    {
+        QFETCH(bool, passive);
+        VsftpdServer ftp;
+        const QByteArray content = randomBytes(32 << 20, 5);
+        QVERIFY(ftp.addFile(QStringLiteral("big.bin"), content));
+        SUITE_START_SERVER(ftp);
+        FtpSession session;
+        QVERIFY(finish(session.connectToHost(plainSettings(QStringLiteral("127.0.0.1"), ftp.port(), passive))).ok());
+
+        QByteArray received;
+        QBuffer sink(&received);
+        QVERIFY(sink.open(QIODevice::WriteOnly));
+        FtpOperation *op = session.retrieve(QStringLiteral("big.bin"), 0, &sink);
+        QElapsedTimer sinceAbort;
+        connect(op, &FtpOperation::progress, &session, [&](qint64 done, qint64) {
+            if (done > 0 && !sinceAbort.isValid()) {
+                sinceAbort.start();
+                session.abort();
+            }
+        });
+        const FtpResult r = finish(op);
+        QCOMPARE(r.failure, FtpFailure::Aborted);
+        QVERIFY(sinceAbort.isValid() && sinceAbort.elapsed() < 1000);
+        QVERIFY(received.size() < content.size());
+        QCOMPARE(session.state(), FtpSession::State::Idle);
+
+        const FtpResult size = finish(session.size(QStringLiteral("big.bin")));
+        QVERIFY2(size.ok(), qPrintable(size.text));
+        QCOMPARE(size.size, qint64(content.size()));
+        QByteArray again;
+        QBuffer second(&again);
+        QVERIFY(second.open(QIODevice::WriteOnly));
+        const FtpResult whole = finish(session.retrieve(QStringLiteral("big.bin"), 0, &second), 60000);
+        QVERIFY2(whole.ok(), qPrintable(whole.text));
+        QVERIFY(again == content);
+    }
+
+    // Control and data connections through dante; active mode through the
+    // proxy's BIND.
     void throughSocks_data()
     {
         QTest::addColumn<int>("type");
         QTest::addColumn<bool>("passive");
         QTest::newRow("SOCKS 4, passive") << int(ProxySettings::Type::Socks4) << true;
         QTest::newRow("SOCKS 5, passive") << int(ProxySettings::Type::Socks5) << true;
-        QTest::newRow("SOCKS 5, active asked") << int(ProxySettings::Type::Socks5) << false;
+        QTest::newRow("SOCKS 4, active") << int(ProxySettings::Type::Socks4) << false;
+        QTest::newRow("SOCKS 5, active") << int(ProxySettings::Type::Socks5) << false;
     }
 
     void throughSocks()
@@ -160,7 +210,8 @@ private Q_SLOTS:
         const FtpResult got = finish(session.retrieve(QStringLiteral("file.bin"), 0, &sink));
         QVERIFY2(got.ok(), qPrintable(got.text));
         QCOMPARE(received, content);
-        QCOMPARE(log.contains(QStringLiteral("using passive mode")), !passive);
+        QVERIFY2(!log.contains(QStringLiteral("using passive mode")), qPrintable(log.lines.join(QLatin1Char('\n'))));
+        QVERIFY(ftp.log().contains(passive ? "\"EPSV\"" : "\"PORT "));
         QVERIFY(!proxy.log().isEmpty());
     }
 };
