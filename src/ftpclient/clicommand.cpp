@@ -291,11 +291,24 @@ int runCliCommand(const CliOptions &o, FtpComponent &c, QTextStream &out, QTextS
     const QStringList &a = o.arguments;
     bool ok = true;
     if (cmd == QLatin1String("ls")) {
-        if (!a.isEmpty() && !c.changeFolder(a.at(0)))
-            return failed(QStringLiteral("ls %1").arg(a.at(0)));
+        // PATH is a folder, or else a name (or mask) in a folder.
+        QString mask;
+        if (!a.isEmpty() && !c.changeFolder(a.at(0))) {
+            const FtpComponentError notFolder = c.lastError();
+            const qsizetype slash = a.at(0).lastIndexOf(u'/');
+            mask = a.at(0).mid(slash + 1);
+            if (notFolder.number != FtpErrors::ServerRefused || mask.isEmpty()
+                || (slash > 0 && !c.changeFolder(a.at(0).left(slash))))
+                return failed(QStringLiteral("ls %1").arg(a.at(0)));
+        }
         QList<FtpListEntry> entries;
-        if (!c.folderContents(QString(), entries))
+        if (!c.folderContents(mask, entries))
             return failed(QStringLiteral("ls"));
+        if (!mask.isEmpty() && entries.isEmpty()) {
+            err << "corvane-cli: ls " << a.at(0) << ": no such file or folder\n";
+            c.disconnectFromServer();
+            return 1;
+        }
         for (const FtpListEntry &e : std::as_const(entries)) {
             const QString date =
                 e.modified.isValid() ? e.modified.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")) : QString();

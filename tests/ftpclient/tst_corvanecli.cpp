@@ -1,11 +1,13 @@
 // The built corvane-cli against a real vsftpd on loopback: byte-identical
-// get in passive and active mode, resume, a recursive get of a tree with
-// empty folders and awkward names, the listing format, failures reported on
+// get and put in passive and active mode, resume both ways, recursive get and
+// put of a tree with empty folders and awkward names, the remote commands,
+// the listing format, failures reported on
 // standard error; and an abort during a large transfer through the
 // component itself.
 #include "ftpclient/ftpcomponent.h"
 
 #include "ftpservers.h"
+#include "socksserver.h"
 #include "platform/tlssocketfactory.h"
 
 #include <QDir>
@@ -64,6 +66,7 @@ class TestCorvaneCli : public QObject {
     Q_OBJECT
 
     VsftpdServer m_server;
+    DanteServer m_dante;
     QTemporaryDir m_local;
 
     Run cli(const QStringList &arguments)
@@ -169,6 +172,39 @@ private Q_SLOTS:
         QVERIFY(copied == expected);
     }
 
+    void throughSocksProxies_data()
+    {
+        QTest::addColumn<QString>("proxy");
+        QTest::addColumn<QString>("mode");
+        QTest::newRow("socks4 passive") << QStringLiteral("--socks4") << QStringLiteral("--passive");
+        QTest::newRow("socks5 passive") << QStringLiteral("--socks5") << QStringLiteral("--passive");
+        QTest::newRow("socks5 active") << QStringLiteral("--socks5") << QStringLiteral("--active");
+    }
+
+    void throughSocksProxies()
+    {
+        QFETCH(QString, proxy);
+        QFETCH(QString, mode);
+        if (!m_dante.isInstalled()) {
+            if (realServersRequired())
+                QFAIL(qPrintable(m_dante.missingMessage()));
+            QSKIP(qPrintable(m_dante.missingMessage()));
+        }
+        if (!m_dante.isRunning())
+            QVERIFY2(m_dante.start(), qPrintable(m_dante.errorString()));
+        const QString target = local(QStringLiteral("proxied-%1%2.bin").arg(proxy.mid(2), mode.mid(2)));
+        const QString via = QStringLiteral("127.0.0.1:%1").arg(m_dante.port());
+        const Run r = cli({proxy, via, mode, url(QStringLiteral("pub")), QStringLiteral("get"),
+                           QStringLiteral("mib.bin"), target});
+        QVERIFY2(r.exitCode == 0, (r.err + m_dante.log()).constData());
+        QCOMPARE(readAll(target), readAll(QDir(m_server.rootPath()).filePath(QStringLiteral("pub/mib.bin"))));
+        const Run ls = cli({proxy, via, mode, url(QStringLiteral("pub")), QStringLiteral("ls")});
+        QVERIFY2(ls.exitCode == 0, ls.err.constData());
+        QVERIFY(ls.out.contains("\tmib.bin\n"));
+        // The connections went through the proxy.
+        QTRY_VERIFY_WITH_TIMEOUT(m_dante.log().contains(QByteArray::number(m_server.port())), 5000);
+    }
+
     void listingLines()
     {
         const Run r = cli({url(QStringLiteral("pub")), QStringLiteral("ls")});
@@ -190,6 +226,13 @@ private Q_SLOTS:
         QVERIFY(tree.out.contains("D\t"));
         QVERIFY(tree.out.contains("\tsub folder\n"));
         QVERIFY(tree.out.contains("\t日本\n"));
+        // A name or a mask in a folder lists the entries it matches.
+        const Run masked = cli({url(), QStringLiteral("ls"), QStringLiteral("pub/*.bin")});
+        QVERIFY2(masked.exitCode == 0, masked.err.constData());
+        QCOMPARE(masked.out.count('\n'), 4);
+        const Run one = cli({url(), QStringLiteral("ls"), QStringLiteral("pub/one.bin")});
+        QVERIFY2(one.exitCode == 0, one.err.constData());
+        QVERIFY(one.out.startsWith("F\t1\t") && one.out.endsWith("\tone.bin\n"));
     }
 
     void failuresExitNonZeroWithTheReason_data()
@@ -200,6 +243,7 @@ private Q_SLOTS:
         QTest::newRow("missing file") << QStringList{cwdUrl, "get", "pub/none.bin", local("none.bin")}
                                       << QByteArray("550");
         QTest::newRow("missing folder") << QStringList{url(QStringLiteral("nowhere")), "ls"} << QByteArray("550");
+        QTest::newRow("ls of nothing") << QStringList{cwdUrl, "ls", "pub/none*"} << QByteArray("no such file");
         QTest::newRow("refused write") << QStringList{cwdUrl, "mkdir", "new"} << QByteArray("550");
         QTest::newRow("nobody listening")
             << QStringList{QStringLiteral("ftp://127.0.0.1:%1/").arg(freeLoopbackPort()), "ls"}
