@@ -1,15 +1,26 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the suite needs. Usage: deps.sh build|test
-# Already installed packages are skipped, so a second run is quick.
+# Installs the Debian 12 packages the suite needs. Usage: deps.sh build|test|bench
+#   build  what the build needs
+#   test   also the servers and clients the tests start on loopback: nginx,
+#          vsftpd, pyftpdlib (with python3-openssl for its TLS), dante,
+#          tinyproxy, curl and lftp (the FTP starters' own test drives them)
+#   bench  also what the benchmarks compare against and measure with
+# Already installed packages are skipped, so a second run is quick; nothing
+# is removed.
 set -euo pipefail
 
 build_packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev)
-test_packages=(nginx-light vsftpd dante-server curl procps tinyproxy openssl)
+test_packages=(nginx-light vsftpd dante-server curl procps tinyproxy openssl
+               python3 python3-pyftpdlib python3-openssl lftp)
+bench_packages=(aria2 axel time)
 
 wanted=("${build_packages[@]}")
-if [[ "${1:-build}" == "test" ]]; then
-  wanted+=("${test_packages[@]}")
-fi
+case "${1:-build}" in
+  build) ;;
+  test) wanted+=("${test_packages[@]}") ;;
+  bench) wanted+=("${test_packages[@]}" "${bench_packages[@]}") ;;
+  *) echo "usage: deps.sh build|test|bench" >&2; exit 2 ;;
+esac
 
 missing=()
 for pkg in "${wanted[@]}"; do

@@ -5,13 +5,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
-#include <QRandomGenerator>
-#include <QTcpServer>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslSocket>
 #include <QTcpSocket>
 
 #include <algorithm>
-#include <memory>
-#include <vector>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -31,29 +30,25 @@ bool makeWorldReadableDir(const QString &path)
     return QDir().mkpath(path) && QFile::setPermissions(path, WorldReadableDir);
 }
 
-// The first port of `count` consecutive loopback ports that could all be
-// bound a moment ago, 0 when a bounded number of tries found none.
-quint16 freeLoopbackRange(int count)
-{
-    for (int attempt = 0; attempt < 64; ++attempt) {
-        const auto base = static_cast<quint16>(QRandomGenerator::global()->bounded(20000, 60000));
-        std::vector<std::unique_ptr<QTcpServer>> held;
-        bool allFree = true;
-        for (int i = 0; i < count && allFree; ++i) {
-            auto server = std::make_unique<QTcpServer>();
-            allFree = server->listen(QHostAddress::LocalHost, static_cast<quint16>(base + i));
-            held.push_back(std::move(server));
-        }
-        if (allFree)
-            return base;
-    }
-    return 0;
-}
-
 // The account vsftpd serves anonymous sessions as when started by root.
 QByteArray anonymousAccount()
 {
     return ::getpwnam("ftp") ? QByteArray("ftp") : QByteArray("nobody");
+}
+
+// Hands a file or folder to the anonymous account when vsftpd runs as root;
+// started by anyone else, vsftpd serves as that user, who owns it already.
+bool giveToAnonymous(const QString &path)
+{
+    if (::geteuid() != 0)
+        return true;
+    const struct passwd *account = ::getpwnam(anonymousAccount().constData());
+    return account && ::chown(QFile::encodeName(path).constData(), account->pw_uid, account->pw_gid) == 0;
+}
+
+bool isUnder(const QString &path, const QString &folder)
+{
+    return path == folder || path.startsWith(folder + QLatin1Char('/'));
 }
 
 } // namespace
@@ -67,27 +62,64 @@ VsftpdServer::VsftpdServer(QString program)
     makeWorldReadableDir(filePath(QStringLiteral("empty")));
 }
 
-bool VsftpdServer::addFile(const QString &relativePath, const QByteArray &content)
+VsftpdServer::~VsftpdServer()
 {
-    const QString path = QDir(rootPath()).filePath(relativePath);
-    QDir folder = QFileInfo(path).dir();
-    // Every folder between the root and the file must be readable by the
-    // anonymous account.
+    // The server goes before the certificate files it reads.
+    stop();
+}
+
+void VsftpdServer::setWritableArea(bool on)
+{
+    m_writable = on;
+    if (on && !QFileInfo::exists(uploadPath())) {
+        makeWorldReadableDir(uploadPath());
+        giveToAnonymous(uploadPath());
+    }
+}
+
+void VsftpdServer::setCertificate(const QString &certificateFile, const QString &keyFile, const QString &caFile)
+{
+    m_certificate = certificateFile;
+    m_key = keyFile;
+    m_caFile = caFile;
+    m_ownCertificate = false;
+}
+
+QString VsftpdServer::url(const QString &path) const
+{
+    const QString scheme = m_tls == Tls::Implicit ? QStringLiteral("ftps") : QStringLiteral("ftp");
+    return QStringLiteral("%1://127.0.0.1:%2/%3").arg(scheme).arg(port()).arg(path);
+}
+
+bool VsftpdServer::addFolder(const QString &relativePath)
+{
+    QDir folder(QDir(rootPath()).filePath(relativePath));
+    // Every folder between the root and this one must be readable by the
+    // anonymous account; those in the writable area belong to it.
     QStringList created;
-    while (!folder.exists() && folder.absolutePath().startsWith(rootPath())) {
+    while (!folder.exists() && isUnder(folder.absolutePath(), rootPath())) {
         created.prepend(folder.absolutePath());
         if (!folder.cdUp())
             break;
     }
-    for (const QString &dir : created) {
-        if (!makeWorldReadableDir(dir))
+    for (const QString &dir : std::as_const(created)) {
+        if (!makeWorldReadableDir(dir) || (m_writable && isUnder(dir, uploadPath()) && !giveToAnonymous(dir)))
             return false;
     }
+    return true;
+}
+
+bool VsftpdServer::addFile(const QString &relativePath, const QByteArray &content)
+{
+    const QString path = QDir::cleanPath(QDir(rootPath()).filePath(relativePath));
+    if (!addFolder(QFileInfo(relativePath).path()))
+        return false;
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(content) != content.size())
         return false;
     file.close();
-    return QFile::setPermissions(path, WorldReadableFile);
+    return QFile::setPermissions(path, WorldReadableFile) &&
+           (!m_writable || !isUnder(path, uploadPath()) || giveToAnonymous(path));
 }
 
 bool VsftpdServer::start(int timeoutMs)
@@ -105,15 +137,34 @@ bool VsftpdServer::start(int timeoutMs)
 bool VsftpdServer::waitForGreeting(int timeoutMs)
 {
     const QDeadlineTimer deadline(timeoutMs);
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port());
-    if (!socket.waitForConnected(static_cast<int>(std::max<qint64>(deadline.remainingTime(), 1)))) {
-        m_greetingError = (QStringLiteral("vsftpd: no control connection: ") + socket.errorString());
-        return false;
+    QSslSocket socket;
+    if (m_tls == Tls::Implicit) {
+        // Only a certificate this object made is known to pass the checks;
+        // with another one the listening port has to do.
+        if (!m_ownCertificate)
+            return true;
+        QSslConfiguration tls = socket.sslConfiguration();
+        tls.setCaCertificates(QSslCertificate::fromPath(m_caFile));
+        socket.setSslConfiguration(tls);
+        socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), port());
+        if (!socket.waitForEncrypted(static_cast<int>(std::max<qint64>(deadline.remainingTime(), 1)))) {
+            m_greetingError = QStringLiteral("vsftpd: no TLS control connection: ") + socket.errorString() +
+                              QStringLiteral("\n") + QString::fromLocal8Bit(output());
+            return false;
+        }
+    } else {
+        socket.connectToHost(QHostAddress::LocalHost, port());
+        if (!socket.waitForConnected(static_cast<int>(std::max<qint64>(deadline.remainingTime(), 1)))) {
+            m_greetingError = (QStringLiteral("vsftpd: no control connection: ") + socket.errorString());
+            return false;
+        }
     }
     QByteArray greeting;
+    // Over TLS the greeting may have arrived with the end of the handshake:
+    // read what is there before waiting for more.
     while (!deadline.hasExpired()) {
-        if (!socket.waitForReadyRead(static_cast<int>(std::max<qint64>(deadline.remainingTime(), 1))))
+        if (socket.bytesAvailable() == 0 &&
+            !socket.waitForReadyRead(static_cast<int>(std::max<qint64>(deadline.remainingTime(), 1))))
             break;
         greeting += socket.readAll();
         // The last line of the greeting is "220 ..." (a one-line banner is
@@ -123,6 +174,8 @@ bool VsftpdServer::waitForGreeting(int timeoutMs)
                 socket.write("QUIT\r\n");
                 socket.waitForBytesWritten(1000);
                 socket.disconnectFromHost();
+                if (socket.state() != QAbstractSocket::UnconnectedState)
+                    socket.waitForDisconnected(1000);
                 return true;
             }
         }
@@ -134,8 +187,74 @@ bool VsftpdServer::waitForGreeting(int timeoutMs)
     return false;
 }
 
+bool VsftpdServer::prepareCertificate(QString *error)
+{
+    if (m_tls == Tls::None || !m_ownCertificate)
+        return true;
+    if (!m_certificates) {
+        auto certificates = std::make_unique<TestCertificates>();
+        if (!certificates->generate()) {
+            *error = QStringLiteral("no test certificate for vsftpd: ") + certificates->errorString();
+            return false;
+        }
+        m_certificates = std::move(certificates);
+    }
+    m_certificate = m_certificates->good().certificate;
+    m_key = m_certificates->good().key;
+    m_caFile = m_certificates->caFile();
+    return true;
+}
+
+bool VsftpdServer::limitTlsVersion(QString *error)
+{
+    if (m_tls == Tls::None || !m_tls12Only)
+        return true;
+    // vsftpd has no setting for the highest version; OpenSSL's configuration
+    // applies one to every TLS context the program makes.
+    const QString path = filePath(QStringLiteral("openssl.cnf"));
+    if (!writeFile(path,
+                   "openssl_conf = suite_conf\n"
+                   "[suite_conf]\n"
+                   "ssl_conf = suite_ssl\n"
+                   "[suite_ssl]\n"
+                   "system_default = suite_tls\n"
+                   "[suite_tls]\n"
+                   "MaxProtocol = TLSv1.2\n",
+                   error))
+        return false;
+    setEnvironmentVariable(QStringLiteral("OPENSSL_CONF"), path);
+    return true;
+}
+
+QByteArray VsftpdServer::tlsConfig() const
+{
+    if (m_tls == Tls::None)
+        return "ssl_enable=NO\n";
+    const QByteArray yesNo[] = {"NO", "YES"};
+    // Implicit TLS encrypts everything anyway; "required" only matters
+    // where a session could stay plain.
+    const bool required = m_tls == Tls::Implicit || m_tlsRequired;
+    return "ssl_enable=YES\n"
+           "implicit_ssl=" + yesNo[m_tls == Tls::Implicit] + "\n"
+           "rsa_cert_file=" + m_certificate.toUtf8() + "\n"
+           "rsa_private_key_file=" + m_key.toUtf8() + "\n"
+           "allow_anon_ssl=YES\n"
+           "force_anon_logins_ssl=" + yesNo[required] + "\n"
+           "force_anon_data_ssl=" + yesNo[required] + "\n"
+           "force_local_logins_ssl=NO\n"
+           "force_local_data_ssl=NO\n"
+           "require_ssl_reuse=" + yesNo[m_requireReuse] + "\n"
+           // vsftpd's own default is a single old cipher suite that an
+           // elliptic-curve key and today's clients cannot use.
+           "ssl_ciphers=HIGH\n"
+           "ssl_request_cert=NO\n"
+           "debug_ssl=YES\n";
+}
+
 bool VsftpdServer::writeConfig(QString *error)
 {
+    if (!prepareCertificate(error) || !limitTlsVersion(error))
+        return false;
     m_pasvMin = freeLoopbackRange(PasvPortCount);
     if (m_pasvMin == 0) {
         *error = QStringLiteral("no free range of loopback ports for passive connections");
@@ -155,7 +274,6 @@ bool VsftpdServer::writeConfig(QString *error)
             "no_anon_password=NO\n"
             "anon_world_readable_only=YES\n"
             "local_enable=NO\n"
-            "write_enable=NO\n"
             "pasv_enable=YES\n"
             "pasv_min_port=" + QByteArray::number(m_pasvMin) + "\n"
             "pasv_max_port=" + QByteArray::number(m_pasvMax) + "\n"
@@ -177,6 +295,19 @@ bool VsftpdServer::writeConfig(QString *error)
             "delay_successful_login=0\n"
             "idle_session_timeout=120\n"
             "data_connection_timeout=120\n";
+    if (m_writable) {
+        // Uploads land world-readable (umask 022) and keep the uploader as
+        // owner (no chown), so a test can fetch what it sent.
+        conf += "write_enable=YES\n"
+                "anon_upload_enable=YES\n"
+                "anon_mkdir_write_enable=YES\n"
+                "anon_other_write_enable=YES\n"
+                "anon_umask=022\n"
+                "chown_uploads=NO\n";
+    } else {
+        conf += "write_enable=NO\n";
+    }
+    conf += tlsConfig();
     if (asRoot)
         conf += "ftp_username=" + anonymousAccount() + "\n";
     else

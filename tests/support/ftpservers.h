@@ -1,14 +1,18 @@
 #pragma once
 
 #include "realservers.h"
+#include "testcertificates.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
 
-// vsftpd in the foreground on 127.0.0.1 serving an anonymous, read-only file
-// area. Only anonymous logins are offered: a local-user login would need a
-// system account (not something a test may create) or a virtual-user setup.
+#include <memory>
+
+// vsftpd in the foreground on 127.0.0.1 serving an anonymous file area,
+// read-only unless a writable area is asked for. Only anonymous logins are
+// offered: a local-user login would need a system account (not something a
+// test may create) or a virtual-user setup; PyftpdlibServer has named users.
 //
 // Started by root, vsftpd chroots anonymous sessions into rootPath() and
 // serves them as the "ftp" user (or "nobody" when there is none), so the
@@ -16,14 +20,66 @@
 // else, it runs entirely as that user (run_as_launching_user) without a
 // chroot; the session starts in rootPath(). In both cases a file is named
 // by its path relative to the root without a leading "/".
+//
+// Active mode works as well as passive: PORT/EPRT are allowed and vsftpd
+// connects from an unprivileged port.
 class VsftpdServer : public RealServer {
 public:
+    enum class Tls {
+        None,     // plain FTP only
+        Explicit, // AUTH TLS on the control connection, PROT P data connections
+        Implicit, // TLS from the first byte of every connection (ftps://)
+    };
+
     explicit VsftpdServer(QString program = QStringLiteral("/usr/sbin/vsftpd"));
+    ~VsftpdServer() override;
 
     // The anonymous root, created with the object.
     QString rootPath() const { return filePath(QStringLiteral("root")); }
     // Writes a world-readable file under the root (folders created as needed).
+    // Under the upload folder, files and folders belong to the anonymous
+    // account, so a session may overwrite, rename and delete them.
     bool addFile(const QString &relativePath, const QByteArray &content);
+    // Makes a folder (and those above it) the same way.
+    bool addFolder(const QString &relativePath);
+
+    // Lets anonymous sessions upload, make folders, delete and rename inside
+    // the folder uploadFolder() (and nowhere else when started by root: the
+    // chroot root itself stays unwritable, as vsftpd demands). Uploaded files
+    // are world-readable, so they can be fetched again. Set before start().
+    void setWritableArea(bool on);
+    // The writable folder as a session names it, and where it is on disk.
+    static QString uploadFolder() { return QStringLiteral("upload"); }
+    QString uploadPath() const { return filePath(QStringLiteral("root/upload")); }
+
+    // Serves FTPS with a certificate for 127.0.0.1 and localhost, signed by a
+    // CA the server makes at start() (caFile() names it, for the client to
+    // trust), unless setCertificate() chose another one. Set before start().
+    void setTls(Tls mode) { m_tls = mode; }
+    Tls tls() const { return m_tls; }
+    // Explicit TLS only: whether plain logins and plain data connections are
+    // refused ("530 Anonymous sessions must use encryption."). Default off.
+    void setTlsRequired(bool on) { m_tlsRequired = on; }
+    // Whether a TLS data connection must resume the control connection's TLS
+    // session (vsftpd answers "522" otherwise). Default on, as vsftpd ships.
+    void setRequireSessionReuse(bool on) { m_requireReuse = on; }
+    // Offers no TLS version above 1.2. vsftpd then sends no session tickets
+    // after the handshake; with TLS 1.3 it does, on every data connection,
+    // and a client that sends a file without reading them resets the
+    // connection when it closes it, so vsftpd fails the upload with "426
+    // Failure reading network stream." (curl and lftp do). Default off.
+    void setTls12Only(bool on) { m_tls12Only = on; }
+    // Serves this certificate and key (PEM files) instead of the generated
+    // one, for instance a TestCertificates pair made to fail a check; caFile
+    // may be empty. Set before start().
+    void setCertificate(const QString &certificateFile, const QString &keyFile, const QString &caFile = {});
+    // The CA certificate (PEM) a client trusts to accept the server's
+    // certificate; empty without TLS until start() made it.
+    QString caFile() const { return m_caFile; }
+
+    // "ftp://127.0.0.1:port/path" ("ftps://" with implicit TLS); path is
+    // relative to the root, without a leading "/".
+    QString url(const QString &path = {}) const;
 
     // A banner of several lines, sent as one multi-line 220 reply. Set
     // before start(); without it vsftpd sends its one-line banner.
@@ -50,9 +106,22 @@ protected:
 
 private:
     bool waitForGreeting(int timeoutMs);
+    bool prepareCertificate(QString *error);
+    bool limitTlsVersion(QString *error);
+    QByteArray tlsConfig() const;
 
     QString m_greetingError;
     QStringList m_banner;
     quint16 m_pasvMin = 0;
     quint16 m_pasvMax = 0;
+    bool m_writable = false;
+    Tls m_tls = Tls::None;
+    bool m_tlsRequired = false;
+    bool m_requireReuse = true;
+    bool m_tls12Only = false;
+    QString m_certificate;
+    QString m_key;
+    QString m_caFile;
+    bool m_ownCertificate = true;
+    std::unique_ptr<TestCertificates> m_certificates;
 };

@@ -4,10 +4,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
+#include <QRandomGenerator>
 #include <QTcpServer>
 #include <QTcpSocket>
 
 #include <csignal>
+#include <memory>
+#include <vector>
 #include <sys/prctl.h>
 
 bool realServersRequired()
@@ -15,14 +18,31 @@ bool realServersRequired()
     return qEnvironmentVariable("SUITE_REQUIRE_SERVERS") == QLatin1String("1");
 }
 
-quint16 freeLoopbackPort()
+quint16 freeLoopbackPort(const QHostAddress &address)
 {
     QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0))
+    if (!probe.listen(address, 0))
         return 0;
     const quint16 port = probe.serverPort();
     probe.close();
     return port;
+}
+
+quint16 freeLoopbackRange(int count, const QHostAddress &address)
+{
+    for (int attempt = 0; attempt < 64; ++attempt) {
+        const auto base = static_cast<quint16>(QRandomGenerator::global()->bounded(20000, 60000 - count));
+        std::vector<std::unique_ptr<QTcpServer>> held;
+        bool allFree = true;
+        for (int i = 0; i < count && allFree; ++i) {
+            auto server = std::make_unique<QTcpServer>();
+            allFree = server->listen(address, static_cast<quint16>(base + i));
+            held.push_back(std::move(server));
+        }
+        if (allFree)
+            return base;
+    }
+    return 0;
 }
 
 RealServer::RealServer(QString program)
@@ -62,7 +82,7 @@ bool RealServer::start(int timeoutMs)
         m_error = QStringLiteral("no temporary directory: ") + m_dir.errorString();
         return false;
     }
-    m_port = freeLoopbackPort();
+    m_port = freeLoopbackPort(listenAddress());
     if (m_port == 0) {
         m_error = QStringLiteral("no free loopback port");
         return false;
@@ -98,7 +118,7 @@ bool RealServer::waitUntilListening(int timeoutMs)
             return false;
         }
         QTcpSocket socket;
-        socket.connectToHost(QHostAddress::LocalHost, m_port);
+        socket.connectToHost(listenAddress(), m_port);
         if (socket.waitForConnected(200)) {
             socket.abort();
             return true;
@@ -130,6 +150,15 @@ QByteArray RealServer::output()
 {
     m_output += m_process.readAll();
     return m_output;
+}
+
+void RealServer::setEnvironmentVariable(const QString &name, const QString &value)
+{
+    QProcessEnvironment environment = m_process.processEnvironment();
+    if (environment.isEmpty())
+        environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(name, value);
+    m_process.setProcessEnvironment(environment);
 }
 
 bool RealServer::writeFile(const QString &path, const QByteArray &text, QString *error)

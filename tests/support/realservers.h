@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QByteArrayList>
+#include <QHostAddress>
 #include <QList>
 #include <QProcess>
 #include <QString>
@@ -18,7 +19,11 @@
 bool realServersRequired();
 
 // A loopback port that was free a moment ago: bound to port 0, read, closed.
-quint16 freeLoopbackPort();
+quint16 freeLoopbackPort(const QHostAddress &address = QHostAddress(QHostAddress::LocalHost));
+// The first of `count` consecutive ports on `address` that could all be bound
+// a moment ago (passive data ports of an FTP server), 0 when a bounded number
+// of tries found none.
+quint16 freeLoopbackRange(int count, const QHostAddress &address = QHostAddress(QHostAddress::LocalHost));
 
 class RealServer {
 public:
@@ -48,6 +53,11 @@ protected:
     QString dirPath() const { return m_dir.path(); }
     virtual bool writeConfig(QString *error) = 0;
     virtual QStringList arguments() const = 0;
+    // The address the server listens on: its port is picked free there and
+    // start() waits until a connection to it succeeds.
+    virtual QHostAddress listenAddress() const { return QHostAddress(QHostAddress::LocalHost); }
+    // Sets a variable in the environment the program starts with.
+    void setEnvironmentVariable(const QString &name, const QString &value);
     static bool writeFile(const QString &path, const QByteArray &text, QString *error);
     static QByteArray readFile(const QString &path);
 
