@@ -9,6 +9,7 @@
 #include "ftpclient/ui/frmConnectionInfo.h"
 #include "platform/registrystore.h"
 #include "platform/socketchannel.h"
+#include "platform/tlssocketfactory.h"
 #include "shell/corvane/frmmain.h"
 
 #include <QApplication>
@@ -35,10 +36,11 @@ struct MainRig {
     Registry registry{dir.filePath(QStringLiteral("config"))};
     CRegister reg{registry};
     ScriptedPrompts prompts;
-    FtpComponent ftp{std::make_shared<const SocketFactory>()};
+    FtpComponent ftp;
     std::unique_ptr<frmMain> window;
 
-    MainRig()
+    explicit MainRig(std::shared_ptr<const SocketFactory> sockets = std::make_shared<const SocketFactory>())
+        : ftp(std::move(sockets))
     {
         ftp.timing = FtpTiming{5000ms, 5000ms, 5000ms};
         QDir().mkpath(localPath());
@@ -520,6 +522,41 @@ private Q_SLOTS:
             QCOMPARE(rig.ftp.currentState(), qint32(FtpComponent::Idle));
             QVERIFY(!w.cmdAbort->isEnabled());
         }
+    }
+
+    void encryptedProfiles_data()
+    {
+        QTest::addColumn<VsftpdServer::Tls>("serverTls");
+        QTest::addColumn<FtpSecurity>("profileSecurity");
+        QTest::addColumn<bool>("connects");
+        QTest::newRow("explicit") << VsftpdServer::Tls::Explicit << FtpSecurity::ExplicitTls << true;
+        QTest::newRow("implicit") << VsftpdServer::Tls::Implicit << FtpSecurity::ImplicitTls << true;
+        QTest::newRow("plain profile, server requires TLS")
+            << VsftpdServer::Tls::Explicit << FtpSecurity::Plain << false;
+    }
+
+    void encryptedProfiles()
+    {
+        QFETCH(VsftpdServer::Tls, serverTls);
+        QFETCH(FtpSecurity, profileSecurity);
+        QFETCH(bool, connects);
+        VsftpdServer server;
+        startServer(server);
+        server.setTls(serverTls);
+        server.setTlsRequired(true);
+        SUITE_START_SERVER(server);
+        auto sockets = std::make_shared<TlsSocketFactory>();
+        QVERIFY(sockets->addCaFile(server.caFile()));
+        MainRig rig(sockets);
+        SiteProfile site{QStringLiteral("Secure"), Host, QString::number(server.port()), QStringLiteral("anonymous"),
+                         QString(), true, profileSecurity};
+        QCOMPARE(profiles::save(rig.dir.path(), site, true), profiles::SaveResult::Saved);
+        rig.answerSiteManager(QStringLiteral("Secure.Profile"));
+        rig.window->ConnectFromProfile();
+        QCOMPARE(rig.window->security, profileSecurity);
+        QCOMPARE(rig.ftp.security, profileSecurity);
+        QCOMPARE(rig.status(), (connects ? QStringLiteral("Connected to ") : QStringLiteral("Could not connect to ")) + Host);
+        QCOMPARE(rig.remoteNames().contains(QStringLiteral("top.txt")), connects);
     }
 
     void passwordAndAccountQuestions()
