@@ -114,6 +114,29 @@ private Q_SLOTS:
         QCOMPARE(rig.form->txtPort->text(), shown);
     }
 
+    void encryptionChoiceMovesDefaultPort_data()
+    {
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<int>("choice");
+        QTest::addColumn<QString>("after");
+        QTest::newRow("implicit from 21") << "21" << 2 << "990";
+        QTest::newRow("implicit keeps a typed port") << "2990" << 2 << "2990";
+        QTest::newRow("explicit from 990") << "990" << 1 << "21";
+        QTest::newRow("plain keeps 21") << "21" << 0 << "21";
+    }
+
+    void encryptionChoiceMovesDefaultPort()
+    {
+        QFETCH(QString, port);
+        QFETCH(int, choice);
+        QFETCH(QString, after);
+        Rig rig;
+        rig.form->txtPort->setText(port);
+        rig.form->cboEncryption->setCurrentIndex(choice);
+        emit rig.form->cboEncryption->activated(choice); // as a pick from the list does
+        QCOMPARE(rig.form->txtPort->text(), after);
+    }
+
     void anonymousSaveAndReload()
     {
         Rig rig;

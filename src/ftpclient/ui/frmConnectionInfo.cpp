@@ -25,6 +25,7 @@ namespace {
 const QString RootText = QStringLiteral("Profiles");
 const QString RootKey = QStringLiteral("r");
 const QString DefaultPort = QStringLiteral("21");
+const QString ImplicitPort = QStringLiteral("990");
 const QString Anonymous = QStringLiteral("anonymous");
 
 QTreeWidget *makeTree(const QString &name)
@@ -118,6 +119,15 @@ void frmConnectionInfo::buildControls()
     cboEncryption->addItem(QStringLiteral("Plain FTP"), int(FtpSecurity::Plain));
     cboEncryption->addItem(QStringLiteral("Explicit TLS (AUTH TLS)"), int(FtpSecurity::ExplicitTls));
     cboEncryption->addItem(QStringLiteral("Implicit TLS (ftps, port 990)"), int(FtpSecurity::ImplicitTls));
+    // A choice the user makes moves the port between the two defaults (21
+    // and 990) when it still holds the other one; a typed port stays.
+    connect(cboEncryption, &QComboBox::activated, this, [this] {
+        const bool implicit = security() == FtpSecurity::ImplicitTls;
+        if (implicit && txtPort->text() == DefaultPort)
+            txtPort->setText(ImplicitPort);
+        else if (!implicit && txtPort->text() == ImplicitPort)
+            txtPort->setText(DefaultPort);
+    });
 
     cmdNew = makeButton(QStringLiteral("cmdNew"), QStringLiteral("New Site"));
     cmdSave = makeButton(QStringLiteral("cmdSave"), QStringLiteral("Save Site"));
