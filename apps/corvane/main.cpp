@@ -1,18 +1,18 @@
 // Corvane, the FTP client.
 #include "config/cregister.h"
+#include "ftpclient/ftpcomponent.h"
 #include "platform/programdir.h"
 #include "platform/registrystore.h"
 #include "platform/singleinstance.h"
+#include "platform/tlssocketfactory.h"
+#include "platform/truststore.h"
 #include "platform/ui/qtprompts.h"
 #include "platform/ui/skin.h"
-#include "platform/ui/skinform.h"
+#include "shell/corvane/frmmain.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QLabel>
-#include <QMainWindow>
 #include <QTimer>
-#include <QVBoxLayout>
 
 int main(int argc, char **argv)
 {
@@ -39,25 +39,23 @@ int main(int argc, char **argv)
     const ProgramDir programDir = ProgramDir::locate(QCoreApplication::applicationDirPath());
     Registry registry(Registry::defaultDirectory());
     CRegister reg(registry);
-    const QString language =
-        reg.REGGetSetting(CRegister::HKEY_LOCAL_MACHINE, CorvaneSection, QStringLiteral("Language"),
-                          QStringLiteral("English.ini"));
 
     Skin skin(programDir.file(QStringLiteral("QFTP.skn")));
     skin.load();
 
-    // The site panes, transfers and console are still being built; this
-    // window shows that the program came up.
-    QMainWindow window;
-    window.setWindowTitle(title);
-    auto *central = new QWidget;
-    auto *layout = new QVBoxLayout(central);
-    layout->addWidget(new QLabel(QStringLiteral("<h2>%1</h2>").arg(title)));
-    layout->addWidget(new QLabel(QStringLiteral("Program directory: %1").arg(programDir.path())));
-    layout->addWidget(new QLabel(QStringLiteral("Language: %1").arg(language)));
-    window.setCentralWidget(central);
-    window.resize(520, 200);
-    SkinForm(&window, MainWindowSkinName, SkinFlavour::CorvaneMain);
+    // One FTP component for the whole run. Its sockets check certificates
+    // against the trust store, which remembers the ones the user accepted.
+    auto trust = std::make_shared<TrustStore>(registry.root(RegistryRoot::LocalMachine),
+                                              CorvaneSection + QStringLiteral("TrustedCertificates"));
+    FtpComponent xFtp(std::make_shared<const TlsSocketFactory>(trust));
+
+    frmMain::Services services;
+    services.programDir = programDir.path();
+    services.appTitle = title;
+    services.prompts = &prompts;
+    services.xFtp = &xFtp;
+    services.reg = &reg;
+    frmMain window(services);
     window.show();
 
     if (options.isSet(exitAfter))
