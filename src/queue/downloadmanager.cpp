@@ -3,6 +3,7 @@
 #include "config/cregister.h"
 #include "config/settingsrecord.h"
 #include "download/urlmodel.h"
+#include "platform/certificatequestion.h"
 #include "platform/prompts.h"
 
 #include <QPointer>
@@ -52,20 +53,8 @@ QString PromptAnswerer::questionText(const TransferQuestion &question, const Cap
     case TransferQuestion::Kind::StopSegmented:
         return captions(QStringLiteral("13021"),
                         QStringLiteral("you will not be able to resume this file later(Segmented mode only), Stop?"));
-    case TransferQuestion::Kind::TrustCertificate: {
-        const PeerCertificate &c = question.certificate;
-        const QString when = QStringLiteral("yyyy-MM-dd HH:mm 'UTC'");
-        // The fingerprint in two lines of 16 bytes, so the box never breaks
-        // it at a random place.
-        QString print = c.fingerprintText();
-        if (print.size() > 48)
-            print[47] = QLatin1Char('\n');
-        return QStringLiteral("The certificate of %1 could not be verified:\n%2\n\n"
-                              "Subject: %3\nIssuer: %4\nValid from: %5\nValid until: %6\n"
-                              "SHA-256 fingerprint:\n%7\n\nTrust this certificate for %1?")
-            .arg(question.host, question.errors.join(QLatin1Char('\n')), c.subject, c.issuer,
-                 c.effective.toUTC().toString(when), c.expires.toUTC().toString(when), print);
-    }
+    case TransferQuestion::Kind::TrustCertificate:
+        return certificateQuestionText(question.host, question.errors, question.certificate);
     }
     return {};
 }
