@@ -47,7 +47,7 @@ int main(int argc, char **argv)
     // against the trust store, which remembers the ones the user accepted.
     auto trust = std::make_shared<TrustStore>(registry.root(RegistryRoot::LocalMachine),
                                               CorvaneSection + QStringLiteral("TrustedCertificates"));
-    FtpComponent xFtp(std::make_shared<const TlsSocketFactory>(trust));
+    FtpComponent xFtp(std::make_shared<const TlsSocketFactory>(trust), trust);
 
     frmMain::Services services;
     services.programDir = programDir.path();

@@ -1,6 +1,7 @@
 #include "ftpclient/ftpcomponent.h"
 
 #include "platform/socketchannel.h"
+#include "platform/truststore.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -76,13 +77,14 @@ int entryType(FtpListEntry::Kind kind)
 
 class FtpComponent::Private {
 public:
-    explicit Private(FtpComponent *q, std::shared_ptr<const SocketFactory> sockets)
-        : q(q), sockets(std::move(sockets))
+    Private(FtpComponent *q, std::shared_ptr<const SocketFactory> sockets, std::shared_ptr<TrustStore> trust)
+        : q(q), sockets(std::move(sockets)), trust(std::move(trust))
     {
     }
 
     FtpComponent *q;
     std::shared_ptr<const SocketFactory> sockets;
+    std::shared_ptr<TrustStore> trust; // none: an unverified certificate fails the connect
     FtpSession session;
     FtpComponentError error;
     QString lastReply;
@@ -203,6 +205,27 @@ public:
         if (result.code > 0 || !result.text.isEmpty())
             lastReply = result.code > 0 ? QStringLiteral("%1 %2").arg(result.code).arg(result.text) : result.text;
         return result;
+    }
+
+    // A connect that failed on the server's certificate: asks the owner
+    // whether to trust it and remembers a yes in the trust store, which the
+    // socket factory then accepts. True when the connect should run again.
+    bool askTrust(const FtpResult &r)
+    {
+        if (!trust || r.failure != FtpFailure::Tls || !r.tls || !r.tls->certificate || r.tls->peer.isNull()
+            || abortRunning)
+            return false;
+        if (session.state() != FtpSession::State::Disconnected)
+            session.close();
+        bool yes = false;
+        emit q->certificateRejected(*r.tls, &yes);
+        if (!yes || abortRunning)
+            return false;
+        if (!trust->trust(r.tls->host, r.tls->peer.sha256)) {
+            emit q->logLine(QStringLiteral("The certificate of %1 could not be stored as trusted").arg(r.tls->host));
+            return false;
+        }
+        return true;
     }
 
     bool runOk(const std::function<FtpOperation *()> &make)
@@ -527,7 +550,13 @@ public:
 };
 
 FtpComponent::FtpComponent(std::shared_ptr<const SocketFactory> sockets, QObject *parent)
-    : QObject(parent), d(std::make_unique<Private>(this, std::move(sockets)))
+    : FtpComponent(std::move(sockets), nullptr, parent)
+{
+}
+
+FtpComponent::FtpComponent(std::shared_ptr<const SocketFactory> sockets, std::shared_ptr<TrustStore> trust,
+                           QObject *parent)
+    : QObject(parent), d(std::make_unique<Private>(this, std::move(sockets), std::move(trust)))
 {
     connect(&d->session, &FtpSession::logLine, this, [this](const QString &line) {
         // A password never reaches the log, whatever the session wrote:
@@ -653,7 +682,9 @@ bool FtpComponent::connectToServer()
     settings.proxy.password = proxyPassword;
     settings.sockets = d->sockets;
     settings.timing = timing;
-    const FtpResult r = d->run([&] { return d->session.connectToHost(settings); });
+    FtpResult r = d->run([&] { return d->session.connectToHost(settings); });
+    if (!r.ok() && d->askTrust(r))
+        r = d->run([&] { return d->session.connectToHost(settings); }); // once: a second refusal fails
     if (!r.ok()) {
         d->failFrom(r, true);
         if (d->session.state() != FtpSession::State::Disconnected)

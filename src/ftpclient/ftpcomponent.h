@@ -18,6 +18,7 @@
 #include <memory>
 
 class SocketFactory;
+class TrustStore;
 
 struct FtpComponentError {
     quint32 number = 0;
@@ -64,6 +65,12 @@ public:
     };
 
     explicit FtpComponent(std::shared_ptr<const SocketFactory> sockets, QObject *parent = nullptr);
+    // With a trust store, a connect whose server certificate does not verify
+    // asks through certificateRejected; a certificate the answer trusts is
+    // remembered there (host and SHA-256) and the connect tries once more.
+    // The socket factory must check against the same store.
+    FtpComponent(std::shared_ptr<const SocketFactory> sockets, std::shared_ptr<TrustStore> trust,
+                 QObject *parent = nullptr);
     ~FtpComponent() override;
 
     // Properties.
@@ -127,6 +134,9 @@ Q_SIGNALS:
     void accountRequired(QString *account);
     // Direct connection: set *newPassword (empty: give up).
     void invalidPassword(QString *newPassword);
+    // Direct connection: set *trust (default false) to trust the server's
+    // certificate, which did not verify, for this host from now on.
+    void certificateRejected(const TlsFailure &failure, bool *trust);
     void processFinished(quint32 result);
     void disconnected();
 

@@ -10,6 +10,7 @@
 #include "platform/registrystore.h"
 #include "platform/socketchannel.h"
 #include "platform/tlssocketfactory.h"
+#include "platform/truststore.h"
 #include "shell/corvane/frmmain.h"
 
 #include <QApplication>
@@ -30,6 +31,7 @@ using namespace std::chrono_literals;
 namespace {
 
 const QString Host = QStringLiteral("127.0.0.1");
+const QString TrustKey = QStringLiteral("\\Software\\Corvane\\TrustedCertificates");
 
 struct MainRig {
     QTemporaryDir dir;
@@ -39,8 +41,9 @@ struct MainRig {
     FtpComponent ftp;
     std::unique_ptr<frmMain> window;
 
-    explicit MainRig(std::shared_ptr<const SocketFactory> sockets = std::make_shared<const SocketFactory>())
-        : ftp(std::move(sockets))
+    explicit MainRig(std::shared_ptr<const SocketFactory> sockets = std::make_shared<const SocketFactory>(),
+                     std::shared_ptr<TrustStore> trust = {})
+        : ftp(std::move(sockets), std::move(trust))
     {
         ftp.timing = FtpTiming{5000ms, 5000ms, 5000ms};
         QDir().mkpath(localPath());
@@ -557,6 +560,48 @@ private Q_SLOTS:
         QCOMPARE(rig.ftp.security, profileSecurity);
         QCOMPARE(rig.status(), (connects ? QStringLiteral("Connected to ") : QStringLiteral("Could not connect to ")) + Host);
         QCOMPARE(rig.remoteNames().contains(QStringLiteral("top.txt")), connects);
+    }
+
+    void untrustedCertificateQuestion_data()
+    {
+        QTest::addColumn<bool>("yes");
+        QTest::newRow("no") << false;
+        QTest::newRow("yes") << true;
+    }
+
+    void untrustedCertificateQuestion()
+    {
+        // The server's certificate is signed by a CA the window's sockets do
+        // not know: the user is asked, and only a yes connects.
+        QFETCH(bool, yes);
+        VsftpdServer server;
+        startServer(server);
+        server.setTls(VsftpdServer::Tls::Explicit);
+        server.setTlsRequired(true);
+        SUITE_START_SERVER(server);
+        QTemporaryDir trustDir;
+        Registry trustRegistry(trustDir.path());
+        auto trust = std::make_shared<TrustStore>(trustRegistry.root(RegistryRoot::LocalMachine),
+                                                  TrustKey);
+        MainRig rig(std::make_shared<const TlsSocketFactory>(trust), trust);
+        SiteProfile site{QStringLiteral("Secure"), Host, QString::number(server.port()), QStringLiteral("anonymous"),
+                         QString(), true, FtpSecurity::ExplicitTls};
+        QCOMPARE(profiles::save(rig.dir.path(), site, true), profiles::SaveResult::Saved);
+        rig.answerSiteManager(QStringLiteral("Secure.Profile"));
+        rig.prompts.expectMessage(QStringLiteral("The certificate of ") + Host + QStringLiteral(" could not be verified"),
+                                  yes ? PromptAnswer::Yes : PromptAnswer::No);
+        rig.window->ConnectFromProfile();
+        VERIFY_PROMPTS_DONE(rig.prompts);
+        const ScriptedPrompts::Record &asked = rig.prompts.records().first();
+        QCOMPARE(asked.title, QStringLiteral("FTP Client[Confirm]"));
+        QCOMPARE(asked.icon, PromptIcon::Warning);
+        QCOMPARE(asked.buttons, PromptButtons::YesNo);
+        QVERIFY(asked.text.contains(QStringLiteral("Trust this certificate for ") + Host + QLatin1Char('?')));
+        QCOMPARE(rig.status(), (yes ? QStringLiteral("Connected to ") : QStringLiteral("Could not connect to ")) + Host);
+        QCOMPARE(rig.remoteNames().contains(QStringLiteral("top.txt")), yes);
+        // A yes remembers exactly the one certificate for the host.
+        QCOMPARE(trustRegistry.root(RegistryRoot::LocalMachine).valueNames(TrustKey + QLatin1Char('\\') + Host).size(),
+                 yes ? 1 : 0);
     }
 
     void passwordAndAccountQuestions()

@@ -4,6 +4,7 @@
 #include "ftp/listing.h"
 #include "ftpclient/ftpcomponent.h"
 #include "ftpclient/ui/frmConnectionInfo.h"
+#include "platform/certificatequestion.h"
 #include "platform/programdir.h"
 #include "platform/prompts.h"
 #include "platform/ui/skinform.h"
@@ -286,6 +287,16 @@ void frmMain::connectComponent()
             *newPassword = m_services.prompts
                                ->input({QStringLiteral("Please enter the correct password"), QueryTitle, {}, true, this})
                                .value_or(QString());
+        },
+        Qt::DirectConnection);
+    // A server certificate that did not verify: the same question as the
+    // download manager's, and only a yes trusts it.
+    connect(
+        ftp, &FtpComponent::certificateRejected, this,
+        [this](const TlsFailure &failure, bool *trust) {
+            *trust = m_services.prompts->ask(certificateQuestionText(failure.host, failure.errors, failure.peer),
+                                             ConfirmTitle, PromptButtons::YesNo, PromptIcon::Warning, this)
+                     == PromptAnswer::Yes;
         },
         Qt::DirectConnection);
     connect(ftp, &FtpComponent::processFinished, this, [this](quint32 result) {
