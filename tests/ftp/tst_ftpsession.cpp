@@ -12,6 +12,7 @@
 #include <QTcpServer>
 #include <QTest>
 
+#include <functional>
 #include <map>
 
 using namespace std::chrono_literals;
@@ -143,29 +144,21 @@ private Q_SLOTS:
         FtpSession session;
         QVERIFY(finish(session.connectToHost(settingsFor(server))).ok());
 
-        FtpOperation *op = nullptr;
-        if (operation == QLatin1String("pwd"))
-            op = session.printWorkingDirectory();
-        else if (operation == QLatin1String("cwd"))
-            op = session.changeDirectory(QStringLiteral("a\r\nDELE x"));
-        else if (operation == QLatin1String("cdup"))
-            op = session.changeToParent();
-        else if (operation == QLatin1String("mkd"))
-            op = session.makeDirectory(QStringLiteral("new"));
-        else if (operation == QLatin1String("rmd"))
-            op = session.removeDirectory(QStringLiteral("old"));
-        else if (operation == QLatin1String("dele"))
-            op = session.deleteFile(QStringLiteral("f"));
-        else if (operation == QLatin1String("size"))
-            op = session.size(QStringLiteral("f"));
-        else if (operation == QLatin1String("mdtm"))
-            op = session.modificationTime(QStringLiteral("f"));
-        else if (operation == QLatin1String("rename"))
-            op = session.rename(QStringLiteral("old"), QStringLiteral("new"));
-        else if (operation == QLatin1String("raw"))
-            op = session.raw(QStringLiteral("SITE CHMOD 644 f"));
-        else
-            op = session.setType(FtpTransferType::Ascii);
+        using Start = std::function<FtpOperation *(FtpSession &)>;
+        const std::map<QString, Start> operations{
+            {"pwd", [](FtpSession &s) { return s.printWorkingDirectory(); }},
+            {"cwd", [](FtpSession &s) { return s.changeDirectory(QStringLiteral("a\r\nDELE x")); }},
+            {"cdup", [](FtpSession &s) { return s.changeToParent(); }},
+            {"mkd", [](FtpSession &s) { return s.makeDirectory(QStringLiteral("new")); }},
+            {"rmd", [](FtpSession &s) { return s.removeDirectory(QStringLiteral("old")); }},
+            {"dele", [](FtpSession &s) { return s.deleteFile(QStringLiteral("f")); }},
+            {"size", [](FtpSession &s) { return s.size(QStringLiteral("f")); }},
+            {"mdtm", [](FtpSession &s) { return s.modificationTime(QStringLiteral("f")); }},
+            {"rename", [](FtpSession &s) { return s.rename(QStringLiteral("old"), QStringLiteral("new")); }},
+            {"raw", [](FtpSession &s) { return s.raw(QStringLiteral("SITE CHMOD 644 f")); }},
+            {"type", [](FtpSession &s) { return s.setType(FtpTransferType::Ascii); }},
+        };
+        FtpOperation *op = operations.at(operation)(session);
         const auto outcome = watch(op);
         const FtpResult r = finish(op);
         QCOMPARE(int(r.failure), failure);
@@ -201,49 +194,28 @@ private Q_SLOTS:
         QTest::addColumn<int>("failure");
         QTest::addColumn<QByteArrayList>("verbs"); // sent, in order, up to FEAT
 
-        const QByteArrayList logged{"230 Welcome\r\n"};
-        QTest::newRow("USER 331, PASS 230") << QByteArray("220 Hi\r\n") << QByteArray("331 Password\r\n") << logged
-                                            << QByteArray() << QStringList() << int(FtpFailure::None)
-                                            << QByteArrayList{"USER", "PASS", "FEAT"};
-        QTest::newRow("USER 1xx then 331, PASS 230")
-            << QByteArray("220 Hi\r\n") << QByteArray("120 Hold on\r\n331 Password\r\n") << logged << QByteArray()
-            << QStringList() << int(FtpFailure::None) << QByteArrayList{"USER", "PASS", "FEAT"};
-        QTest::newRow("230 without PASS") << QByteArray("220 Hi\r\n") << QByteArray("230 Come in\r\n")
-                                          << QByteArrayList() << QByteArray() << QStringList()
-                                          << int(FtpFailure::None) << QByteArrayList{"USER", "FEAT"};
-        QTest::newRow("multi-line greeting after 120")
-            << QByteArray("120 Soon\r\n220-Hello\r\n220-there\r\n220 ready\r\n") << QByteArray("331 Password\r\n")
-            << logged << QByteArray() << QStringList() << int(FtpFailure::None)
-            << QByteArrayList{"USER", "PASS", "FEAT"};
-        QTest::newRow("PASS 332, ACCT 230")
-            << QByteArray("220 Hi\r\n") << QByteArray("331 Password\r\n") << QByteArrayList{"332 Account?\r\n"}
-            << QByteArray("230 OK\r\n") << QStringList{QStringLiteral("acc")} << int(FtpFailure::None)
-            << QByteArrayList{"USER", "PASS", "ACCT", "FEAT"};
-        QTest::newRow("USER 332, account refused")
-            << QByteArray("220 Hi\r\n") << QByteArray("332 Account?\r\n") << QByteArrayList()
-            << QByteArray("530 Bad account\r\n") << QStringList{QStringLiteral("acc")} << int(FtpFailure::Refused)
-            << QByteArrayList{"USER", "ACCT"};
-        QTest::newRow("332, no account given")
-            << QByteArray("220 Hi\r\n") << QByteArray("331 Password\r\n") << QByteArrayList{"332 Account?\r\n"}
-            << QByteArray() << QStringList{QStringLiteral("-")} << int(FtpFailure::Refused)
-            << QByteArrayList{"USER", "PASS"};
-        QTest::newRow("530, second password accepted")
-            << QByteArray("220 Hi\r\n") << QByteArray("331 Password\r\n")
-            << QByteArrayList{"530 Wrong\r\n", "230 OK\r\n"} << QByteArray() << QStringList{QStringLiteral("second")}
-            << int(FtpFailure::None) << QByteArrayList{"USER", "PASS", "USER", "PASS", "FEAT"};
-        QTest::newRow("530, given up") << QByteArray("220 Hi\r\n") << QByteArray("331 Password\r\n")
-                                       << QByteArrayList{"530 Wrong\r\n"} << QByteArray()
-                                       << QStringList{QStringLiteral("-")} << int(FtpFailure::Refused)
-                                       << QByteArrayList{"USER", "PASS"};
-        QTest::newRow("USER 530") << QByteArray("220 Hi\r\n") << QByteArray("530 Anonymous only\r\n")
-                                  << QByteArrayList() << QByteArray() << QStringList() << int(FtpFailure::Refused)
-                                  << QByteArrayList{"USER"};
-        QTest::newRow("greeting 421") << QByteArray("421 Too many users\r\n") << QByteArray() << QByteArrayList()
-                                      << QByteArray() << QStringList() << int(FtpFailure::Connection)
-                                      << QByteArrayList();
-        QTest::newRow("greeting 554") << QByteArray("554 Go away\r\n") << QByteArray() << QByteArrayList()
-                                      << QByteArray() << QStringList() << int(FtpFailure::Refused)
-                                      << QByteArrayList();
+        const auto row = [](const char *name, const QByteArray &greeting, const QByteArray &user,
+                            const QByteArrayList &pass, const QByteArray &acct, const QStringList &answers,
+                            FtpFailure failure, const QByteArrayList &verbs) {
+            QTest::newRow(name) << greeting << user << pass << acct << answers << int(failure) << verbs;
+        };
+        const QByteArray hi = "220 Hi\r\n", pw = "331 Password\r\n", account = "332 Account?\r\n";
+        const QByteArrayList in{"230 Welcome\r\n"};
+        const auto ok = FtpFailure::None, no = FtpFailure::Refused;
+        row("USER 331, PASS 230", hi, pw, in, {}, {}, ok, {"USER", "PASS", "FEAT"});
+        row("USER 1xx then 331, PASS 230", hi, "120 Hold on\r\n" + pw, in, {}, {}, ok, {"USER", "PASS", "FEAT"});
+        row("230 without PASS", hi, "230 Come in\r\n", {}, {}, {}, ok, {"USER", "FEAT"});
+        row("multi-line greeting after 120", "120 Soon\r\n220-Hello\r\n220-there\r\n220 ready\r\n", pw, in, {}, {},
+            ok, {"USER", "PASS", "FEAT"});
+        row("PASS 332, ACCT 230", hi, pw, {account}, "230 OK\r\n", {"acc"}, ok, {"USER", "PASS", "ACCT", "FEAT"});
+        row("USER 332, account refused", hi, account, {}, "530 Bad account\r\n", {"acc"}, no, {"USER", "ACCT"});
+        row("332, no account given", hi, pw, {account}, {}, {"-"}, no, {"USER", "PASS"});
+        row("530, second password accepted", hi, pw, {"530 Wrong\r\n", "230 OK\r\n"}, {}, {"second"}, ok,
+            {"USER", "PASS", "USER", "PASS", "FEAT"});
+        row("530, given up", hi, pw, {"530 Wrong\r\n"}, {}, {"-"}, no, {"USER", "PASS"});
+        row("USER 530", hi, "530 Anonymous only\r\n", {}, {}, {}, no, {"USER"});
+        row("greeting 421", "421 Too many users\r\n", {}, {}, {}, {}, FtpFailure::Connection, {});
+        row("greeting 554", "554 Go away\r\n", {}, {}, {}, {}, no, {});
     }
 
     void login()
@@ -573,72 +545,6 @@ private Q_SLOTS:
         // EPSV was refused once (502); the second transfer went to PASV directly.
         QCOMPARE(server.commands.count("EPSV"), 1);
         QCOMPARE(server.commands.count("PASV"), 2);
-    }
-
-    // IPv6: EPSV, or EPRT naming the port actually bound, on [::1].
-    void ipv6_data()
-    {
-        QTest::addColumn<bool>("passive");
-        QTest::newRow("passive") << true;
-        QTest::newRow("active") << false;
-    }
-
-    void ipv6()
-    {
-        QFETCH(bool, passive);
-        FakeServer control(QHostAddress::LocalHostIPv6);
-        FakeServer passiveData(QHostAddress::LocalHostIPv6);
-        if (!control.isListening())
-            QSKIP("no IPv6 loopback here");
-        control.setTerminator("\r\n");
-        control.setGreeting(FakePlan().send("220 Ready\r\n"));
-        const QByteArray body = HttpFileServer::bytes(0, 70000);
-        QByteArrayList commands;
-        std::optional<QPair<QString, quint16>> eprt;
-        control.setResponder([&](FakeConnection &, const QByteArray &request) {
-            const QByteArray command = request.trimmed();
-            commands << command;
-            FakePlan plan;
-            if (command.startsWith("USER"))
-                return plan.send("230 In\r\n");
-            if (command.startsWith("TYPE"))
-                return plan.send("200 OK\r\n");
-            if (command == "EPSV")
-                return plan.send("229 Extended (|||" + QByteArray::number(passiveData.port()) + "|)\r\n");
-            if (command.startsWith("EPRT ")) {
-                const QList<QByteArray> parts = command.mid(5).split('|');
-                eprt = qMakePair(QString::fromLatin1(parts.value(2)), quint16(parts.value(3).toUInt()));
-                return plan.send("200 EPRT OK\r\n");
-            }
-            if (command.startsWith("RETR")) {
-                plan.send("150 Sending\r\n");
-                const FakePlan data = FakePlan().send(body).close();
-                plan.call([&, data] {
-                    if (eprt)
-                        control.connectOut(eprt->first, eprt->second, data);
-                    else
-                        passiveData.connection(passiveData.connectionCount() - 1)->run(data);
-                });
-                return plan.wait(30).send("226 Done\r\n");
-            }
-            return plan.send("502 No\r\n");
-        });
-        FtpSession session;
-        QVERIFY(finish(session.connectToHost(plainSettings(QStringLiteral("::1"), control.port(), passive))).ok());
-        QCOMPARE(session.peerAddress(), QHostAddress(QHostAddress::LocalHostIPv6));
-        QByteArray received;
-        QBuffer sink(&received);
-        QVERIFY(sink.open(QIODevice::WriteOnly));
-        const FtpResult r = finish(session.retrieve(QStringLiteral("f"), 0, &sink));
-        QVERIFY2(r.ok(), qPrintable(r.text));
-        QCOMPARE(received, body);
-        if (passive) {
-            QVERIFY(!commands.contains("PASV"));
-        } else {
-            QVERIFY(eprt.has_value());
-            QCOMPARE(eprt->first, QStringLiteral("::1"));
-            QVERIFY(eprt->second != 0);
-        }
     }
 
     // TLS asked for is never dropped for a plain login.

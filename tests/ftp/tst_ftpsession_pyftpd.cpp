@@ -50,6 +50,7 @@ private Q_SLOTS:
         const FtpResult login = finish(session.connectToHost(settings));
         QVERIFY2(login.ok(), qPrintable(login.text));
         QCOMPARE(asked, 1);
+        QCOMPARE(session.peerAddress(), QHostAddress(ipv6 ? QHostAddress::LocalHostIPv6 : QHostAddress::LocalHost));
         QVERIFY(session.features().mlsd);
         // UTF8 offered: OPTS UTF8 ON goes out; pyftpdlib refuses it (it
         // always speaks UTF-8), which ends neither the login nor the names.
@@ -73,6 +74,9 @@ private Q_SLOTS:
         const FtpResult when = finish(session.modificationTime(name));
         QVERIFY2(when.ok(), qPrintable(when.text));
         QVERIFY(qAbs(when.modified.secsTo(QDateTime::currentDateTimeUtc())) < 3600);
+        // Over IPv6 the data connections use the extended commands only.
+        if (ipv6)
+            QVERIFY(!log.lines.contains(QStringLiteral("PASV")) && !log.contains(QStringLiteral("PORT ")));
 
         // Upload, resume it, rename, delete; make and remove a folder.
         QByteArray upload = content.left(300000);

@@ -16,101 +16,71 @@ class TestFtpSessionVsftpd : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void downloads_data()
+    // Byte-identical downloads and uploads (into the writable area), whole
+    // and resumed with REST, in both data-connection modes.
+    void transfers_data()
     {
+        QTest::addColumn<bool>("upload");
         QTest::addColumn<bool>("passive");
         QTest::addColumn<qint64>("size");
-        QTest::addColumn<qint64>("offset");
-        for (const bool passive : {true, false}) {
-            const char *mode = passive ? "passive" : "active";
-            QTest::newRow(QByteArray(mode).append(", 0 B").constData()) << passive << qint64(0) << qint64(0);
-            QTest::newRow(QByteArray(mode).append(", 1 B").constData()) << passive << qint64(1) << qint64(0);
-            QTest::newRow(QByteArray(mode).append(", 1 MiB").constData()) << passive << qint64(1 << 20) << qint64(0);
-            QTest::newRow(QByteArray(mode).append(", 1 MiB resumed").constData())
-                << passive << qint64(1 << 20) << qint64(300001);
+        QTest::addColumn<qint64>("offset"); // where the transfer resumes; 0: whole
+        const std::pair<qint64, qint64> cases[] = {{0, 0}, {1, 0}, {1 << 20, 0}, {1 << 20, 300001}};
+        for (const bool upload : {false, true}) {
+            for (const bool passive : {true, false}) {
+                for (const auto &[size, offset] : cases) {
+                    QTest::addRow("%s, %s, %lld B from %lld", upload ? "upload" : "download",
+                                  passive ? "passive" : "active", size, offset)
+                        << upload << passive << size << offset;
+                }
+            }
         }
     }
 
-    void downloads()
+    void transfers()
     {
+        QFETCH(bool, upload);
         QFETCH(bool, passive);
         QFETCH(qint64, size);
         QFETCH(qint64, offset);
         VsftpdServer ftp;
-        const QByteArray content = randomBytes(size, quint32(size + offset));
-        QVERIFY(ftp.addFile(QStringLiteral("file.bin"), content));
+        ftp.setWritableArea(true);
+        QByteArray content = randomBytes(size, quint32(size + offset));
+        const QString name = VsftpdServer::uploadFolder() + QStringLiteral("/file.bin");
+        if (!upload)
+            QVERIFY(ftp.addFile(name, content));
         SUITE_START_SERVER(ftp);
-
         FtpSession session;
         QVERIFY(finish(session.connectToHost(plainSettings(QStringLiteral("127.0.0.1"), ftp.port(), passive))).ok());
-        QByteArray received = content.left(offset);
-        QBuffer sink(&received);
-        QVERIFY(sink.open(QIODevice::ReadWrite));
-        sink.seek(offset);
+
+        // A resumed upload continues a first part this session sent; a
+        // resumed download continues a local first part.
+        QByteArray head = content.left(offset);
+        QBuffer headBuffer(&head);
+        QVERIFY(headBuffer.open(upload ? QIODevice::ReadOnly : QIODevice::ReadWrite));
+        if (upload && offset > 0)
+            QVERIFY(finish(session.store(&headBuffer, name, 0, false)).ok());
+        QBuffer source(&content);
+        QVERIFY(source.open(QIODevice::ReadOnly));
+        source.seek(offset);
+        headBuffer.seek(offset);
         qint64 lastDone = -1;
-        FtpOperation *op = session.retrieve(QStringLiteral("file.bin"), offset, &sink);
+        FtpOperation *op = upload ? session.store(&source, name, offset, false) : session.retrieve(name, offset, &headBuffer);
         connect(op, &FtpOperation::progress, this, [&](qint64 done, qint64) { lastDone = done; });
-        const FtpResult got = finish(op);
-        QVERIFY2(got.ok(), qPrintable(got.text + QLatin1Char('\n') + QString::fromUtf8(ftp.log().right(1500))));
-        QCOMPARE(got.size, size - offset);
-        QCOMPARE(received.size(), content.size());
-        QCOMPARE(QCryptographicHash::hash(received, QCryptographicHash::Sha256),
+        const FtpResult r = finish(op);
+        QVERIFY2(r.ok(), qPrintable(r.text + QLatin1Char('\n') + QString::fromUtf8(ftp.log().right(1500))));
+        QCOMPARE(r.size, size - offset);
+        QFile stored(ftp.uploadPath() + QStringLiteral("/file.bin"));
+        QVERIFY(stored.open(QIODevice::ReadOnly));
+        const QByteArray result = upload ? stored.readAll() : head;
+        QCOMPARE(result.size(), content.size());
+        QCOMPARE(QCryptographicHash::hash(result, QCryptographicHash::Sha256),
                  QCryptographicHash::hash(content, QCryptographicHash::Sha256));
         if (size > offset)
             QCOMPARE(lastDone, size - offset);
         QVERIFY(ftp.log().contains(passive ? "EPSV" : "PORT"));
         QCOMPARE(ftp.log().contains("\"REST "), offset > 0);
-        // The session stays usable after the transfer.
-        QVERIFY(finish(session.printWorkingDirectory()).ok());
-    }
-
-    // Byte-identical uploads into the writable area, from the start and
-    // resumed with REST.
-    void uploads_data()
-    {
-        QTest::addColumn<bool>("passive");
-        QTest::addColumn<qint64>("size");
-        QTest::addColumn<qint64>("cut"); // -1: one whole upload; else the first stops here, the second resumes
-        for (const bool passive : {true, false}) {
-            const QByteArray mode = passive ? "passive, " : "active, ";
-            QTest::newRow(mode + "0 B") << passive << qint64(0) << qint64(-1);
-            QTest::newRow(mode + "1 B") << passive << qint64(1) << qint64(-1);
-            QTest::newRow(mode + "1 MiB") << passive << qint64(1 << 20) << qint64(-1);
-            QTest::newRow(mode + "1 MiB resumed") << passive << qint64(1 << 20) << qint64(654321);
-        }
-    }
-
-    void uploads()
-    {
-        QFETCH(bool, passive);
-        QFETCH(qint64, size);
-        QFETCH(qint64, cut);
-        VsftpdServer ftp;
-        ftp.setWritableArea(true);
-        SUITE_START_SERVER(ftp);
-        FtpSession session;
-        QVERIFY(finish(session.connectToHost(plainSettings(QStringLiteral("127.0.0.1"), ftp.port(), passive))).ok());
-        QVERIFY(finish(session.changeDirectory(VsftpdServer::uploadFolder())).ok());
-
-        QByteArray content = randomBytes(size, quint32(size + 3));
-        if (cut >= 0) {
-            QByteArray head = content.left(cut);
-            QBuffer first(&head);
-            QVERIFY(first.open(QIODevice::ReadOnly));
-            QVERIFY(finish(session.store(&first, QStringLiteral("up.bin"), 0, false)).ok());
-        }
-        QBuffer source(&content);
-        QVERIFY(source.open(QIODevice::ReadOnly));
-        const qint64 offset = std::max<qint64>(cut, 0);
-        source.seek(offset);
-        const FtpResult put = finish(session.store(&source, QStringLiteral("up.bin"), offset, false));
-        QVERIFY2(put.ok(), qPrintable(put.text));
-        QCOMPARE(put.size, size - offset);
-        QFile stored(ftp.uploadPath() + QStringLiteral("/up.bin"));
-        QVERIFY(stored.open(QIODevice::ReadOnly));
-        QVERIFY(stored.readAll() == content);
-        QCOMPARE(ftp.log().contains("\"REST "), cut >= 0);
-        QCOMPARE(finish(session.size(QStringLiteral("up.bin"))).size, size);
+        // The session stays usable, and the server sees the whole file.
+        QCOMPARE(finish(session.size(name)).size, size);
     }
 
     // Abort in the middle of a transfer: the call ends Aborted at once, the

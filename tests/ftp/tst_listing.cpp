@@ -89,11 +89,9 @@ private Q_SLOTS:
         row("year: 29 February") << L << "-rw-r--r-- 1 0 0 1 Feb 29 12:00 leap"_ba << Now
             << std::optional(entry(u"leap"_s, Kind::File, 1, at(2020, 2, 29, 12), u"rw-r--r--"_s));
 
-        // ProFTPD: names, sticky bits, ACL marker.
+        // ProFTPD: names, ACL marker, setuid bit.
         row("proftpd year") << L << "-rw-r--r--   1 ftp      ftp          2048 Mar  3  2019 README"_ba << Now
             << std::optional(entry(u"README"_s, Kind::File, 2048, at(2019, 3, 3), u"rw-r--r--"_s));
-        row("proftpd sticky") << L << "drwxrwxrwt   2 root     root         4096 Feb 14 08:30 tmp"_ba << Now
-            << std::optional(entry(u"tmp"_s, Kind::Folder, 4096, at(2021, 2, 14, 8, 30), u"rwxrwxrwt"_s));
         row("proftpd acl, spaces") << L << "-rw-rw-r--+  1 alice    staff         512 Jul  4  2020 acl file.txt"_ba << Now
             << std::optional(entry(u"acl file.txt"_s, Kind::File, 512, at(2020, 7, 4), u"rw-rw-r--"_s));
         row("proftpd setuid") << L << "-rwsr-xr-x   1 root     root        30872 Nov 17  1993 passwd"_ba << Now
@@ -130,13 +128,7 @@ private Q_SLOTS:
         row("owner named like a month") << L << "-rw-r--r-- 1 jan staff 9 Mar  1 10:00 owner.txt"_ba << Now
             << std::optional(entry(u"owner.txt"_s, Kind::File, 9, at(2021, 3, 1, 10), u"rw-r--r--"_s));
 
-        // busybox ftpd.
-        row("busybox") << L << "-rw-r--r--    1 root     root           342 Jan  1  1970 busybox.conf"_ba << Now
-            << std::optional(entry(u"busybox.conf"_s, Kind::File, 342, at(1970, 1, 1), u"rw-r--r--"_s));
-
         // FileZilla Server (UNIX style on Windows).
-        row("filezilla file") << L << "-rw-r--r-- 1 ftp ftp          24576 Jan 13 09:57 setup.exe"_ba << Now
-            << std::optional(entry(u"setup.exe"_s, Kind::File, 24576, at(2021, 1, 13, 9, 57), u"rw-r--r--"_s));
         row("filezilla folder") << L << "drwxr-xr-x 1 ftp ftp              0 Feb 02  2021 Folder With Space"_ba << Now
             << std::optional(entry(u"Folder With Space"_s, Kind::Folder, 0, at(2021, 2, 2), u"rwxr-xr-x"_s));
 

@@ -1,8 +1,8 @@
-// The SOCKS client against a scripted proxy (byte-exact handshakes, every
-// reply code, replies split at any byte) and through a real dante proxy.
+// The SOCKS client against a scripted proxy: byte-exact handshakes, every
+// reply code, replies split at any byte. The FTP session tests go through a
+// real dante proxy.
 #include "ftp/proxy.h"
 #include "fakeserver.h"
-#include "socksserver.h"
 
 #include <QDeadlineTimer>
 #include <QSignalSpy>
@@ -314,94 +314,6 @@ private Q_SLOTS:
         QCOMPARE(failed.size(), 0);
         QTRY_COMPARE(failed.size(), 1);
         QVERIFY(failed.first().first().toString().contains(QLatin1String("Not connected")));
-    }
-
-    void throughDante_data()
-    {
-        QTest::addColumn<ProxySettings::Type>("type");
-        QTest::addColumn<QString>("target"); // "" : the echo server's address
-        QTest::newRow("socks4") << S4 << QString();
-        QTest::newRow("socks5") << S5 << QString();
-        QTest::newRow("socks5 name") << S5 << QStringLiteral("localhost");
-    }
-
-    // (dante does not resolve SOCKS 4a names; the scripted proxy covers 4a.)
-    // A line echo behind a real proxy: the greeting and an answer go through.
-    void throughDante()
-    {
-        QFETCH(ProxySettings::Type, type);
-        QFETCH(QString, target);
-        DanteServer dante;
-        SUITE_START_SERVER(dante);
-
-        FakeServer echo;
-        echo.setTerminator("\r\n");
-        echo.setGreeting(FakePlan().send(TargetGreeting));
-        echo.setResponder([](FakeConnection &, const QByteArray &line) {
-            return FakePlan().send("echo " + line);
-        });
-
-        Rig rig;
-        QVERIFY(rig.open(dante.port(), socks(type)));
-        rig.connector->connectTo(target.isEmpty() ? echo.host() : target, echo.port());
-        QTRY_VERIFY_WITH_TIMEOUT(rig.outcomes() == 1, 10000);
-        QVERIFY2(rig.failedSpy->isEmpty(), qPrintable(rig.reason() + "\n" + dante.log()));
-
-        QByteArray seen;
-        QTRY_VERIFY((seen += rig.socket.readAll()).contains(TargetGreeting));
-        rig.socket.write("hello proxy\r\n");
-        QTRY_VERIFY((seen += rig.socket.readAll()).endsWith("echo hello proxy\r\n"));
-        QCOMPARE(seen, TargetGreeting + "echo hello proxy\r\n");
-        QCOMPARE(echo.connectionCount(), 1);
-        QCOMPARE(echo.connection(0)->requests(), QByteArrayList{"hello proxy\r\n"});
-    }
-
-    void danteReportsARefusedTarget_data()
-    {
-        QTest::addColumn<ProxySettings::Type>("type");
-        QTest::addColumn<QString>("reasonPart");
-        QTest::newRow("socks4") << S4 << QStringLiteral("code 91");
-        QTest::newRow("socks5") << S5 << QStringLiteral("(code 5)");
-    }
-
-    void danteReportsARefusedTarget()
-    {
-        QFETCH(ProxySettings::Type, type);
-        QFETCH(QString, reasonPart);
-        DanteServer dante;
-        SUITE_START_SERVER(dante);
-        const quint16 closedPort = freeLoopbackPort();
-
-        Rig rig;
-        QVERIFY(rig.open(dante.port(), socks(type)));
-        rig.connector->connectTo(QStringLiteral("127.0.0.1"), closedPort);
-        QTRY_VERIFY_WITH_TIMEOUT(rig.outcomes() == 1, 10000);
-        QVERIFY2(rig.reason().contains(reasonPart), qPrintable(rig.reason()));
-    }
-
-    // Active mode through a real proxy: the proxy listens, the "server"
-    // connects to where bound() says, and its bytes come through.
-    void danteBind()
-    {
-        DanteServer dante;
-        SUITE_START_SERVER(dante);
-        FakeServer server;
-
-        Rig rig;
-        QVERIFY(rig.open(dante.port(), socks(S5)));
-        rig.connector->bindFor(QHostAddress::LocalHost, 0);
-        QTRY_VERIFY_WITH_TIMEOUT(rig.boundSpy->size() == 1 || rig.outcomes() == 1, 10000);
-        QVERIFY2(rig.failedSpy->isEmpty(), qPrintable(rig.reason() + "\n" + dante.log()));
-        const auto address = rig.boundSpy->first().at(0).value<QHostAddress>();
-        const auto boundPort = rig.boundSpy->first().at(1).value<quint16>();
-        QCOMPARE(address, QHostAddress(QHostAddress::LocalHost));
-        QVERIFY(boundPort != 0);
-
-        server.connectOut(address.toString(), boundPort, FakePlan().send("file bytes"));
-        QTRY_VERIFY_WITH_TIMEOUT(rig.outcomes() == 1, 10000);
-        QVERIFY2(rig.failedSpy->isEmpty(), qPrintable(rig.reason()));
-        QByteArray seen;
-        QTRY_COMPARE(seen += rig.socket.readAll(), QByteArray("file bytes"));
     }
 };
 

@@ -211,27 +211,6 @@ bool VsftpdServer::prepareCertificate(QString *error)
     return true;
 }
 
-bool VsftpdServer::limitTlsVersion(QString *error)
-{
-    if (m_tls == Tls::None || !m_tls12Only)
-        return true;
-    // vsftpd has no setting for the highest version; OpenSSL's configuration
-    // applies one to every TLS context the program makes.
-    const QString path = filePath(QStringLiteral("openssl.cnf"));
-    if (!writeFile(path,
-                   "openssl_conf = suite_conf\n"
-                   "[suite_conf]\n"
-                   "ssl_conf = suite_ssl\n"
-                   "[suite_ssl]\n"
-                   "system_default = suite_tls\n"
-                   "[suite_tls]\n"
-                   "MaxProtocol = TLSv1.2\n",
-                   error))
-        return false;
-    setEnvironmentVariable(QStringLiteral("OPENSSL_CONF"), path);
-    return true;
-}
-
 QByteArray VsftpdServer::tlsConfig() const
 {
     if (m_tls == Tls::None)
@@ -249,7 +228,7 @@ QByteArray VsftpdServer::tlsConfig() const
            "force_anon_data_ssl=" + yesNo[required] + "\n"
            "force_local_logins_ssl=NO\n"
            "force_local_data_ssl=NO\n"
-           "require_ssl_reuse=" + yesNo[m_requireReuse] + "\n"
+           "require_ssl_reuse=YES\n"
            // vsftpd's own default is a single old cipher suite that an
            // elliptic-curve key and today's clients cannot use.
            "ssl_ciphers=HIGH\n"
@@ -259,7 +238,7 @@ QByteArray VsftpdServer::tlsConfig() const
 
 bool VsftpdServer::writeConfig(QString *error)
 {
-    if (!prepareCertificate(error) || !limitTlsVersion(error))
+    if (!prepareCertificate(error))
         return false;
     m_pasvMin = freeLoopbackRange(PasvPortCount, listenAddress());
     if (m_pasvMin == 0) {

@@ -54,22 +54,14 @@ public:
 
     // Serves FTPS with a certificate for 127.0.0.1, ::1 and localhost, signed by a
     // CA the server makes at start() (caFile() names it, for the client to
-    // trust), unless setCertificate() chose another one. Set before start().
+    // trust), unless setCertificate() chose another one. A TLS data connection
+    // must resume the control connection's TLS session, as vsftpd ships.
+    // Set before start().
     void setTls(Tls mode) { m_tls = mode; }
     Tls tls() const { return m_tls; }
     // Explicit TLS only: whether plain logins and plain data connections are
     // refused ("530 Anonymous sessions must use encryption."). Default off.
     void setTlsRequired(bool on) { m_tlsRequired = on; }
-    // Whether a TLS data connection must resume the control connection's TLS
-    // session (vsftpd answers "522" otherwise). Default on, as vsftpd ships.
-    void setRequireSessionReuse(bool on) { m_requireReuse = on; }
-    // Offers no TLS version above 1.2. vsftpd then sends no session tickets
-    // after the handshake; with TLS 1.3 it does, on every data connection,
-    // and a client that sends a file without reading them resets the
-    // connection when it closes it, so vsftpd fails the upload with "426
-    // Failure reading network stream." (curl and lftp send that way).
-    // Default off.
-    void setTls12Only(bool on) { m_tls12Only = on; }
     // Serves this certificate and key (PEM files) instead of the generated
     // one, for instance a TestCertificates pair made to fail a check; caFile
     // may be empty. Set before start().
@@ -113,7 +105,6 @@ protected:
 private:
     bool waitForGreeting(int timeoutMs);
     bool prepareCertificate(QString *error);
-    bool limitTlsVersion(QString *error);
     QByteArray tlsConfig() const;
 
     QString m_greetingError;
@@ -123,8 +114,6 @@ private:
     bool m_writable = false;
     Tls m_tls = Tls::None;
     bool m_tlsRequired = false;
-    bool m_requireReuse = true;
-    bool m_tls12Only = false;
     bool m_ipv6 = false;
     QString m_certificate;
     QString m_key;

@@ -33,22 +33,9 @@ logging.basicConfig(filename=cfg["log"], level=logging.DEBUG,
 authorizer = DummyAuthorizer()
 for user in cfg["users"]:
     authorizer.add_user(user["name"], user["password"], user["home"], perm=user["perm"])
-if cfg.get("anonymous"):
-    authorizer.add_anonymous(cfg["anonymous"]["home"], perm=cfg["anonymous"]["perm"])
 
-if cfg.get("tls"):
-    from pyftpdlib.handlers import TLS_FTPHandler
-
-    class Handler(TLS_FTPHandler):
-        pass
-
-    Handler.certfile = cfg["tls"]["certificate"]
-    Handler.keyfile = cfg["tls"]["key"]
-    Handler.tls_control_required = cfg["tls"]["required"]
-    Handler.tls_data_required = cfg["tls"]["required"]
-else:
-    class Handler(FTPHandler):
-        pass
+class Handler(FTPHandler):
+    pass
 
 Handler.authorizer = authorizer
 Handler.banner = "pyftpdlib test server ready."
@@ -85,7 +72,6 @@ PyftpdlibServer::PyftpdlibServer(QString python)
 
 PyftpdlibServer::~PyftpdlibServer()
 {
-    // The server goes before the certificate files it reads.
     stop();
 }
 
@@ -104,13 +90,6 @@ QString PyftpdlibServer::missingMessage() const
                                  : text + QStringLiteral("; set SUITE_REQUIRE_SERVERS=1 to make this a failure");
 }
 
-bool PyftpdlibServer::tlsAvailable()
-{
-    static const bool available =
-        pythonSucceeds(QStringLiteral("/usr/bin/python3"), QStringLiteral("import OpenSSL; import pyftpdlib.handlers as h; h.TLS_FTPHandler"));
-    return available;
-}
-
 QString PyftpdlibServer::homePath(const QString &user) const
 {
     return filePath(QStringLiteral("home/") + user);
@@ -121,16 +100,6 @@ QString PyftpdlibServer::addUser(const QString &name, const QString &password, c
     m_users.append({name, password, permissions});
     const QString home = homePath(name);
     QDir().mkpath(home);
-    return home;
-}
-
-QString PyftpdlibServer::setAnonymous(bool on, const QString &permissions)
-{
-    m_anonymous = on;
-    m_anonymousPermissions = permissions;
-    const QString home = homePath(QStringLiteral("anonymous"));
-    if (on)
-        QDir().mkpath(home);
     return home;
 }
 
@@ -146,11 +115,6 @@ bool PyftpdlibServer::addFile(const QString &user, const QString &relativePath, 
 bool PyftpdlibServer::addFolder(const QString &user, const QString &relativePath)
 {
     return QDir().mkpath(QDir(homePath(user)).filePath(relativePath));
-}
-
-QString PyftpdlibServer::caFile() const
-{
-    return m_certificates ? m_certificates->caFile() : QString();
 }
 
 QString PyftpdlibServer::url(const QString &path) const
@@ -187,27 +151,6 @@ bool PyftpdlibServer::writeConfig(QString *error)
                                  {QStringLiteral("perm"), user.permissions}});
     }
     config[QStringLiteral("users")] = users;
-    if (m_anonymous) {
-        config[QStringLiteral("anonymous")] = QJsonObject{{QStringLiteral("home"), homePath(QStringLiteral("anonymous"))},
-                                                          {QStringLiteral("perm"), m_anonymousPermissions}};
-    }
-    if (m_tls) {
-        if (!tlsAvailable()) {
-            *error = QStringLiteral("pyftpdlib's TLS needs python3-openssl, which is not installed");
-            return false;
-        }
-        if (!m_certificates) {
-            auto certificates = std::make_unique<TestCertificates>();
-            if (!certificates->generate()) {
-                *error = QStringLiteral("no test certificate for pyftpdlib: ") + certificates->errorString();
-                return false;
-            }
-            m_certificates = std::move(certificates);
-        }
-        config[QStringLiteral("tls")] = QJsonObject{{QStringLiteral("certificate"), m_certificates->good().certificate},
-                                                    {QStringLiteral("key"), m_certificates->good().key},
-                                                    {QStringLiteral("required"), m_tlsRequired}};
-    }
     return writeFile(filePath(QStringLiteral("pyftpd.json")), QJsonDocument(config).toJson(), error)
         && writeFile(filePath(QStringLiteral("pyftpd.py")), QByteArray(Script), error);
 }

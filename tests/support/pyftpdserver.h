@@ -1,18 +1,16 @@
 #pragma once
 
 #include "realservers.h"
-#include "testcertificates.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QString>
 
-#include <memory>
 #include <optional>
 
 // pyftpdlib (Debian's python3-pyftpdlib, run by /usr/bin/python3) on loopback:
-// the FTP server with named users and passwords, MLSD/MLST, UTF-8 names and,
-// when python3-openssl is there, explicit TLS. Each user has a home folder
+// the FTP server with named users and passwords, MLSD/MLST and UTF-8 names.
+// Each user has a home folder
 // of its own in the server's temporary directory; a session starts there
 // and sees it as "/". One process serves every session, so its log holds
 // every command ("<- RETR name", the password as asterisks) and reply
@@ -36,31 +34,14 @@ public:
     // SUITE_START_SERVER skips when the module is missing).
     bool isInstalled() const;
     QString missingMessage() const;
-    // Whether python3-openssl is there, which pyftpdlib's TLS needs.
-    static bool tlsAvailable();
-
     // A user with a password and permissions in pyftpdlib's letters; makes
     // the home folder and returns its path. Set before start().
     QString addUser(const QString &name, const QString &password, const QString &permissions = QString::fromLatin1(AllPermissions));
-    // Also accepts "anonymous" logins (any password), read-only by default,
-    // in homePath("anonymous"). Set before start().
-    QString setAnonymous(bool on, const QString &permissions = QStringLiteral("elr"));
     QString homePath(const QString &user) const;
     // Writes a file under a user's home (folders created as needed).
     bool addFile(const QString &user, const QString &relativePath, const QByteArray &content);
     // Makes a folder (and those above it) under a user's home.
     bool addFolder(const QString &user, const QString &relativePath);
-
-    // Explicit TLS (AUTH TLS, PROT P) with a certificate for 127.0.0.1, ::1
-    // and localhost signed by a CA made at start() (caFile()); tlsAvailable()
-    // must be true. required: plain logins and data connections are refused.
-    // Set before start().
-    void setTls(bool on, bool required = false)
-    {
-        m_tls = on;
-        m_tlsRequired = required;
-    }
-    QString caFile() const;
 
     // Listens on ::1 instead of 127.0.0.1 (passive ports too). Set before
     // start().
@@ -69,9 +50,6 @@ public:
     // "ftp://127.0.0.1:port/path" ("ftp://[::1]:port/path" over IPv6); path is
     // relative to the home folder, without a leading "/".
     QString url(const QString &path = {}) const;
-
-    quint16 pasvMinPort() const { return m_pasvMin; }
-    quint16 pasvMaxPort() const { return m_pasvMax; }
 
     QString logPath() const { return filePath(QStringLiteral("pyftpd.log")); }
     QByteArray log() const { return readFile(logPath()); }
@@ -89,13 +67,8 @@ private:
     };
 
     QList<User> m_users;
-    bool m_anonymous = false;
-    QString m_anonymousPermissions;
-    bool m_tls = false;
-    bool m_tlsRequired = false;
     bool m_ipv6 = false;
     quint16 m_pasvMin = 0;
     quint16 m_pasvMax = 0;
-    std::unique_ptr<TestCertificates> m_certificates;
     mutable std::optional<bool> m_installed;
 };
