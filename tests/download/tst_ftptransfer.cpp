@@ -402,6 +402,24 @@ void TestFtpTransfer::refused_data()
                                        << QByteArray("PASS");
     QTest::newRow("550 no such file") << QByteArray("RETR") << QByteArray("550 Failed to open file.\r\n")
                                       << caption("11042", "File Not Found") << QByteArray("RETR");
+    // Replies with no place in the conversation end it at once with the
+    // server's words, instead of leaving the download to its countdown.
+    const auto shown = [](const char *reply) {
+        return TransferStatus::plain(QString::fromLatin1(reply).trimmed());
+    };
+    const struct {
+        const char *name, *command, *reply;
+    } unknown[] = {
+        {"421 closing", "USER", "421 Too many users, closing control connection.\r\n"},
+        {"500 to PORT", "PORT", "500 Illegal PORT command.\r\n"},
+        {"501 to TYPE", "TYPE", "501 Unrecognised TYPE command.\r\n"},
+        {"502 to RETR", "RETR", "502 Command not implemented.\r\n"},
+        {"332 without an account", "PASS", "332 Need account for login.\r\n"},
+        {"421 at RETR", "RETR", "421 Service not available, closing control connection.\r\n"},
+    };
+    for (const auto &row : unknown)
+        QTest::newRow(row.name) << QByteArray(row.command) << QByteArray(row.reply) << shown(row.reply)
+                                << QByteArray(row.command);
 }
 
 void TestFtpTransfer::refused()
