@@ -222,6 +222,20 @@ void FtpTransfer::onReply(const FtpReply &reply)
             beginTransfer(announced.value_or(-1));
         }
         break;
+    case 500:
+    case 501:
+    case 502:
+    case 504:
+        if (m_lastVerb == "REST") {
+            // The server cannot resume. From the first byte the file comes
+            // anyway; elsewhere no RETR follows and the stall detector (its
+            // longer period when StopResume is on) and the countdown decide.
+            m_resumable = false;
+            m_host.sizeKnown(m_size, m_resumable);
+            if (m_segStart > 0 && m_host.settings().stopResume)
+                m_host.dataPhaseStarted(true);
+        }
+        break;
     case 226:
         m_host.setStatus(TransferStatus::caption(QStringLiteral("11046"), QStringLiteral("Transfer Completed...")));
         break;
@@ -312,15 +326,9 @@ void FtpTransfer::onFailure(const FtpResult &result)
             return fail(FailureKind::Protocol, 0, {}, status);
         return m_host.setStatus(status);
     }
-    if (m_lastVerb == "REST" && result.failure == FtpFailure::Refused) {
-        // The server cannot resume: no RETR follows; the stall detector (with
-        // its longer period when StopResume is on) and the countdown decide.
-        m_resumable = false;
-        m_host.sizeKnown(m_size, m_resumable);
-        if (m_host.settings().stopResume)
-            m_host.dataPhaseStarted(true);
-        return;
-    }
+    if (m_lastVerb == "REST" && result.failure == FtpFailure::Refused)
+        return; // told at the reply
+
     if (result.code == 530) {
         TransferStatus status = captioned("11045", "can not log in.");
         status.prefix = m_url.strUserName + QLatin1Char(' ');
@@ -382,7 +390,7 @@ bool FtpTransfer::beginTransfer(qint64 size)
     m_phase = Phase::Transfer;
     m_host.sizeKnown(m_size, m_resumable);
     m_host.setState(TransferState::Downloading);
-    m_host.dataPhaseStarted(false);
+    m_host.dataPhaseStarted(!m_resumable && m_host.settings().stopResume);
     if (!m_early.isEmpty())
         write(std::exchange(m_early, {}));
     if (m_size >= 0 && received() >= m_size && !m_writeStopped) {

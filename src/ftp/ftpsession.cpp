@@ -1084,9 +1084,11 @@ public:
             return sendType(op->type, [this](const FtpReply &) { sendTransferCommand(); });
         const bool rest = op->offset > 0 || (settings.restAtZero && op->kind == OpKind::Retrieve);
         if (op->kind != OpKind::List && rest && !op->append) {
-            send("REST " + QByteArray::number(op->offset) + "\r\n", [this](const FtpReply &reply) {
+            send("REST " + QByteArray::number(op->offset) + "\r\n", [this, atZero = op->offset == 0](const FtpReply &reply) {
                 if (reply.code < 200)
                     return;
+                if (atZero && reply.code >= 400)
+                    return sendTransferVerb(); // nothing to skip: the whole file comes anyway
                 if (reply.code != 350)
                     return complete(reply.code >= 400 ? refused(reply) : unexpected(reply));
                 sendTransferVerb();

@@ -173,6 +173,7 @@ private Q_SLOTS:
     void activePortTakenFallsBack();
     void dataConnectionErrorIsNoticed();
     void suspendAndResumeGoBackByRollback();
+    void restRefusedHandsTheStallDetectorItsLongerPeriod_data();
     void restRefusedHandsTheStallDetectorItsLongerPeriod();
 };
 
@@ -550,9 +551,18 @@ void TestFtpTransfer::suspendAndResumeGoBackByRollback()
     QCOMPARE(rig.host.retriesTaken, 0);
 }
 
+void TestFtpTransfer::restRefusedHandsTheStallDetectorItsLongerPeriod_data()
+{
+    QTest::addColumn<qint64>("existing"); // bytes of the file to resume, -1: a fresh download
+    QTest::newRow("resume at 1809: no RETR follows") << qint64(10000);
+    QTest::newRow("from the first byte: the whole file comes anyway") << qint64(-1);
+}
+
 void TestFtpTransfer::restRefusedHandsTheStallDetectorItsLongerPeriod()
 {
-    FtpFileServer server(10);
+    QFETCH(qint64, existing);
+    const qint64 size = 20000;
+    FtpFileServer server(size);
     server.override = [](const QByteArray &line, FakePlan &plan) {
         if (!line.startsWith("REST"))
             return false;
@@ -561,11 +571,23 @@ void TestFtpTransfer::restRefusedHandsTheStallDetectorItsLongerPeriod()
     };
     Rig rig;
     rig.host.config.stopResume = true;
-    rig.start(server.url());
+    rig.host.config.rollback = 4096;
+    if (existing >= 0)
+        rig.write(HttpFileServer::bytes(0, existing));
+    rig.start(server.url(), existing >= 0 ? ExistingFile::Resume : ExistingFile::Overwrite);
     QTRY_COMPARE_WITH_TIMEOUT(rig.host.dataPhases, QList<bool>{true}, 10000);
-    QCOMPARE(rig.host.sizes.last(), (std::pair<qint64, bool>{-1, false}));
-    QVERIFY(!server.commands.contains("RETR pub/file.bin"));
-    QCOMPARE(rig.host.endings, 0);
+    if (existing >= 0) {
+        QCOMPARE(rests(server.commands), QByteArrayList{"REST 1809"});
+        QCOMPARE(rig.host.sizes.last(), (std::pair<qint64, bool>{-1, false}));
+        QVERIFY(!server.commands.contains("RETR pub/file.bin"));
+        QCOMPARE(rig.host.endings, 0);
+        return;
+    }
+    QVERIFY(rig.waitEnded());
+    QVERIFY(rig.host.completed);
+    QCOMPARE(verbs(server.commands), (QByteArrayList{"USER", "PASS", "PORT", "TYPE", "REST", "RETR"}));
+    QCOMPARE(rig.host.sizes.last(), (std::pair<qint64, bool>{size, false}));
+    QCOMPARE(rig.saved(), HttpFileServer::bytes(0, size));
 }
 
 QTEST_GUILESS_MAIN(TestFtpTransfer)
