@@ -274,6 +274,8 @@ void FtpTransfer::onRetrieved(const FtpResult &result)
             return retryTransfer(0, Interrupted);
         return finishComplete();
     }
+    if (m_phase == Phase::Transfer && m_size >= 0 && received() >= m_size)
+        return finishComplete(); // every byte is here, whatever the server says after
     if (m_phase == Phase::Transfer && result.failure != FtpFailure::Aborted && result.failure != FtpFailure::Local
         && result.failure != FtpFailure::Tls)
         return retryTransfer(result.failure == FtpFailure::Refused ? result.code : 0, Interrupted);
