@@ -147,6 +147,10 @@ void FtpTransfer::login()
     m_session = new FtpSession(this);
     connect(m_session, &FtpSession::replyReceived, this, &FtpTransfer::onReply);
     connect(m_session, &FtpSession::logLine, this, &FtpTransfer::onLogLine);
+    connect(m_session, &FtpSession::controlConnected, this, [this] {
+        m_host.setState(TransferState::LoggingIn);
+        m_host.setStatus(TransferStatus::caption(QStringLiteral("11051"), QStringLiteral("Downloading...")));
+    });
     // Nobody is asked during a download: the URL carries the login.
     connect(m_session, &FtpSession::passwordRejected, m_session, [s = m_session] { s->providePassword(std::nullopt); });
     connect(m_session, &FtpSession::accountRequired, m_session, [s = m_session] { s->provideAccount(std::nullopt); });
@@ -186,7 +190,6 @@ void FtpTransfer::onReply(const FtpReply &reply)
     m_host.appendLog(reply.text);
     switch (reply.code) {
     case 220:
-        m_host.setState(TransferState::LoggingIn);
         m_host.setStatus(TransferStatus::caption(QStringLiteral("11049"), QStringLiteral("Logging In...")));
         m_host.armTimeout();
         break;

@@ -701,6 +701,10 @@ public:
         if (!control)
             return;
         peer = control->peerAddress();
+        QPointer<FtpSession> alive(q);
+        Q_EMIT q->controlConnected();
+        if (!alive || !control)
+            return;
         if (settings.security == FtpSecurity::ImplicitTls) {
             encrypt(control, [this] { onControlData(); }, [this](const TlsFailure &f) { failConnect(tlsResult(f)); });
             return;

@@ -189,6 +189,10 @@ Q_SIGNALS:
     void passwordRejected();
     // The control connection ended (QUIT, 421, drop, close()).
     void disconnected(const FtpResult &why);
+    // The control connection reached the server (through the proxy when
+    // there is one); the greeting (and, for implicit TLS, the handshake) is
+    // still to come.
+    void controlConnected();
     // Every complete reply as received, before the session acts on it.
     void replyReceived(const FtpReply &reply);
 
