@@ -5,9 +5,40 @@
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QPointer>
+#include <QTimer>
 
 #include <cerrno>
 #include <cstring>
+
+namespace {
+
+// Hands what the session receives to the transfer, which writes it at the
+// write position through the host (never sequentially at a file position of
+// its own).
+class ForwardingSink final : public QIODevice {
+public:
+    ForwardingSink(std::function<void(const QByteArray &)> take, QObject *parent)
+        : QIODevice(parent), m_take(std::move(take))
+    {
+        open(QIODevice::WriteOnly);
+    }
+    bool isSequential() const override { return true; }
+
+protected:
+    qint64 readData(char *, qint64) override { return -1; }
+    qint64 writeData(const char *data, qint64 length) override
+    {
+        m_take(QByteArray(data, length));
+        return length;
+    }
+
+private:
+    std::function<void(const QByteArray &)> m_take;
+};
+
+const TransferStatus Interrupted = TransferStatus::plain(QStringLiteral("Transfer interrupted."));
+
+} // namespace
 
 std::unique_ptr<TransferProtocol> createFtpTransfer(TransferHost &host, const UrlFields &url)
 {
@@ -17,40 +48,26 @@ std::unique_ptr<TransferProtocol> createFtpTransfer(TransferHost &host, const Ur
 FtpTransfer::FtpTransfer(TransferHost &host, UrlFields url, QObject *parent)
     : TransferProtocol(host, std::move(url), parent)
 {
-    const std::shared_ptr<ChannelGroup> group = m_host.channels();
-    m_control = group ? new SocketChannel(group, this) : new SocketChannel(this);
-    m_data = new SocketChannel(m_control->group(), this);
-    // FTP here is never encrypted: plain sockets read without a TLS layer.
-    m_control->setEncryptable(false);
-    m_data->setEncryptable(false);
-
-    connect(m_control, &SocketChannel::connected, this, &FtpTransfer::onControlConnected);
-    connect(m_control, &SocketChannel::dataArrived, this, &FtpTransfer::onControlData);
-    connect(m_control, &SocketChannel::closed, this, &FtpTransfer::onControlClosed);
-    connect(m_control, &SocketChannel::errorOccurred, this,
-            [this](int, const QString &description) { onControlError(description); });
-    connect(m_data, &SocketChannel::connectionRequested, this, &FtpTransfer::onDataRequest);
-    connect(m_data, &SocketChannel::dataArrived, this, &FtpTransfer::onDataArrived);
-    connect(m_data, &SocketChannel::closed, this, &FtpTransfer::onDataClosed);
-    connect(m_data, &SocketChannel::errorOccurred, this, &FtpTransfer::onDataError);
 }
 
 FtpTransfer::~FtpTransfer()
 {
-    closeConnections();
+    ++m_login;
+    dropSession();
     m_file.close();
 }
-
-// ---------------------------------------------------------------- control
 
 void FtpTransfer::start()
 {
     if (m_phase != Phase::Idle)
         return;
     const QFileInfo existing(m_host.request().saveTo);
-    const bool resume = m_host.existing() == ExistingFile::Resume && existing.exists();
-    m_ftp = ftpStartState(resume ? existing.size() : -1, resume, m_host.settings().rollback);
-    connectControl();
+    if (m_host.existing() == ExistingFile::Resume && existing.exists()) {
+        m_segStart = std::max<qint64>(0, existing.size() - m_host.settings().rollback);
+        m_segPos = m_segStart + 1;
+        m_resumeSet = true;
+    }
+    login();
 }
 
 void FtpTransfer::suspend(bool)
@@ -60,9 +77,8 @@ void FtpTransfer::suspend(bool)
     // FTP keeps no segment plan: the file's length is where a later start
     // resumes.
     ++m_login;
-    closeConnections();
+    dropSession();
     m_file.close();
-    m_ftp = ftpPausedState(m_ftp);
     m_countdown = false;
     m_phase = Phase::Suspended;
 }
@@ -71,9 +87,13 @@ void FtpTransfer::resume()
 {
     if (m_phase != Phase::Suspended)
         return;
-    m_ftp = ftpResumedState(m_ftp, m_host.settings().rollback);
+    // Back by Rollback (at least one byte: the position is 1-based) now, and
+    // once more when the REST goes out.
+    m_segStart = std::max<qint64>(0, m_segPos - std::max<qint64>(1, m_host.settings().rollback));
+    m_segPos = m_segStart + 1;
+    m_resumeSet = true;
     m_host.progressed();
-    connectControl();
+    login();
 }
 
 void FtpTransfer::shutdown()
@@ -82,13 +102,13 @@ void FtpTransfer::shutdown()
         return;
     ++m_login;
     m_phase = Phase::Ended;
-    closeConnections();
+    dropSession();
     m_file.close();
 }
 
 qint64 FtpTransfer::received() const
 {
-    return std::max<qint64>(0, m_ftp.lngSegPos - 1);
+    return std::max<qint64>(0, m_segPos - 1);
 }
 
 QList<SegmentProgress> FtpTransfer::segments() const
@@ -96,219 +116,271 @@ QList<SegmentProgress> FtpTransfer::segments() const
     return {SegmentProgress{0, m_size, received()}};
 }
 
-void FtpTransfer::connectControl()
+// ---------------------------------------------------------------- login
+
+void FtpTransfer::login()
 {
-    forgetTransfer();
+    dropSession();
+    ++m_login;
+    m_early.clear();
+    m_lastReply.clear();
+    m_lastVerb.clear();
+    m_writeStopped = false;
     m_phase = Phase::Login;
     m_host.setState(TransferState::Connecting);
-    m_control->connectToHost(m_url.strServer, quint16(m_url.intPort));
+
+    const TransferSettings &config = m_host.settings();
+    FtpConnectSettings settings;
+    settings.host = m_url.strServer;
+    settings.port = quint16(m_url.intPort);
+    settings.user = m_url.strUserName;
+    settings.password = m_url.strPassword;
+    settings.security = m_url.secure ? FtpSecurity::ImplicitTls : FtpSecurity::Plain;
+    settings.passive = config.passive;
+    if (const std::shared_ptr<ChannelGroup> group = m_host.channels())
+        settings.sockets = std::shared_ptr<const SocketFactory>(group, &group->factory());
+    settings.readFeatures = false;
+    settings.extendedPassive = false;
+    settings.typeAfterDataSetup = true;
+    settings.restAtZero = true;
+
+    m_session = new FtpSession(this);
+    connect(m_session, &FtpSession::replyReceived, this, &FtpTransfer::onReply);
+    connect(m_session, &FtpSession::logLine, this, &FtpTransfer::onLogLine);
+    connect(m_session, &FtpSession::controlConnected, this, [this] {
+        m_host.setState(TransferState::LoggingIn);
+        m_host.setStatus(TransferStatus::caption(QStringLiteral("11051"), QStringLiteral("Downloading...")));
+    });
+    // Nobody is asked during a download: the URL carries the login.
+    connect(m_session, &FtpSession::passwordRejected, m_session, [s = m_session] { s->providePassword(std::nullopt); });
+    connect(m_session, &FtpSession::accountRequired, m_session, [s = m_session] { s->provideAccount(std::nullopt); });
+    FtpOperation *op = m_session->connectToHost(settings);
+    connect(op, &FtpOperation::finished, this, &FtpTransfer::onLoggedIn);
     // A server that never greets must not leave the download waiting
     // forever: the countdown runs from the start of the login.
     m_countdown = true;
     m_host.armTimeout();
 }
 
-void FtpTransfer::forgetTransfer()
+void FtpTransfer::dropSession()
 {
-    // A new login: nothing of the last data connection or reply counts.
-    ++m_login;
-    m_replies.reset();
-    m_dataClosed = false;
-    m_confirmed = false;
-    m_early.clear();
-    m_data->close();
-}
-
-void FtpTransfer::closeConnections()
-{
-    m_control->close();
-    m_data->close();
-}
-
-void FtpTransfer::onControlConnected()
-{
-    m_host.setState(TransferState::LoggingIn);
-    m_host.setStatus(TransferStatus::caption(QStringLiteral("11051"), QStringLiteral("Downloading...")));
-}
-
-void FtpTransfer::onControlClosed()
-{
-    m_control->close();
-    // After the data arrived the server may hang up at once; whatever else
-    // happens is up to the countdown and the stall detector.
-    if (m_phase == Phase::Transfer)
-        checkEnd();
-}
-
-void FtpTransfer::onControlError(const QString &description)
-{
-    // The countdown of the login tries again.
-    m_host.setStatus(TransferStatus::plain(description));
-}
-
-void FtpTransfer::onControlData()
-{
-    const QByteArray chunk = m_control->takeData();
-    if (chunk.isEmpty())
-        return;
-    m_host.appendLog(chunk);
-    const QList<FtpReply> replies = m_replies.feed(chunk);
-    if (m_replies.failed()) {
-        fail(FailureKind::Protocol, 0, {}, TransferStatus::plain(QStringLiteral("The server sent a reply that is too long.")));
-        return;
+    if (m_session) {
+        m_session->disconnect(this);
+        m_session->close();
+        m_session->deleteLater();
+        m_session = nullptr;
     }
-    const quint64 login = m_login;
-    const QPointer<FtpTransfer> self(this);
-    for (const FtpReply &reply : replies) {
-        if (!self || m_login != login || (m_phase != Phase::Login && m_phase != Phase::Transfer))
-            return;
-        if (!apply(StartLoginFTP(reply, m_ftp, loginContext()), reply))
-            return;
+    if (m_sink) {
+        m_sink->deleteLater();
+        m_sink = nullptr;
     }
 }
 
-FtpLoginContext FtpTransfer::loginContext() const
+void FtpTransfer::onLogLine(const QString &line)
 {
-    const TransferSettings &settings = m_host.settings();
-    FtpLoginContext context;
-    context.strUserName = m_url.strUserName;
-    context.strPassword = m_url.strPassword;
-    context.strFilePath = m_url.strFilePath;
-    context.UsePASV = settings.passive;
-    context.StopResume = settings.stopResume;
-    context.Rollback = settings.rollback;
-    // The budget itself is the host's: a "426" takes a retry from it.
-    context.retryAllowed = settings.retry;
-    return context;
+    // Replies start with their code; everything else the session logs after
+    // a command is about that command.
+    if (!line.isEmpty() && !line.front().isDigit())
+        m_lastVerb = line.section(QLatin1Char(' '), 0, 0).toLatin1().toUpper();
 }
 
-bool FtpTransfer::apply(const FtpLoginStep &step, const FtpReply &reply)
+void FtpTransfer::onReply(const FtpReply &reply)
 {
-    m_ftp = step.next;
-
-    if (step.dataSide == FtpLoginStep::DataSide::Listen) {
-        if (!openActiveDataSide(step.listenPort, step.sendPortCommand)) {
-            fail(FailureKind::Protocol, 0, {},
-                 TransferStatus::caption(QStringLiteral("11043"), QStringLiteral("Could Not Establish Data Connection"), QStringLiteral(": ") + m_data->errorString()));
-            return false;
-        }
-    } else if (step.dataSide == FtpLoginStep::DataSide::ConnectPassive) {
-        // Only the port of the reply is used: the data connection goes to the
-        // server the control connection talks to.
-        QString server = m_control->remoteAddress();
-        if (server.isEmpty())
-            server = m_url.strServer;
-        if (!step.passive.host.isEmpty() && step.passive.host != server)
-            m_host.appendLog("[passive reply named " + step.passive.host.toUtf8() + "; connecting to "
-                             + server.toUtf8() + " instead]\r\n");
-        m_data->connectToHost(server, step.passive.port);
-    }
-    for (const QByteArray &command : step.commands)
-        m_control->send(command);
-
-    if (step.status)
-        m_host.setStatus(*step.status);
-    else if (step.rowStatus)
-        m_host.setStatus(*step.rowStatus);
-
-    switch (step.timeout) {
-    case FtpLoginStep::Timeout::Keep:
-        break;
-    case FtpLoginStep::Timeout::Rearm:
-        if (m_countdown)
-            m_host.armTimeout();
-        break;
-    case FtpLoginStep::Timeout::Start:
-        m_countdown = true;
+    m_lastReply = reply.text;
+    m_host.appendLog(reply.text);
+    switch (reply.code) {
+    case 220:
+        m_host.setStatus(TransferStatus::caption(QStringLiteral("11049"), QStringLiteral("Logging In...")));
         m_host.armTimeout();
         break;
-    case FtpLoginStep::Timeout::Stop:
-        m_countdown = false;
-        m_host.replyArrived();
+    case 230:
+        m_host.setStatus(TransferStatus::caption(QStringLiteral("11050"), QStringLiteral("Connected... Setting Up Transfer!")));
+        m_host.armTimeout();
+        break;
+    case 227:
+        // Only the port of the reply is used: the data connection goes to
+        // the server the control connection talks to.
+        if (const std::optional<FtpPassiveTarget> target = parse227(reply.text)) {
+            const QString server = m_session->peerAddress().toString();
+            if (!target->host.isEmpty() && QHostAddress(target->host) != m_session->peerAddress())
+                m_host.appendLog("[passive reply named " + target->host.toUtf8() + "; connecting to " + server.toUtf8()
+                                 + " instead]\r\n");
+        }
+        break;
+    case 350:
+        if (m_lastVerb == "REST") {
+            m_resumable = true;
+            m_host.sizeKnown(m_size, m_resumable);
+            m_host.setStatus(TransferStatus::caption(QStringLiteral("13031"), QStringLiteral("Waiting For File...")));
+        }
+        break;
+    case 125:
+    case 150:
+        if (m_phase == Phase::Login && m_lastVerb == "RETR") {
+            // After a REST the count is what remains, not the file's size.
+            const std::optional<qint64> announced = m_segStart == 0 ? parse150Size(reply.text) : std::nullopt;
+            m_host.setStatus(TransferStatus::caption(QStringLiteral("11051"), QStringLiteral("Downloading")));
+            m_countdown = false;
+            m_host.replyArrived();
+            beginTransfer(announced.value_or(-1));
+        }
+        break;
+    case 500:
+    case 501:
+    case 502:
+    case 504:
+        if (m_lastVerb == "REST") {
+            // The server cannot resume. From the first byte the file comes
+            // anyway; elsewhere no RETR follows and the stall detector (its
+            // longer period when StopResume is on) and the countdown decide.
+            m_resumable = false;
+            m_host.sizeKnown(m_size, m_resumable);
+            if (m_segStart > 0 && m_host.settings().stopResume)
+                m_host.dataPhaseStarted(true);
+        }
+        break;
+    case 226:
+        m_host.setStatus(TransferStatus::caption(QStringLiteral("11046"), QStringLiteral("Transfer Completed...")));
+        break;
+    default:
+        break;
+    }
+}
+
+void FtpTransfer::onLoggedIn(const FtpResult &result)
+{
+    if (!result.ok())
+        return onFailure(result);
+    if (m_resumeSet) {
+        m_segStart = std::max<qint64>(0, m_segPos - std::max<qint64>(1, m_host.settings().rollback));
+        m_segPos = m_segStart + 1;
+    }
+    const quint64 login = m_login;
+    m_sink = new ForwardingSink([this, login](const QByteArray &bytes) {
+        if (login == m_login)
+            take(bytes);
+    }, this);
+    FtpOperation *op = m_session->retrieve(m_url.strFilePath, m_segStart, m_sink);
+    connect(op, &FtpOperation::finished, this, &FtpTransfer::onRetrieved);
+}
+
+void FtpTransfer::onRetrieved(const FtpResult &result)
+{
+    if (m_phase == Phase::Ended || m_phase == Phase::Suspended)
+        return;
+    if (result.ok()) {
+        if (m_phase == Phase::Login && !beginTransfer(-1))
+            return; // a server that sent no 1xx before its 226
+        // The data connection closed and the 226 came: a known size not
+        // reached means the server broke off.
+        if (m_size >= 0 && received() < m_size)
+            return retryTransfer(0, Interrupted);
+        return finishComplete();
+    }
+    if (m_phase == Phase::Transfer && m_size >= 0 && received() >= m_size)
+        return finishComplete(); // every byte is here, whatever the server says after
+    if (m_phase == Phase::Transfer && result.failure != FtpFailure::Aborted && result.failure != FtpFailure::Local
+        && result.failure != FtpFailure::Tls)
+        return retryTransfer(result.failure == FtpFailure::Refused ? result.code : 0, Interrupted);
+    onFailure(result);
+}
+
+void FtpTransfer::onFailure(const FtpResult &result)
+{
+    if (m_phase == Phase::Ended || m_phase == Phase::Suspended)
+        return;
+    const auto captioned = [](const char *id, const char *text) {
+        return TransferStatus::caption(QString::fromLatin1(id), QString::fromLatin1(text));
+    };
+    switch (result.failure) {
+    case FtpFailure::None:
+    case FtpFailure::Aborted:
+        return;
+    case FtpFailure::Tls:
+        if (result.tls)
+            return onTlsFailure(*result.tls);
+        return fail(FailureKind::Protocol, 0, {}, TransferStatus::plain(result.text));
+    case FtpFailure::Local:
+        return fail(FailureKind::FileError, 0, {}, TransferStatus::plain(result.text));
+    case FtpFailure::Protocol:
+        return fail(FailureKind::Protocol, result.code, m_lastReply, TransferStatus::plain(result.text));
+    default:
         break;
     }
 
-    if (step.resumeLabel) {
-        // The REST's turn: "504" says the server cannot resume.
-        m_resumable = step.next.intFTPState != 504;
-        m_host.sizeKnown(m_size, m_resumable);
+    if (result.socketError >= 0) {
+        // The data connection could not be made: noticed, and the login's
+        // countdown tries again.
+        TransferNotice notice;
+        notice.kind = TransferNotice::Kind::FtpDataError;
+        notice.number = result.socketError;
+        notice.description = result.text;
+        const QPointer<FtpTransfer> self(this);
+        m_host.notice(notice);
+        if (!self || m_phase == Phase::Ended)
+            return;
+        const TransferStatus status = captioned("11043", "Could Not Establish Data Connection");
+        if (!m_countdown)
+            return fail(FailureKind::Protocol, 0, {}, status);
+        return m_host.setStatus(status);
     }
-    if (step.stall == FtpLoginStep::Stall::StartTimeNoResume) {
-        // The server cannot resume: the stall detector watches this login
-        // with its longer period.
-        m_host.dataPhaseStarted(true);
+    if (result.code == 0) {
+        // No connection, or no answer in time: the countdown tries again.
+        const TransferStatus status = TransferStatus::plain(result.text);
+        if (!m_countdown)
+            return fail(FailureKind::Protocol, 0, {}, status);
+        return m_host.setStatus(status);
     }
+    if (m_lastVerb == "REST" && result.failure == FtpFailure::Refused)
+        return; // told at the reply
 
-    // complete() and fail() may destroy this object in the host's hands:
-    // nothing of it is touched once they were called.
-    const QPointer<FtpTransfer> self(this);
-    const quint64 login = m_login;
-    const auto goesOn = [&] { return self && m_login == login && m_phase != Phase::Ended; };
-
-    if (step.beginTransfer && (!beginTransfer(step.transferSize) || !goesOn()))
-        return false;
-    if (step.closeControl)
-        m_control->close();
-
-    if (step.transferConfirmed) {
-        m_confirmed = true;
-        checkEnd();
-        if (!goesOn())
-            return false;
+    if (result.code == 530) {
+        TransferStatus status = captioned("11045", "can not log in.");
+        status.prefix = m_url.strUserName + QLatin1Char(' ');
+        status.prefixCaptionId = QStringLiteral("11047");
+        status.prefixDefault = QStringLiteral("User ");
+        return fail(FailureKind::FtpReply, 530, m_lastReply, status);
     }
-
-    switch (step.outcome) {
-    case FtpLoginStep::Outcome::Continue:
-        return true;
-    case FtpLoginStep::Outcome::Failed:
-        return failed(step, reply);
-    case FtpLoginStep::Outcome::Resume:
-        retryTransfer(reply, step.status.value_or(TransferStatus{}));
-        return false;
-    }
-    return true;
+    if (result.code == 550 && m_lastVerb == "RETR")
+        return fail(FailureKind::FtpReply, 550, m_lastReply, captioned("11042", "File Not Found"));
+    if (result.code == 425 && m_countdown)
+        return m_host.setStatus(captioned("11043", "Could Not Establish Data Connection"));
+    // Anything else the server refused (421, 500-502, 332 without an
+    // account, ...) ends the download with the server's words.
+    fail(FailureKind::FtpReply, result.code, m_lastReply,
+         TransferStatus::plain(QString::fromUtf8(m_lastReply).trimmed()));
 }
 
-bool FtpTransfer::failed(const FtpLoginStep &step, const FtpReply &reply)
+void FtpTransfer::onTlsFailure(const TlsFailure &failure)
 {
-    const TransferStatus status = step.status.value_or(step.messageBox.value_or(TransferStatus{}));
-    // A missing file and a refused login end the download with the server's
-    // reply. Other refusals during the login wait for the countdown, which
-    // starts the download again while retries are left.
-    const bool final = reply.code == 550 || reply.code == 530 || !m_countdown;
-    if (final) {
-        fail(FailureKind::FtpReply, reply.code, reply.text, status);
-        return false;
+    if (failure.certificate && !m_trustAsked) {
+        // The owner may trust this certificate; the login then starts over
+        // and the handshake accepts it.
+        m_trustAsked = true;
+        const bool asked = m_host.askTrust(failure, [this, failure](bool yes) {
+            m_trustAsked = false;
+            if (m_phase == Phase::Ended)
+                return;
+            if (yes)
+                return login();
+            failTls(failure);
+        });
+        if (asked)
+            return;
+        m_trustAsked = false;
     }
-    if (step.messageBox)
-        m_host.setStatus(*step.messageBox);
-    return true;
+    failTls(failure);
 }
 
-bool FtpTransfer::openActiveDataSide(quint16 preferred, bool sendPort)
+void FtpTransfer::failTls(const TlsFailure &failure)
 {
-    m_data->close();
-    // The data side listens on the address the PORT announces: the one the
-    // control connection uses, and no other interface.
-    const QHostAddress local(m_control->localAddress());
-    const QHostAddress address = local.isNull() ? QHostAddress(QHostAddress::AnyIPv4) : local;
-    const quint16 first = preferred ? preferred : FindPort().sngDataPort;
-    // A port that is taken is no reason to fail: try the others of the
-    // range, then any free port, and announce the one actually bound.
-    for (quint16 port : activePortCandidates(first)) {
-        if (!m_data->listen(port, address))
-            continue;
-        m_ftp.sngDataPort = m_data->localPort();
-        if (sendPort) {
-            const QByteArrayList commands = activeModeCommands(local, m_ftp.sngDataPort);
-            if (commands.isEmpty())
-                return false;
-            for (const QByteArray &command : commands)
-                m_control->send(command);
-        }
-        return true;
-    }
-    return false;
+    // Nothing goes over a connection that is not secure as it should be.
+    const QString reasons = failure.errors.join(QStringLiteral("; "));
+    const QString text = failure.certificate
+        ? QStringLiteral("The certificate of %1 is not trusted: %2").arg(failure.host, reasons)
+        : QStringLiteral("No secure connection to %1: %2").arg(failure.host, reasons);
+    fail(failure.certificate ? FailureKind::Certificate : FailureKind::Protocol, 0, reasons.toUtf8(),
+         TransferStatus::plain(text));
 }
 
 // ---------------------------------------------------------------- transfer
@@ -323,16 +395,14 @@ bool FtpTransfer::beginTransfer(qint64 size)
     m_phase = Phase::Transfer;
     m_host.sizeKnown(m_size, m_resumable);
     m_host.setState(TransferState::Downloading);
-    m_host.dataPhaseStarted(false);
-    const QPointer<FtpTransfer> self(this);
-    const quint64 login = m_login;
-    const auto goesOn = [&] { return self && m_login == login && m_phase == Phase::Transfer; };
+    m_host.dataPhaseStarted(!m_resumable && m_host.settings().stopResume);
     if (!m_early.isEmpty())
         write(std::exchange(m_early, {}));
-    if (!goesOn())
-        return false;
-    checkEnd();
-    return goesOn();
+    if (m_size >= 0 && received() >= m_size && !m_writeStopped) {
+        m_writeStopped = true;
+        later([this] { finishComplete(); });
+    }
+    return true;
 }
 
 bool FtpTransfer::openFile()
@@ -344,116 +414,68 @@ bool FtpTransfer::openFile()
     // A transfer from the first byte replaces whatever the file held, so a
     // later resume never takes an old tail for downloaded bytes.
     QIODevice::OpenMode mode = QIODevice::ReadWrite | QIODevice::Unbuffered;
-    if (m_ftp.lngSegStart == 0 && !m_ftp.blnResumeSet)
+    if (m_segStart == 0 && !m_resumeSet)
         mode |= QIODevice::Truncate;
     if (!m_file.open(mode)) {
         fail(FailureKind::FileError, 0, {},
-             TransferStatus::caption(QStringLiteral("11002"), QStringLiteral("Error opening File"), QLatin1Char(' ') + path + QStringLiteral(": ")
-                                                             + m_file.errorString()));
+             TransferStatus::caption(QStringLiteral("11002"), QStringLiteral("Error opening File"),
+                                     QLatin1Char(' ') + path + QStringLiteral(": ") + m_file.errorString()));
         return false;
     }
     return true;
 }
 
-void FtpTransfer::onDataRequest(qintptr request)
+void FtpTransfer::take(const QByteArray &bytes)
 {
-    m_data->accept(request);
-    m_dataClosed = false;
-}
-
-void FtpTransfer::onDataArrived()
-{
-    const QByteArray bytes = m_data->takeData();
-    if (bytes.isEmpty())
-        return;
-    if (m_phase == Phase::Login) {
+    if (m_phase == Phase::Login)
         m_early += bytes; // the "150" is still on its way
-        return;
-    }
-    if (m_phase == Phase::Transfer)
+    else if (m_phase == Phase::Transfer)
         write(bytes);
 }
 
 void FtpTransfer::write(const QByteArray &bytes)
 {
-    if (bytes.isEmpty())
+    if (bytes.isEmpty() || m_writeStopped)
         return;
-    // Byte k of the data connection belongs at file offset lngSegStart + k.
-    const int error = m_host.writeFile(m_file, m_ftp.lngSegPos - 1, bytes);
+    // Byte k of the data connection belongs at file offset REST + k.
+    const int error = m_host.writeFile(m_file, m_segPos - 1, bytes);
     if (error == ENOSPC) {
         // Nothing of these bytes counts: the job pauses, and the resume
         // logs in again and fetches them once there is room.
-        m_host.diskFull();
-        return;
+        m_writeStopped = true;
+        return later([this] { m_host.diskFull(); });
     }
     if (error != 0) {
-        fail(FailureKind::FileError, 0, {},
-             TransferStatus::caption(QStringLiteral("11002"), QStringLiteral("Error opening File"),
-                                     QLatin1Char(' ') + m_file.fileName() + QStringLiteral(": ")
-                                         + QString::fromLocal8Bit(std::strerror(error))));
-        return;
+        m_writeStopped = true;
+        const TransferStatus status = TransferStatus::caption(
+            QStringLiteral("11002"), QStringLiteral("Error opening File"),
+            QLatin1Char(' ') + m_file.fileName() + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error)));
+        return later([this, status] { fail(FailureKind::FileError, 0, {}, status); });
     }
-    m_ftp.lngSegPos += bytes.size();
+    m_segPos += bytes.size();
     m_host.progressed();
-    if (m_size >= 0 && received() >= m_size)
-        finishComplete();
-}
-
-void FtpTransfer::onDataClosed()
-{
-    if (m_data->bytesAvailable() > 0) {
-        const QPointer<FtpTransfer> self(this);
-        onDataArrived();
-        if (!self)
-            return;
-    }
-    if (m_phase == Phase::Ended)
-        return;
-    m_data->close();
-    m_dataClosed = true;
-    if (m_phase == Phase::Transfer)
-        checkEnd();
-}
-
-void FtpTransfer::onDataError(int number, const QString &description)
-{
-    TransferNotice notice;
-    notice.kind = TransferNotice::Kind::FtpDataError;
-    notice.number = number;
-    notice.description = description;
-    const QPointer<FtpTransfer> self(this);
-    m_host.notice(notice);
-    if (self && m_phase != Phase::Ended)
-        onDataClosed();
-}
-
-void FtpTransfer::checkEnd()
-{
-    if (m_phase != Phase::Transfer)
-        return;
-    FtpTransferProgress progress;
-    progress.contentSize = m_size;
-    progress.received = received();
-    progress.dataClosed = m_dataClosed;
-    progress.confirmed = m_confirmed;
-    switch (ftpTransferEnd(progress)) {
-    case FtpTransferEnd::Wait:
-        return;
-    case FtpTransferEnd::Complete:
-        finishComplete();
-        return;
-    case FtpTransferEnd::Resume:
-        retryTransfer({}, TransferStatus::plain(QStringLiteral("Transfer interrupted.")));
-        return;
+    if (m_size >= 0 && received() >= m_size) {
+        // Every byte is here: done, whatever the server says after.
+        m_writeStopped = true;
+        later([this] { finishComplete(); });
     }
 }
 
-void FtpTransfer::retryTransfer(const FtpReply &reply, const TransferStatus &status)
+void FtpTransfer::later(std::function<void()> action)
+{
+    const quint64 login = m_login;
+    QTimer::singleShot(0, this, [this, login, action = std::move(action)] {
+        if (login == m_login && m_phase != Phase::Ended)
+            action();
+    });
+}
+
+void FtpTransfer::retryTransfer(int code, const TransferStatus &status)
 {
     m_host.setStatus(status);
     if (!m_host.settings().retry || !m_host.takeRetry()) {
-        if (reply.code != 0)
-            fail(FailureKind::FtpReply, reply.code, reply.text, status);
+        if (code != 0)
+            fail(FailureKind::FtpReply, code, m_lastReply, status);
         else
             fail(FailureKind::ServerKeepsClosing, 0, {}, status);
         return;
@@ -476,7 +498,7 @@ void FtpTransfer::finishComplete()
     m_file.close();
     m_phase = Phase::Ended;
     ++m_login;
-    closeConnections();
+    dropSession();
     m_host.complete();
 }
 
@@ -486,7 +508,7 @@ void FtpTransfer::fail(FailureKind kind, int code, const QByteArray &serverText,
         return;
     m_phase = Phase::Ended;
     ++m_login;
-    closeConnections();
+    dropSession();
     m_file.close();
     m_host.fail(kind, code, serverText, status);
 }

@@ -1,23 +1,21 @@
 #pragma once
 
-#include "download/ftpprotocol.h"
 #include "download/transferprotocol.h"
+#include "ftp/ftpsession.h"
 
 #include <QFile>
 
-class SocketChannel;
+class QIODevice;
 
-// The FTP side of a download: one control connection logged in per
-// transfer, one data connection (passive to the control server, or active
-// on a listening port announced with PORT), and the file written from the
-// REST offset on. Every reply runs through StartLoginFTP; this class carries
-// out its step with sockets and the file and reports to the host.
+// The FTP side of a download, as a client of the FTP session: one login per
+// attempt (USER, PASS), then the data side (PASV or PORT), TYPE I, REST at
+// the write position and RETR, with the file written from the REST offset
+// on. Replies are shown and logged as they arrive; the session decides on
+// each by the command that waits for it.
 //
-// Exchanges: the login (control connected, replies up to "150") and the
-// transfer (data bytes, "226" and the data connection's close, judged
-// together by ftpTransferEnd). A transfer the server broke off ("426", or a
-// "226" short of the size) logs in again with REST while the host's retry
-// budget lasts.
+// A transfer the server broke off ("426", a "226" short of the size, a
+// dropped connection) logs in again with REST while the host's retry budget
+// lasts. ftps:// runs the same conversation over implicit TLS.
 class FtpTransfer final : public TransferProtocol {
     Q_OBJECT
 
@@ -37,53 +35,50 @@ public:
 private:
     enum class Phase {
         Idle,      // not started
-        Login,     // control connection up to the "150"
-        Transfer,  // data arriving; waiting for "226" and the data close
+        Login,     // connecting, logging in, up to the "150"
+        Transfer,  // data arriving; the retrieve has not finished
         Suspended, // paused or stopped; resume() logs in again
         Ended,     // the host was told complete or fail, or shut down
     };
 
-    void connectControl();
-    void forgetTransfer();
-    void closeConnections();
-
-    void onControlConnected();
-    void onControlData();
-    void onControlClosed();
-    void onControlError(const QString &description);
-    void onDataRequest(qintptr request);
-    void onDataArrived();
-    void onDataClosed();
-    void onDataError(int number, const QString &description);
-
-    FtpLoginContext loginContext() const;
-    // Carries out one step; false when the login ended or starts over.
-    bool apply(const FtpLoginStep &step, const FtpReply &reply);
-    bool openActiveDataSide(quint16 preferred, bool sendPort);
-    // A reply the state machine calls an error: ends the download, or waits
-    // for the countdown (true: the login goes on reading replies).
-    bool failed(const FtpLoginStep &step, const FtpReply &reply);
+    void login();
+    void dropSession();
+    void onReply(const FtpReply &reply);
+    void onLogLine(const QString &line);
+    void onLoggedIn(const FtpResult &result);
+    void onRetrieved(const FtpResult &result);
+    // A refusal or a lost connection: ends the download, or leaves it to the
+    // host's countdown while that runs.
+    void onFailure(const FtpResult &result);
+    void onTlsFailure(const TlsFailure &failure);
+    void failTls(const TlsFailure &failure);
     bool beginTransfer(qint64 size);
-    void write(const QByteArray &bytes);
-    void checkEnd();
-    // The server ended the transfer early: log in again at the write position.
-    void retryTransfer(const FtpReply &reply, const TransferStatus &status);
     bool openFile();
+    // What the session delivers; bytes before the "150" wait for it.
+    void take(const QByteArray &bytes);
+    void write(const QByteArray &bytes);
+    // Runs `action` from the event loop unless this login ended meanwhile
+    // (the session must not be closed under its own call stack).
+    void later(std::function<void()> action);
+    void retryTransfer(int code, const TransferStatus &status);
     void finishComplete();
     void fail(FailureKind kind, int code, const QByteArray &serverText, const TransferStatus &status);
 
-    SocketChannel *m_control = nullptr;
-    SocketChannel *m_data = nullptr;
-    FtpReplyReader m_replies;
-    FtpLoginState m_ftp;
+    FtpSession *m_session = nullptr;
+    QIODevice *m_sink = nullptr;
     QFile m_file;
     Phase m_phase = Phase::Idle;
-    quint64 m_login = 0;      // advanced by every new login; stale replies stop
-    qint64 m_size = -1;       // -1 while unknown
-    bool m_resumable = true;  // no "504" to REST
+    quint64 m_login = 0;        // advanced by every new login; stale events stop
+    qint64 m_segStart = 0;      // the REST offset
+    qint64 m_segPos = 1;        // 1-based write position of the next data byte
+    bool m_resumeSet = false;   // the next REST moves back by Rollback
+    qint64 m_size = -1;         // -1 while unknown
+    bool m_resumable = true;    // REST was not refused
     bool m_planned = false;
-    bool m_countdown = false; // the host's time-out countdown runs for this login
-    bool m_dataClosed = false;
-    bool m_confirmed = false; // "226"
-    QByteArray m_early;       // data bytes that came before the "150"
+    bool m_countdown = false;   // the host's time-out countdown runs for this login
+    bool m_writeStopped = false; // a write failed: nothing more counts on this login
+    bool m_trustAsked = false;
+    QByteArray m_lastReply;     // the last reply as received
+    QByteArray m_lastVerb;      // the verb of the last command sent
+    QByteArray m_early;         // data bytes that came before the "150"
 };

@@ -94,7 +94,7 @@ QString getUsage()
         "  --rollback N               bytes fetched again before a resume point\n"
         "  --timeout N                connection time-out in seconds\n"
         "  --overwrite                replace an existing file (default: resume it)\n"
-        "  --cacert FILE              also trust the CA certificates in FILE (PEM) for https\n"
+        "  --cacert FILE              also trust the CA certificates in FILE (PEM) for https and ftps\n"
         "Exit status 0 when the file is complete; otherwise the reason is written to standard error.\n");
 }
 

@@ -143,7 +143,10 @@ UrlFields ParseURL(const QString &url, const LoginTable &logins, const UrlFields
         const qsizetype https = s.indexOf(QLatin1String("https://"), 0, Qt::CaseInsensitive);
         if (https >= 0 && (http < 0 || https < http))
             http = https;
-        const qsizetype ftp = s.indexOf(QLatin1String("ftp://"), 0, Qt::CaseInsensitive);
+        qsizetype ftp = s.indexOf(QLatin1String("ftp://"), 0, Qt::CaseInsensitive);
+        const qsizetype ftps = s.indexOf(QLatin1String("ftps://"), 0, Qt::CaseInsensitive);
+        if (ftps >= 0 && (ftp < 0 || ftps < ftp))
+            ftp = ftps;
         if (http >= 0)
             s = s.mid(http);
         else if (ftp >= 0)
@@ -151,13 +154,14 @@ UrlFields ParseURL(const QString &url, const LoginTable &logins, const UrlFields
     }
 
     // The scheme is the URL's own leading one; anything but http and https
-    // is fetched over FTP.
+    // is fetched over FTP, ftps over implicit TLS.
     bool http = false;
     bool secure = false;
     const QRegularExpressionMatch scheme = schemePrefix().match(s);
     if (scheme.hasMatch()) {
-        secure = scheme.captured(1).compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
-        http = secure || scheme.captured(1).compare(QLatin1String("http"), Qt::CaseInsensitive) == 0;
+        const QString name = scheme.captured(1).toLower();
+        secure = name == QLatin1String("https") || name == QLatin1String("ftps");
+        http = name == QLatin1String("https") || name == QLatin1String("http");
         s = s.mid(scheme.capturedLength(0));
     }
     fields.HTTPMODE = http;
@@ -219,7 +223,7 @@ QString ComposeURL(const UrlFields &fields)
     QString host = fields.strServer;
     if (host.contains(QLatin1Char(':')))
         host = QLatin1Char('[') + host + QLatin1Char(']');
-    QString url = !http ? QStringLiteral("ftp://")
+    QString url = !http ? (fields.secure ? QStringLiteral("ftps://") : QStringLiteral("ftp://"))
                         : fields.secure ? QStringLiteral("https://") : QStringLiteral("http://");
     url += host;
     const int defaultPort = defaultPortOf(fields);
@@ -239,7 +243,7 @@ QString ComposeURL(const UrlFields &fields)
 int defaultPortOf(const UrlFields &fields)
 {
     if (!fields.HTTPMODE)
-        return DefaultFtpPort;
+        return fields.secure ? DefaultFtpsPort : DefaultFtpPort;
     return fields.secure ? DefaultHttpsPort : DefaultHttpPort;
 }
 

@@ -18,7 +18,7 @@ struct UrlFields {
     int intPort = 0;     // 1..65535 once parsed; 0 while nothing was parsed
     bool HTTPMODE = false;
     bool FTPMODE = false;
-    bool secure = false; // HTTP over TLS ("https://")
+    bool secure = false; // over TLS: "https://", or "ftps://" (implicit TLS)
 
     // The last component of strFile (for HTTP without its query string).
     QString fileName() const;
@@ -32,6 +32,7 @@ inline const QString AnonymousPassword = QStringLiteral("tessel@localhost");
 inline constexpr int DefaultHttpPort = 80;
 inline constexpr int DefaultHttpsPort = 443;
 inline constexpr int DefaultFtpPort = 21;
+inline constexpr int DefaultFtpsPort = 990; // implicit TLS
 
 // The login of a server: both empty when the login table has no account for it.
 struct LoginCredentials {

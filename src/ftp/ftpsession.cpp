@@ -376,6 +376,9 @@ public:
             }
             if (!alive || !control)
                 return;
+            Q_EMIT q->replyReceived(reply);
+            if (!alive || !control)
+                return;
             if (reply.code == 421) {
                 lose(failure(FtpFailure::Connection, replyText(reply), reply.code));
                 return;
@@ -698,6 +701,10 @@ public:
         if (!control)
             return;
         peer = control->peerAddress();
+        QPointer<FtpSession> alive(q);
+        Q_EMIT q->controlConnected();
+        if (!alive || !control)
+            return;
         if (settings.security == FtpSecurity::ImplicitTls) {
             encrypt(control, [this] { onControlData(); }, [this](const TlsFailure &f) { failConnect(tlsResult(f)); });
             return;
@@ -792,7 +799,7 @@ public:
     void loggedIn()
     {
         if (settings.security == FtpSecurity::Plain)
-            return readFeatures();
+            return settings.readFeatures ? readFeatures() : loginDone();
         send("PBSZ 0\r\n", [this](const FtpReply &reply) {
             if (reply.code >= 300)
                 return loginFailed(refused(reply));
@@ -800,6 +807,8 @@ public:
                 if (r.code >= 300)
                     return loginFailed(refused(r));
                 protectData = true;
+                if (!settings.readFeatures)
+                    return loginDone();
                 readFeatures();
             });
         });
@@ -850,7 +859,7 @@ public:
             if (transfer->upload && op->device->isSequential())
                 QObject::connect(op->device, &QIODevice::readyRead, op, [this] { pumpUpload(); });
             const FtpTransferType wanted = op->type;
-            if (type != wanted)
+            if (type != wanted && !settings.typeAfterDataSetup)
                 return sendType(wanted, [this](const FtpReply &) { openData(); });
         }
         openData();
@@ -863,7 +872,7 @@ public:
             return listenForData();
         if (!settings.passive && !bindRefused)
             return bindThroughProxy();
-        if (!epsvRefused) {
+        if (!epsvRefused && (settings.extendedPassive || peer.protocol() == QAbstractSocket::IPv6Protocol)) {
             send("EPSV\r\n", [this](const FtpReply &reply) {
                 if (reply.code < 200)
                     return;
@@ -923,7 +932,9 @@ public:
                 return dataEnded();
             if (e == QAbstractSocket::SslHandshakeFailedError)
                 return;
-            abortCurrent(failure(FtpFailure::Connection, QStringLiteral("Data connection: ") + socket->errorString()));
+            FtpResult why = failure(FtpFailure::Connection, QStringLiteral("Data connection: ") + socket->errorString());
+            why.socketError = int(e);
+            abortCurrent(why);
         });
     }
 
@@ -1073,10 +1084,15 @@ public:
         Operation *op = current;
         if (!op || !transfer)
             return;
-        if (op->kind != OpKind::List && op->offset > 0 && !op->append) {
-            send("REST " + QByteArray::number(op->offset) + "\r\n", [this](const FtpReply &reply) {
+        if (op->kind != OpKind::List && settings.typeAfterDataSetup && type != op->type)
+            return sendType(op->type, [this](const FtpReply &) { sendTransferCommand(); });
+        const bool rest = op->offset > 0 || (settings.restAtZero && op->kind == OpKind::Retrieve);
+        if (op->kind != OpKind::List && rest && !op->append) {
+            send("REST " + QByteArray::number(op->offset) + "\r\n", [this, atZero = op->offset == 0](const FtpReply &reply) {
                 if (reply.code < 200)
                     return;
+                if (atZero && reply.code >= 400)
+                    return sendTransferVerb(); // nothing to skip: the whole file comes anyway
                 if (reply.code != 350)
                     return complete(reply.code >= 400 ? refused(reply) : unexpected(reply));
                 sendTransferVerb();

@@ -6,6 +6,7 @@
 // by its class, and finishes exactly once with a typed result. The session
 // owns at most one data connection at a time.
 
+#include "ftp/ftpreply.h"
 #include "ftp/proxy.h"
 #include "platform/socketchannel.h"
 
@@ -50,6 +51,13 @@ struct FtpConnectSettings {
     // Makes the sockets; a TLS factory (with the trust store) for FTPS.
     std::shared_ptr<const SocketFactory> sockets;
     FtpTiming timing;
+    // Tessel's short conversation: no FEAT / OPTS UTF8 after the login, PASV
+    // without trying EPSV first (an IPv6 server still gets EPSV), TYPE after
+    // the data side is set up (PASV/PORT, then TYPE), and REST even at 0.
+    bool readFeatures = true;
+    bool extendedPassive = true;
+    bool typeAfterDataSetup = false;
+    bool restAtZero = false;
 };
 
 // What the server said it supports (FEAT, read once after the login).
@@ -88,6 +96,8 @@ struct FtpResult {
     QByteArray listing;        // LIST / MLSD / NLST: the raw data bytes
     // Failure Tls: why the handshake failed and the certificate shown.
     std::optional<TlsFailure> tls;
+    // Failure Connection on the data side: the socket's error number.
+    int socketError = -1;
 };
 
 // One queued exchange. Owned by the session; deleted after finished().
@@ -179,6 +189,12 @@ Q_SIGNALS:
     void passwordRejected();
     // The control connection ended (QUIT, 421, drop, close()).
     void disconnected(const FtpResult &why);
+    // The control connection reached the server (through the proxy when
+    // there is one); the greeting (and, for implicit TLS, the handshake) is
+    // still to come.
+    void controlConnected();
+    // Every complete reply as received, before the session acts on it.
+    void replyReceived(const FtpReply &reply);
 
 private:
     class Private;

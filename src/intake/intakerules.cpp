@@ -11,6 +11,7 @@ namespace {
 const QLatin1String HttpScheme("http://");
 const QLatin1String HttpsScheme("https://");
 const QLatin1String FtpScheme("ftp://");
+const QLatin1String FtpsScheme("ftps://");
 
 // Removes leading and trailing blanks (U+0020) only; tabs and line breaks stay.
 QString trimBlanks(const QString &text)
@@ -36,7 +37,10 @@ QString unwrapped(const QString &url)
     const qsizetype https = lower.indexOf(HttpsScheme);
     if (https >= 0 && (http < 0 || https < http))
         http = https;
-    const qsizetype ftp = lower.indexOf(FtpScheme);
+    qsizetype ftp = lower.indexOf(FtpScheme);
+    const qsizetype ftps = lower.indexOf(FtpsScheme);
+    if (ftps >= 0 && (ftp < 0 || ftps < ftp))
+        ftp = ftps;
     qsizetype at = -1;
     if (http >= 0 && (ftp < 0 || http < ftp))
         at = http;
@@ -327,9 +331,10 @@ OkStepOutcome RunOkStep(const OkStepInput &input, const DownloadListModel &list,
     const QString lower = text.toLower();
 
     // 1-2. The scheme, and an FTP address long enough to name a host.
-    if (!lower.startsWith(HttpScheme) && !lower.startsWith(HttpsScheme) && !lower.startsWith(FtpScheme))
+    if (!lower.startsWith(HttpScheme) && !lower.startsWith(HttpsScheme) && !lower.startsWith(FtpScheme)
+        && !lower.startsWith(FtpsScheme))
         return warn(input, Reason::Scheme, CaptionInvalidUrl, {}, captions);
-    if (lower.startsWith(FtpScheme) && text.size() < 8)
+    if ((lower.startsWith(FtpScheme) && text.size() < 8) || (lower.startsWith(FtpsScheme) && text.size() < 9))
         return warn(input, Reason::Length, CaptionInvalidUrl, {}, captions);
 
     // 3. A file name with an extension that can be part of a file name.
@@ -415,7 +420,7 @@ QStringList HistoryUrls(const DownloadListModel &downloads, const DownloadListMo
 std::optional<QString> ClipboardPrefill(const QString &clipboardText)
 {
     const QString text = clipboardText.trimmed();
-    if (text.contains(FtpScheme) || text.contains(HttpScheme) || text.contains(HttpsScheme))
+    if (text.contains(FtpScheme) || text.contains(FtpsScheme) || text.contains(HttpScheme) || text.contains(HttpsScheme))
         return text;
     return std::nullopt;
 }

@@ -30,6 +30,7 @@ struct TransferRig {
     LoginTable logins;
     TransferTiming timing{20ms, 50ms, 20ms, 20ms};
     std::shared_ptr<const SocketFactory> sockets; // the job's default when empty
+    std::shared_ptr<TrustStore> trust;            // none: a bad certificate fails at once
     std::unique_ptr<TransferJob> job;
     FileWriter writer; // the real one when empty
 
@@ -53,6 +54,7 @@ struct TransferRig {
         s.logins = &logins;
         s.timing = timing;
         s.sockets = sockets;
+        s.trust = trust;
         s.writer = writer;
         return s;
     }

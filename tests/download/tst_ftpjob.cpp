@@ -250,13 +250,16 @@ private Q_SLOTS:
     void restAnswerSaysWhetherTheServerResumes_data()
     {
         QTest::addColumn<bool>("refused");
-        QTest::newRow("REST accepted") << false;
-        QTest::newRow("REST refused") << true;
+        QTest::addColumn<qint64>("existing"); // bytes of the file to resume, -1: a fresh download
+        QTest::newRow("REST accepted") << false << qint64(-1);
+        QTest::newRow("REST refused on a resume") << true << qint64(8);
+        QTest::newRow("REST 0 refused: the whole file comes") << true << qint64(-1);
     }
 
     void restAnswerSaysWhetherTheServerResumes()
     {
         QFETCH(bool, refused);
+        QFETCH(qint64, existing);
         FtpFileServer ftp(10);
         if (refused) {
             ftp.override = [](const QByteArray &command, FakePlan &plan) {
@@ -270,9 +273,16 @@ private Q_SLOTS:
         rig.settings.stopResume = true;
         rig.settings.timeNoResume = 7;
         rig.settings.timeout = 1000;
-        TransferJob &job = rig.start(ftp.url());
-        if (refused) {
+        rig.settings.rollback = 2;
+        if (existing >= 0) {
+            QFile partial(rig.savePath());
+            QVERIFY(partial.open(QIODevice::WriteOnly));
+            partial.write(HttpFileServer::bytes(0, existing));
+        }
+        TransferJob &job = rig.start(ftp.url(), existing >= 0 ? ExistingFile::Resume : ExistingFile::Overwrite);
+        if (refused && existing >= 0) {
             QTRY_VERIFY_WITH_TIMEOUT(job.serverLog().contains("504 REST not supported"), 5000);
+            QVERIFY(ftp.commands.contains("REST 5"));
             QVERIFY(!job.progress().resumable);
             QVERIFY(!ftp.commands.contains("RETR pub/file.bin"));
             QVERIFY(job.isRunning());
@@ -281,7 +291,8 @@ private Q_SLOTS:
         } else {
             QVERIFY(rig.waitFinished());
             QCOMPARE(job.outcome().kind, TransferOutcome::Kind::Success);
-            QVERIFY(job.progress().resumable);
+            QCOMPARE(job.progress().resumable, !refused);
+            QCOMPARE(rig.saved(), HttpFileServer::bytes(0, 10));
         }
     }
 

@@ -1,7 +1,6 @@
 #include "ftpcases.h"
 #include "ftpfileserver.h"
 
-#include "download/ftpprotocol.h"
 #include "download/transferprotocol.h"
 #include "download/urlmodel.h"
 #include "platform/socketchannel.h"
@@ -174,6 +173,7 @@ private Q_SLOTS:
     void activePortTakenFallsBack();
     void dataConnectionErrorIsNoticed();
     void suspendAndResumeGoBackByRollback();
+    void restRefusedHandsTheStallDetectorItsLongerPeriod_data();
     void restRefusedHandsTheStallDetectorItsLongerPeriod();
 };
 
@@ -403,6 +403,24 @@ void TestFtpTransfer::refused_data()
                                        << QByteArray("PASS");
     QTest::newRow("550 no such file") << QByteArray("RETR") << QByteArray("550 Failed to open file.\r\n")
                                       << caption("11042", "File Not Found") << QByteArray("RETR");
+    // Replies with no place in the conversation end it at once with the
+    // server's words, instead of leaving the download to its countdown.
+    const auto shown = [](const char *reply) {
+        return TransferStatus::plain(QString::fromLatin1(reply).trimmed());
+    };
+    const struct {
+        const char *name, *command, *reply;
+    } unknown[] = {
+        {"421 closing", "USER", "421 Too many users, closing control connection.\r\n"},
+        {"500 to PORT", "PORT", "500 Illegal PORT command.\r\n"},
+        {"501 to TYPE", "TYPE", "501 Unrecognised TYPE command.\r\n"},
+        {"502 to RETR", "RETR", "502 Command not implemented.\r\n"},
+        {"332 without an account", "PASS", "332 Need account for login.\r\n"},
+        {"421 at RETR", "RETR", "421 Service not available, closing control connection.\r\n"},
+    };
+    for (const auto &row : unknown)
+        QTest::newRow(row.name) << QByteArray(row.command) << QByteArray(row.reply) << shown(row.reply)
+                                << QByteArray(row.command);
 }
 
 void TestFtpTransfer::refused()
@@ -434,11 +452,12 @@ void TestFtpTransfer::refused()
 
 void TestFtpTransfer::activePortTakenFallsBack()
 {
-    // Every port of the active range is taken (by this test or another
-    // program): the data side binds some other port and the PORT names it.
+    // Every port of the range older servers expect for active mode is taken
+    // (by this test or another program): the data side binds some other
+    // free port and the PORT names it.
     std::vector<std::unique_ptr<QTcpServer>> taken;
     QList<quint16> held;
-    for (quint16 port = FtpFirstActivePort; port <= FtpLastActivePort; ++port) {
+    for (quint16 port = 3078; port <= 3211; ++port) {
         auto server = std::make_unique<QTcpServer>();
         if (server->listen(QHostAddress::LocalHost, port)) {
             held << port;
@@ -532,9 +551,18 @@ void TestFtpTransfer::suspendAndResumeGoBackByRollback()
     QCOMPARE(rig.host.retriesTaken, 0);
 }
 
+void TestFtpTransfer::restRefusedHandsTheStallDetectorItsLongerPeriod_data()
+{
+    QTest::addColumn<qint64>("existing"); // bytes of the file to resume, -1: a fresh download
+    QTest::newRow("resume at 1809: no RETR follows") << qint64(10000);
+    QTest::newRow("from the first byte: the whole file comes anyway") << qint64(-1);
+}
+
 void TestFtpTransfer::restRefusedHandsTheStallDetectorItsLongerPeriod()
 {
-    FtpFileServer server(10);
+    QFETCH(qint64, existing);
+    const qint64 size = 20000;
+    FtpFileServer server(size);
     server.override = [](const QByteArray &line, FakePlan &plan) {
         if (!line.startsWith("REST"))
             return false;
@@ -543,11 +571,23 @@ void TestFtpTransfer::restRefusedHandsTheStallDetectorItsLongerPeriod()
     };
     Rig rig;
     rig.host.config.stopResume = true;
-    rig.start(server.url());
+    rig.host.config.rollback = 4096;
+    if (existing >= 0)
+        rig.write(HttpFileServer::bytes(0, existing));
+    rig.start(server.url(), existing >= 0 ? ExistingFile::Resume : ExistingFile::Overwrite);
     QTRY_COMPARE_WITH_TIMEOUT(rig.host.dataPhases, QList<bool>{true}, 10000);
-    QCOMPARE(rig.host.sizes.last(), (std::pair<qint64, bool>{-1, false}));
-    QVERIFY(!server.commands.contains("RETR pub/file.bin"));
-    QCOMPARE(rig.host.endings, 0);
+    if (existing >= 0) {
+        QCOMPARE(rests(server.commands), QByteArrayList{"REST 1809"});
+        QCOMPARE(rig.host.sizes.last(), (std::pair<qint64, bool>{-1, false}));
+        QVERIFY(!server.commands.contains("RETR pub/file.bin"));
+        QCOMPARE(rig.host.endings, 0);
+        return;
+    }
+    QVERIFY(rig.waitEnded());
+    QVERIFY(rig.host.completed);
+    QCOMPARE(verbs(server.commands), (QByteArrayList{"USER", "PASS", "PORT", "TYPE", "REST", "RETR"}));
+    QCOMPARE(rig.host.sizes.last(), (std::pair<qint64, bool>{size, false}));
+    QCOMPARE(rig.saved(), HttpFileServer::bytes(0, size));
 }
 
 QTEST_GUILESS_MAIN(TestFtpTransfer)

@@ -1,3 +1,4 @@
+#include "ftpservers.h"
 #include "httpfileserver.h"
 #include "realservers.h"
 #include "testcertificates.h"
@@ -203,6 +204,29 @@ private Q_SLOTS:
                                  nginx.url(QStringLiteral("/s.bin")), out});
         QCOMPARE(missing.exitCode, 2);
         QVERIFY(missing.err.contains("--cacert"));
+    }
+
+    // ftps:// the same way: refused without the CA, downloaded with it.
+    void ftpsRefusesAnUntrustedCertificateUnlessCacertTrustsIt()
+    {
+        VsftpdServer ftp;
+        ftp.setTls(VsftpdServer::Tls::Implicit);
+        const QByteArray content = HttpFileServer::bytes(0, 90000);
+        QVERIFY(ftp.addFile(QStringLiteral("pub/s.bin"), content));
+        SUITE_START_SERVER(ftp);
+        const QString url = QStringLiteral("ftps://127.0.0.1:%1/pub/s.bin").arg(ftp.port());
+        const QString out = m_dir.filePath(QStringLiteral("ftps.bin"));
+
+        const Run refused = run({url, out});
+        QVERIFY(refused.exitCode != 0);
+        QVERIFY2(refused.err.contains("certificate of 127.0.0.1 is not trusted"), refused.err.constData());
+        QVERIFY(!QFile::exists(out));
+
+        const Run trusted = run({QStringLiteral("--cacert"), ftp.caFile(), url, out});
+        QVERIFY2(trusted.exitCode == 0, trusted.err.constData());
+        QFile f(out);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), content);
     }
 
     void badArgumentsExitWithUsage()

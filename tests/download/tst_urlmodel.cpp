@@ -201,6 +201,7 @@ void TestUrlModel::composeRoundTrip_data()
     QTest::newRow("ipv6") << "http://[::1]:8081/f";
     QTest::newRow("ftp with port") << "ftp://h.example:2121/pub/100%25 done.txt";
     QTest::newRow("ftp default port") << "ftp://h.example/pub/f";
+    QTest::newRow("ftps other port") << "ftps://h.example:2990/pub/a b.txt";
     QTest::newRow("https default port") << "https://h.example/a b/c.zip";
     QTest::newRow("https other port") << "https://h.example:8443/x?y=1";
     QTest::newRow("http on the tls port") << "http://h.example:443/x";
@@ -227,13 +228,18 @@ void TestUrlModel::secureScheme_data()
     QTest::newRow("res page with embedded https") << "res://x.dll/#https://h.example/f" << true << 443
                                                   << "https://h.example/f";
     QTest::newRow("ftp is plain") << "ftp://h.example/f" << false << 21 << "ftp://h.example/f";
+    QTest::newRow("ftps is implicit tls") << "ftps://h.example/f" << true << 990 << "ftps://h.example/f";
+    QTest::newRow("ftps in capitals") << "FTPS://h.example/f" << true << 990 << "ftps://h.example/f";
+    QTest::newRow("ftps with port") << "ftps://h.example:2990/f" << true << 2990 << "ftps://h.example:2990/f";
+    QTest::newRow("ftps on 21 keeps the port") << "ftps://h.example:21/f" << true << 21 << "ftps://h.example:21/f";
+    QTest::newRow("ftp on 990 keeps the port") << "ftp://h.example:990/f" << false << 990 << "ftp://h.example:990/f";
 }
 
 void TestUrlModel::secureScheme()
 {
     QFETCH(QString, url);
     const UrlFields f = ParseURL(url, {});
-    QCOMPARE(f.HTTPMODE, !url.startsWith(QLatin1String("ftp")));
+    QCOMPARE(f.HTTPMODE, !url.startsWith(QLatin1String("ftp"), Qt::CaseInsensitive));
     QTEST(f.secure, "secure");
     QTEST(f.intPort, "port");
     QTEST(ComposeURL(f), "composed");

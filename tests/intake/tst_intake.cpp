@@ -668,6 +668,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("prefill");
         QTest::newRow("http, trimmed") << true << "  http://h/a.zip \n" << "http://h/a.zip";
         QTest::newRow("ftp inside text") << true << "see ftp://h/f.txt" << "see ftp://h/f.txt";
+        QTest::newRow("ftps inside text") << true << "see ftps://h/f.txt" << "see ftps://h/f.txt";
         QTest::newRow("capital scheme") << true << "HTTP://h/a.zip" << "";
         QTest::newRow("no url") << true << "hello" << "";
         QTest::newRow("monitoring off") << false << "http://h/a.zip" << "";

@@ -184,6 +184,8 @@ void TestIntakeRules::limitProtocol_data()
     QTest::newRow("https") << "https://h/a.zip" << LimitProtocol::Http;
     QTest::newRow("res wrapping https") << "res://x.dll/p.htm#https://h/a.zip" << LimitProtocol::Http;
     QTest::newRow("res wrapping ftp") << "res://x.dll/p.htm#ftp://h/a.zip" << LimitProtocol::Ftp;
+    QTest::newRow("ftps") << "ftps://h/a.zip" << LimitProtocol::Ftp;
+    QTest::newRow("res wrapping ftps") << "res://x.dll/p.htm#ftps://h/a.zip" << LimitProtocol::Ftp;
 }
 
 void TestIntakeRules::limitProtocol()
@@ -488,6 +490,10 @@ void TestIntakeRules::okStep_data()
     QTest::newRow("ftp of 8 characters reaches the name")
         << "ftp://ab" << true << now << blocked << Action::Warn << Reason::FileName << invalidFile << invalidTitle
         << false << false;
+    QTest::newRow("ftps scheme passes") << "ftps://dl.example/a.zip" << true << now << blocked << Action::Start
+                                        << Reason::Disposition << "/srv/last/a.zip" << "" << false << true;
+    QTest::newRow("ftps of 8 characters") << "ftps://a" << true << now << blocked << Action::Warn << Reason::Length
+                                          << invalidUrl << "" << false << false;
     QTest::newRow("bare http") << "http://" << true << now << blocked << Action::Warn << Reason::FileName
                                << invalidFile << invalidTitle << false << false;
     QTest::newRow("ends with slash") << "http://dl.example/dir/" << true << now << blocked << Action::Warn

@@ -137,7 +137,10 @@ QString QueueCommands::urlFromScheme(const QString &text)
     const qsizetype https = text.indexOf(QLatin1String("https://"), 0, Qt::CaseInsensitive);
     if (https >= 0 && (http < 0 || https < http))
         http = https;
-    const qsizetype ftp = text.indexOf(QLatin1String("ftp://"), 0, Qt::CaseInsensitive);
+    qsizetype ftp = text.indexOf(QLatin1String("ftp://"), 0, Qt::CaseInsensitive);
+    const qsizetype ftps = text.indexOf(QLatin1String("ftps://"), 0, Qt::CaseInsensitive);
+    if (ftps >= 0 && (ftp < 0 || ftps < ftp))
+        ftp = ftps;
     qsizetype from = -1;
     if (http >= 0 && ftp >= 0)
         from = std::min(http, ftp);
