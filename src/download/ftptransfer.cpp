@@ -375,12 +375,8 @@ void FtpTransfer::onTlsFailure(const TlsFailure &failure)
 void FtpTransfer::failTls(const TlsFailure &failure)
 {
     // Nothing goes over a connection that is not secure as it should be.
-    const QString reasons = failure.errors.join(QStringLiteral("; "));
-    const QString text = failure.certificate
-        ? QStringLiteral("The certificate of %1 is not trusted: %2").arg(failure.host, reasons)
-        : QStringLiteral("No secure connection to %1: %2").arg(failure.host, reasons);
-    fail(failure.certificate ? FailureKind::Certificate : FailureKind::Protocol, 0, reasons.toUtf8(),
-         TransferStatus::plain(text));
+    const TransferOutcome o = tlsFailureOutcome(failure);
+    fail(o.failure, 0, o.serverText, o.status);
 }
 
 // ---------------------------------------------------------------- transfer

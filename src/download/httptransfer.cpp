@@ -297,12 +297,8 @@ void HttpTransfer::failTls(const TlsFailure &failure)
 {
     // Nothing goes over a connection that is not secure as it should be:
     // the download stops with the host and the reasons.
-    const QString reasons = failure.errors.join(QStringLiteral("; "));
-    const QString text = failure.certificate
-        ? QStringLiteral("The certificate of %1 is not trusted: %2").arg(failure.host, reasons)
-        : QStringLiteral("No secure connection to %1: %2").arg(failure.host, reasons);
-    failWith(failure.certificate ? FailureKind::Certificate : FailureKind::Protocol, 0, reasons.toUtf8(),
-             TransferStatus::plain(text));
+    const TransferOutcome o = tlsFailureOutcome(failure);
+    failWith(o.failure, 0, o.serverText, o.status);
 }
 
 void HttpTransfer::onConnected(int slot)

@@ -757,3 +757,17 @@ const UrlFields &TransferJob::url() const { return d->fields; }
 QString TransferJob::currentUrl() const { return d->urlText; }
 const TransferStatus &TransferJob::status() const { return d->lastStatus; }
 QByteArray TransferJob::serverLog() const { return d->log; }
+
+TransferOutcome tlsFailureOutcome(const TlsFailure &failure)
+{
+    const QString reasons = failure.errors.join(QStringLiteral("; "));
+    const QString text = failure.certificate
+        ? QStringLiteral("The certificate of %1 is not trusted: %2").arg(failure.host, reasons)
+        : QStringLiteral("No secure connection to %1: %2").arg(failure.host, reasons);
+    TransferOutcome outcome;
+    outcome.kind = TransferOutcome::Kind::Failure;
+    outcome.failure = failure.certificate ? FailureKind::Certificate : FailureKind::Protocol;
+    outcome.serverText = reasons.toUtf8();
+    outcome.status = TransferStatus::plain(text);
+    return outcome;
+}

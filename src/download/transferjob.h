@@ -157,6 +157,11 @@ struct TransferOutcome {
     TransferStatus status;   // what the download shows for it
 };
 
+// How a connection that did not become secure as it should ends the
+// download, HTTP or FTP alike: a certificate failure or another TLS
+// failure, with the host and the reasons shown.
+TransferOutcome tlsFailureOutcome(const TlsFailure &failure);
+
 // A question the job needs answered before it goes on. The owner answers
 // with answer(id, yes), at once or later; the job waits in Asking.
 struct TransferQuestion {
