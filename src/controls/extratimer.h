@@ -35,6 +35,8 @@ public:
     void setEnabled(bool on);
 
     qint64 tickCount() const { return m_count; }
+    // Starts counting from 0 again, so a newly set interval is counted whole.
+    void resetCount() { m_count = 0; }
     // The number of seconds to count, or -1 for a unit that never fires.
     qint64 threshold() const;
 

@@ -22,7 +22,9 @@
 #include "platform/ui/skin.h"
 #include "queue/downloadmanager.h"
 #include "queue/historystore.h"
+#include "queue/scheduler.h"
 #include "queue/ui/downloadlistview.h"
+#include "queue/ui/frmschedule.h"
 #include "queue/ui/queuecommands.h"
 #include "shell/captions.h"
 #include "shell/errorlog.h"
@@ -61,6 +63,7 @@ struct TesselApp::Parts {
     DownloadListModel completed;
     std::shared_ptr<TrustStore> trust;
     std::unique_ptr<PromptAnswerer> answerer;
+    std::unique_ptr<UnattendedAnswerer> unattended;
     std::unique_ptr<DownloadManager> manager;
     std::unique_ptr<DownloadWindowTable> windows;
     std::unique_ptr<HistoryStore> history;
@@ -68,6 +71,7 @@ struct TesselApp::Parts {
     IntakeRunValues run;
     std::unique_ptr<Intake> intake;
     std::unique_ptr<QueueCommands> queue;
+    std::unique_ptr<Scheduler> scheduler;
     std::unique_ptr<Tray> tray;
     std::unique_ptr<frmMain> main;
 };
@@ -83,6 +87,7 @@ TesselApp::~TesselApp()
     // they use.
     m->main.reset();
     m->windows.reset();
+    m->scheduler.reset();
     m->queue.reset();
     m->intake.reset();
     m->manager.reset();
@@ -158,6 +163,8 @@ bool TesselApp::start()
     // The one owner of every download, then the windows, the intake and the
     // commands.
     p.answerer = std::make_unique<PromptAnswerer>(*p.prompts, p.captions->lookup(), Title);
+    // Downloads a scheduled run started answer their questions themselves.
+    p.unattended = std::make_unique<UnattendedAnswerer>(p.answerer.get());
     DownloadManager::Services dm;
     SettingsRecord *record = &p.record;
     dm.transfer.settings = [record] { return TransferSettings::fromRecord(*record); };
@@ -173,7 +180,7 @@ bool TesselApp::start()
     dm.completed = &p.completed;
     dm.record = &p.record;
     dm.reg = p.reg.get();
-    dm.answerer = p.answerer.get();
+    dm.answerer = p.unattended.get();
     p.manager = std::make_unique<DownloadManager>(dm);
     p.windows = std::make_unique<DownloadWindowTable>();
     Intake::Services is;
@@ -270,6 +277,31 @@ bool TesselApp::start()
     ms.hooks.pauseAll = [queue] { queue->PauseAll(); };
     ms.hooks.resumeAll = [queue] { queue->ResumeAll(); };
     ms.hooks.stopAll = [queue] { queue->StopAll(); };
+    // 9, 12. The scheduler, armed from the stored schedule; "Schedule" opens
+    // its dialog over the main window.
+    Scheduler::Services ss;
+    ss.reg = p.reg.get();
+    ss.manager = p.manager.get();
+    ss.downloads = &p.downloads;
+    ss.answerer = p.unattended.get();
+    ss.clock = p.options.clock;
+    ss.second = p.options.schedulerSecond;
+    ss.blnUnattended = &p.run.blnUnattended;
+    ss.intScheduleExistChoice = &p.run.intScheduleExistChoice;
+    p.scheduler = std::make_unique<Scheduler>(ss);
+    connect(p.scheduler.get(), &Scheduler::scheduleRan, queue, &QueueCommands::RefreshControls);
+    p.scheduler->InitTimer(true);
+    ms.hooks.schedule = [this] {
+        frmSchedule::Services fs;
+        fs.scheduler = m->scheduler.get();
+        fs.reg = m->reg.get();
+        fs.prompts = m->prompts;
+        fs.captions = m->captions->lookup();
+        fs.appTitle = Title;
+        frmSchedule dialog(fs, m->main.get());
+        m->scheduler->RunMode = false;
+        dialog.exec();
+    };
     p.main = std::make_unique<frmMain>(ms);
     queue->addDropArea(p.main.get());
     connect(queue, &QueueCommands::totalRateChanged, p.main.get(),
@@ -315,4 +347,5 @@ DownloadListModel &TesselApp::completed() { return m->completed; }
 DownloadWindowTable &TesselApp::windows() { return *m->windows; }
 DownloadManager &TesselApp::manager() { return *m->manager; }
 HistoryStore &TesselApp::history() { return *m->history; }
+Scheduler &TesselApp::scheduler() { return *m->scheduler; }
 QString TesselApp::programDir() const { return m->programDir.path(); }

@@ -2,11 +2,13 @@
 
 #include "controls/ui/tray.h"
 
+#include <QDateTime>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 
 class DesktopShell;
@@ -17,6 +19,7 @@ class HistoryStore;
 class Intake;
 class Prompts;
 class QueueCommands;
+class Scheduler;
 class frmMain;
 
 // Tessel put together: every service built once and handed to the parts
@@ -35,6 +38,10 @@ public:
         std::unique_ptr<TrayHost> trayHost; // empty: the desktop's notification area
         std::chrono::milliseconds historyDelay{2000};
         bool showSplash = true;
+        // The scheduler's clock (empty: the local date and time) and the
+        // length of its timer's second.
+        std::function<QDateTime()> clock;
+        std::chrono::milliseconds schedulerSecond{1000};
         // URLs given on the command line: taken by this instance, or handed
         // to the running one.
         QStringList urls;
@@ -56,6 +63,7 @@ public:
     DownloadWindowTable &windows();
     DownloadManager &manager();
     HistoryStore &history();
+    Scheduler &scheduler();
     QString programDir() const;
 
 Q_SIGNALS:
