@@ -156,7 +156,7 @@ std::optional<int> scheduledSecond(const Schedule &schedule)
     else if (pm && hour != 12)
         h = hour + 12; // "12" "PM" stays noon
     const int minute = schedule.SchMinute.right(2).toInt();
-    return std::min(h * 3600 + std::clamp(minute, 0, 59) * 60, SecondsPerDay);
+    return h * 3600 + std::clamp(minute, 0, 59) * 60;
 }
 
 ScheduleStep evaluateSchedule(const Schedule &schedule, const QDateTime &now, ScheduleMode mode,
@@ -169,41 +169,48 @@ ScheduleStep evaluateSchedule(const Schedule &schedule, const QDateTime &now, Sc
     }
     const qint64 nowMs = now.time().msecsSinceStartOfDay();
     const bool weekly = !schedule.Today;
+    const std::optional<int> target = scheduledSecond(schedule);
+    // A time after midnight at the end of the day ("12:30 AM" is 24:30) is
+    // still ahead in the first hour of the next day: it belongs to the day
+    // before.
+    step.day = now.date();
+    if (target && *target > SecondsPerDay && nowMs < (*target - SecondsPerDay) * 1000LL)
+        step.day = step.day.addDays(-1);
+
     // Wakes again just after midnight, when the next day is tested.
     const auto untilMidnight = [&] {
+        // The hours and minutes to 23:59:59, plus one minute.
         const qint64 secs = floorDiv((SecondsPerDay - 1) * 1000LL - nowMs, 1000);
         step.kind = ScheduleStep::Kind::Arm;
         step.unit = ExtraTimer::Minutes;
-        step.interval = int(std::max<qint64>(floorDiv(secs, 3600) * 60 + floorDiv(secs, 60) % 60 + 1, 1));
+        step.interval = secs < 0 ? 1 : int(secs / 3600 * 60 + secs % 3600 / 60 + 1);
         step.untilMidnight = true;
         return step;
     };
 
-    if (weekly && !schedule.days[Schedule::dayOf(now.date())])
+    if (weekly && !schedule.days[Schedule::dayOf(step.day)])
         return untilMidnight();
-
-    const std::optional<int> target = scheduledSecond(schedule);
     if (!target) {
         step.kind = ScheduleStep::Kind::IncorrectTime;
         return step;
     }
     step.targetSecond = *target;
-    const bool ranAlready = memory.ranOn == now.date() && memory.ranSecond == *target;
+    const bool ranAlready = memory.ranOn == step.day && memory.ranSecond == *target;
 
-    // Target minus now, borrowing like a clock: only the hours go negative.
-    const qint64 secs = floorDiv(*target * 1000LL - nowMs, 1000);
+    // Target minus now on the wall clock, borrowing like a clock: only the
+    // hours go negative.
+    const auto key = [](const QDate &day, qint64 ms) { return day.toJulianDay() * SecondsPerDay * 1000LL + ms; };
+    const qint64 targetKey = key(step.day, *target * 1000LL);
+    const qint64 secs = floorDiv(targetKey - key(now.date(), nowMs), 1000);
     step.hours = int(floorDiv(secs, 3600));
     step.minutes = int(floorDiv(secs, 60) - qint64(step.hours) * 60);
     step.seconds = int(secs - floorDiv(secs, 60) * 60);
 
     if (step.hours < 0) {
-        // The wait began before the time of day that has now passed: the
-        // machine slept or the clock moved, and the run is late, not lost.
+        // The wait began before the time that has now passed: the machine
+        // slept or the clock moved, and the run is late, not lost.
         const QDateTime &armed = memory.armedAt;
-        const bool waitedForIt = armed.isValid()
-                                 && (armed.date() < now.date()
-                                     || (armed.date() == now.date()
-                                         && armed.time().msecsSinceStartOfDay() < *target * 1000LL));
+        const bool waitedForIt = armed.isValid() && key(armed.date(), armed.time().msecsSinceStartOfDay()) < targetKey;
         if (mode == ScheduleMode::Tick && waitedForIt && !ranAlready) {
             step.kind = ScheduleStep::Kind::Fire;
             return step;
@@ -316,6 +323,7 @@ ScheduleStep Scheduler::OkStep(const Schedule &controls, ScheduleMode mode)
         setSchedule(m_schedule);
     }
     m_lastTarget = step.targetSecond;
+    m_lastDay = step.day;
     return step;
 }
 
@@ -332,7 +340,6 @@ void Scheduler::onTick()
     if (m_inTick)
         return;
     m_inTick = true;
-    const QDateTime at = now();
     if (InitTimer(false)) {
         *m_unattended = true;
         const int started = RunSchedule();
@@ -341,7 +348,7 @@ void Scheduler::onTick()
         m_watch.stop();
         m_memory.armedAt = {};
         m_wakeAt = {};
-        m_memory.ranOn = at.date();
+        m_memory.ranOn = m_lastDay;
         m_memory.ranSecond = m_lastTarget;
         // A weekly schedule waits for its next selected day.
         if (!m_schedule.Today)

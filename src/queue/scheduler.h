@@ -76,9 +76,10 @@ struct ScheduleStep {
     int interval = 0;               // Arm
     bool untilMidnight = false;     // Arm: waiting for the next day, not for the time
     bool warnOfPast = false;        // PreviousTime: the interactive run warns
-    // The scheduled time of day in seconds (0 to 86400, where 86400 is the
-    // end of the day); -1 when there is none.
+    // The scheduled time in seconds from the start of day (86400 and
+    // above are after midnight at its end); -1 when there is none.
     int targetSecond = -1;
+    QDate day; // the day whose scheduled time it is
     int hours = 0, minutes = 0, seconds = 0; // target minus now, borrowed like a clock
 
     bool stores() const { return kind == Kind::Off || kind == Kind::Arm; }
@@ -94,9 +95,10 @@ struct ScheduleMemory {
     int ranSecond = -1;
 };
 
-// The scheduled time of day in seconds: "AM" hours 1 to 11 are the morning
-// and "12" "AM" is the end of the day (24:00); "PM" adds 12 hours and "12"
-// "PM" is noon; "24HR" takes the hour as it is. Nothing for an hour that is
+// The scheduled time in seconds from the start of the day: "AM" hours 1 to
+// 11 are the morning and "12" "AM" is midnight at the end of the day (24:00,
+// so "12:30 AM" is 24:30); "PM" adds 12 hours and "12" "PM" is noon; "24HR"
+// takes the hour as it is. Nothing for an hour that is
 // not a number, or above 12 with "AM" or "PM".
 std::optional<int> scheduledSecond(const Schedule &schedule);
 
@@ -197,6 +199,7 @@ private:
     qint16 m_ownExistChoice = 3;
     bool *m_unattended = &m_ownUnattended;
     qint16 *m_existChoice = &m_ownExistChoice;
-    int m_lastTarget = -1; // the time of day the last step aimed at
+    int m_lastTarget = -1; // the time the last step aimed at, and its day
+    QDate m_lastDay;
     bool m_inTick = false;
 };
