@@ -14,12 +14,17 @@
 #include "platform/ui/shell.h"
 #include "queue/downloadmanager.h"
 #include "queue/historystore.h"
+#include "queue/scheduler.h"
+#include "queue/ui/frmschedule.h"
 #include "queue/ui/downloadlistview.h"
 #include "queue/ui/queuecommands.h"
 #include "shell/tessel/frmmain.h"
 #include "shell/tessel/tesselapp.h"
+#include "config/cregister.h"
+#include "platform/registrystore.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -371,6 +376,58 @@ private Q_SLOTS:
         QCOMPARE(quit.count(), 1);
         QCOMPARE(shell.started.size(), 1);
         QVERIFY(shell.started.first().endsWith(QStringLiteral("/corvane")));
+    }
+
+    // The start-up arms the stored schedule; "Schedule" opens the dialog
+    // over it, and its OK stores the new time and arms the timer again.
+    void theScheduleIsArmedAtStartUpAndEditedFromTheMenu()
+    {
+        Installation place;
+        {
+            Registry registry(place.config());
+            CRegister reg(registry);
+            Schedule stored;
+            stored.NoSchedule = false;
+            stored.SchHour = QStringLiteral("14");
+            stored.SchType = QStringLiteral("24HR");
+            stored.save(reg);
+        }
+        ScriptedPrompts prompts;
+        QuietShell shell;
+        QDir().mkpath(place.program());
+        TesselApp::Options o;
+        o.programDir = place.program();
+        o.configDir = place.config();
+        o.instanceDir = place.instance();
+        o.prompts = &prompts;
+        o.shell = &shell;
+        o.trayHost = std::make_unique<NoTray>();
+        o.showSplash = false;
+        o.clock = [] { return QDateTime(QDate(2026, 12, 4), QTime(12, 10, 20)); };
+        TesselApp tessel(std::move(o));
+        QVERIFY(tessel.start());
+        ExtraTimer &timer = tessel.scheduler().ExtraTimer1;
+        QVERIFY(timer.Enabled());
+        QCOMPARE(QList<int>({timer.IntervalUnit(), timer.Interval()}), QList<int>({ExtraTimer::Minutes, 109}));
+
+        QString shownHour;
+        QTimer::singleShot(0, this, [&] {
+            auto *dialog = qobject_cast<frmSchedule *>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            shownHour = dialog->cboHour->currentText();
+            dialog->cboHour->setCurrentText(QStringLiteral("3"));
+            dialog->cboType->setCurrentText(QStringLiteral("PM"));
+            dialog->cmdOk->click();
+        });
+        tessel.mainWindow().runCommand(QStringLiteral("IDC_FS_Schedule"));
+        QCOMPARE(shownHour, QStringLiteral("14"));
+        QCOMPARE(QList<int>({timer.IntervalUnit(), timer.Interval()}), QList<int>({ExtraTimer::Minutes, 169}));
+        QCOMPARE(tessel.scheduler().schedule().SchType, QStringLiteral("PM"));
+        Registry registry(place.config());
+        QCOMPARE(Schedule::load(CRegister(registry)).SchHour, QStringLiteral("3"));
+        VERIFY_PROMPTS_DONE(prompts);
+        tessel.mainWindow().CloseNELV();
     }
 
     // A download window closed mid-download leaves its row stopped; the
