@@ -4,6 +4,8 @@
 #include "config/cregister.h"
 #include "download/urlmodel.h"
 
+#include <cstdlib>
+
 namespace {
 
 constexpr int SecondsPerDay = 86400;
@@ -151,7 +153,7 @@ std::optional<int> scheduledSecond(const Schedule &schedule)
     if ((am || pm) && hour > 12)
         return std::nullopt;
     int h = hour;
-    if (am && hour == 12)
+    if ((am && hour == 12) || (!pm && hour == 0))
         h = 24; // midnight at the end of the day
     else if (pm && hour != 12)
         h = hour + 12; // "12" "PM" stays noon
@@ -255,7 +257,7 @@ bool UnattendedAnswerer::answer(DownloadId id, const TransferQuestion &question)
 // ---------------------------------------------------------------- the scheduler
 
 Scheduler::Scheduler(Services services, QObject *parent)
-    : QObject(parent), ExtraTimer1(this, services.second), m_services(std::move(services))
+    : QObject(parent), ExtraTimer1(nullptr, services.second), m_services(std::move(services))
 {
     if (m_services.blnUnattended)
         m_unattended = m_services.blnUnattended;
@@ -263,7 +265,10 @@ Scheduler::Scheduler(Services services, QObject *parent)
         m_existChoice = m_services.intScheduleExistChoice;
     if (m_services.reg)
         setSchedule(Schedule::load(*m_services.reg));
-    connect(&ExtraTimer1, &ExtraTimer::Timer, this, &Scheduler::onTick);
+    connect(&ExtraTimer1, &ExtraTimer::Timer, this, [this] {
+        m_countSince = now(); // the timer counts from 0 again
+        onTick();
+    });
     m_watch.setInterval(m_services.second);
     connect(&m_watch, &QTimer::timeout, this, &Scheduler::checkWallClock);
     if (m_services.manager && m_services.answerer) {
@@ -299,7 +304,6 @@ ScheduleStep Scheduler::OkStep(const Schedule &controls, ScheduleMode mode)
         ExtraTimer1.setEnabled(false);
         m_watch.stop();
         m_memory.armedAt = {};
-        m_wakeAt = {};
         break;
     case ScheduleStep::Kind::Arm:
         ExtraTimer1.setIntervalUnit(step.unit);
@@ -308,7 +312,7 @@ ScheduleStep Scheduler::OkStep(const Schedule &controls, ScheduleMode mode)
         ExtraTimer1.resetCount();
         ExtraTimer1.setEnabled(true);
         m_memory.armedAt = at;
-        m_wakeAt = at.addSecs(std::max<qint64>(ExtraTimer1.threshold(), 1));
+        m_countSince = at;
         m_watch.start();
         break;
     case ScheduleStep::Kind::Fire:
@@ -347,7 +351,6 @@ void Scheduler::onTick()
         ExtraTimer1.setEnabled(false);
         m_watch.stop();
         m_memory.armedAt = {};
-        m_wakeAt = {};
         m_memory.ranOn = m_lastDay;
         m_memory.ranSecond = m_lastTarget;
         // A weekly schedule waits for its next selected day.
@@ -360,9 +363,18 @@ void Scheduler::onTick()
 
 void Scheduler::checkWallClock()
 {
-    // Two seconds of slack leave the ordinary wake-up to the timer.
-    if (ExtraTimer1.Enabled() && m_wakeAt.isValid() && now() >= m_wakeAt.addSecs(2))
-        onTick();
+    // The timer counts the seconds the program was awake; the wall clock
+    // also counts a sleep and moves when the clock is set. When the two
+    // disagree by more than two seconds, the step runs again at once: it
+    // re-arms for the time still ahead, or runs a time already passed.
+    if (!ExtraTimer1.Enabled() || !m_countSince.isValid())
+        return;
+    const qint64 wall = m_countSince.secsTo(now());
+    if (std::abs(wall - ExtraTimer1.tickCount()) <= 2)
+        return;
+    ExtraTimer1.resetCount();
+    m_countSince = now();
+    onTick();
 }
 
 int Scheduler::RunSchedule()

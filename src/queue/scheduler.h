@@ -98,7 +98,7 @@ struct ScheduleMemory {
 // The scheduled time in seconds from the start of the day: "AM" hours 1 to
 // 11 are the morning and "12" "AM" is midnight at the end of the day (24:00,
 // so "12:30 AM" is 24:30); "PM" adds 12 hours and "12" "PM" is noon; "24HR"
-// takes the hour as it is. Nothing for an hour that is
+// takes the hour as it is, "00" again being midnight at the end of the day. Nothing for an hour that is
 // not a number, or above 12 with "AM" or "PM".
 std::optional<int> scheduledSecond(const Schedule &schedule);
 
@@ -132,9 +132,8 @@ private:
 //
 // A weekly schedule re-arms itself for the next selected day after a run.
 // Waiting is also checked against the wall clock once a second: when the
-// machine slept or the clock moved past the moment the timer should have
-// woken, the step runs at once, and a time passed while waiting that day
-// runs late instead of never.
+// machine slept or the clock was set while the timer counted, the step runs
+// again at once, and a time passed while waiting runs late instead of never.
 class Scheduler : public QObject {
     Q_OBJECT
 
@@ -193,7 +192,7 @@ private:
     Services m_services;
     Schedule m_schedule;
     ScheduleMemory m_memory;
-    QDateTime m_wakeAt; // when the armed timer should wake, on the wall clock
+    QDateTime m_countSince; // the wall-clock time the timer's count was last 0
     QTimer m_watch;
     bool m_ownUnattended = false;
     qint16 m_ownExistChoice = 3;

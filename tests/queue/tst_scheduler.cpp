@@ -131,8 +131,8 @@ private Q_SLOTS:
         QTest::newRow("Friday's 12:30 AM, on Thursday at ten past midnight")
             << fridayNight << at(Friday.addDays(-1), 0, 10, 0) << U << none << int(Kind::Arm) << min << 1430
             << true;
-        QTest::newRow("5:55 PM") << daily("5", ":55", "PM") << at(Friday, 17, 0, 0) << I << none << int(Kind::Arm)
-                                 << min << 55 << false;
+        QTest::newRow("00:30 is half past midnight tonight") << daily("00", ":30", "24HR") << at(Friday, 23, 0, 0)
+                                                             << I << none << int(Kind::Arm) << min << 90 << false;
         QTest::newRow("13 PM is incorrect") << daily("13", ":00", "PM") << at(Friday, 9, 0, 0) << I << none
                                             << int(Kind::IncorrectTime) << 0 << 0 << false;
         QTest::newRow("previous time warns") << ten << at(Friday, 11, 0, 0) << I << none
@@ -251,18 +251,33 @@ private Q_SLOTS:
         QVERIFY(c.scheduler->ExtraTimer1.Enabled()); // waiting for next Friday
     }
 
-    // The machine sleeps from 10:00 to 16:30 while the timer waits for
-    // 14:00: the wall clock, checked every second, brings the run at once.
-    void sleepPastTheTimeRunsAtTheNextSecond()
+    // The timer waits from 10:00 for 2 PM while the wall clock leaps: the
+    // wall clock, checked every second, runs the step again at once. A
+    // sleep past the time runs the schedule; a clock set forward short of
+    // it shortens the wait.
+    void wallClockLeapWhileWaiting_data()
     {
+        QTest::addColumn<QTime>("leapTo");
+        QTest::addColumn<int>("runs");
+        QTest::addColumn<int>("interval");
+        QTest::newRow("slept past the time") << QTime(16, 30) << 1 << 240;
+        QTest::newRow("clock set forward") << QTime(13, 0) << 0 << 60;
+    }
+
+    void wallClockLeapWhileWaiting()
+    {
+        QFETCH(QTime, leapTo);
+        QFETCH(int, runs);
+        QFETCH(int, interval);
         ManagerRig rig;
         Clocked c(rig, at(Friday, 10, 0, 0), std::chrono::milliseconds(10));
         daily("2", ":00", "PM").save(rig.reg);
         c.scheduler->InitTimer(true);
         QCOMPARE(c.scheduler->ExtraTimer1.Interval(), 240);
-        c.clock = at(Friday, 16, 30, 0);
-        QTRY_COMPARE_WITH_TIMEOUT(c.runs.size(), 1, 5000);
-        QVERIFY(!c.scheduler->ExtraTimer1.Enabled());
+        c.clock = QDateTime(Friday, leapTo);
+        QTRY_COMPARE_WITH_TIMEOUT(c.scheduler->ExtraTimer1.Interval(), interval, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(c.runs.size(), runs, 5000);
+        QCOMPARE(c.scheduler->ExtraTimer1.Enabled(), runs == 0);
     }
 
     // At the scheduled time every leftover row starts again in its own row,
