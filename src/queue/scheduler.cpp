@@ -411,13 +411,12 @@ int Scheduler::RunSchedule()
             continue;
         const QString savePath = list->value(row, Column::SavePath);
         const ExistingFile existing = FileExistsLen(savePath) ? onExisting : ExistingFile::Overwrite;
-        if (known && manager->state(known) == DownloadState::Running) {
-            // A download kept by "Do not download" goes on as it is; any
-            // other answer restarts it in its row.
-            if (existing == ExistingFile::Cancel)
-                continue;
+        // "Do not download" leaves a row whose file is there as it is: a
+        // running or paused download goes on being one.
+        if (existing == ExistingFile::Cancel)
+            continue;
+        if (known && manager->state(known) == DownloadState::Running)
             manager->cancel(known);
-        }
         const DownloadId id = manager->startRow(row, {url, savePath, existing});
         if (!id)
             continue;

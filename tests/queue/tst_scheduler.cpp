@@ -311,9 +311,11 @@ private Q_SLOTS:
         // The running file is too small to be split, so its requests show
         // where each start began.
         const qint64 size = 3 << 20, runningSize = 1536 * 1024;
-        HttpFileServer running(runningSize), queued(size), untouched(1000);
-        running.pieceSize = 64 * 1024;
-        running.pieceDelayMs = 15;
+        HttpFileServer running(runningSize), paused(runningSize), queued(size), untouched(1000);
+        for (HttpFileServer *slow : {&running, &paused}) {
+            slow->pieceSize = 64 * 1024;
+            slow->pieceDelayMs = 15;
+        }
 
         const DownloadId refused = rig.manager->queue(untouched.url(), QStringLiteral("You block this Extenison"),
                                                       QStringLiteral("N/A"), true);
@@ -323,6 +325,10 @@ private Q_SLOTS:
         const DownloadId waiting = rig.manager->queue(queued.url(), rig.savePath("queued.bin"),
                                                       QStringLiteral("Not Downloaded"));
         const DownloadId busy = rig.start(running.url(), ExistingFile::Overwrite, QStringLiteral("running.bin"));
+        const DownloadId resting = rig.start(paused.url(), ExistingFile::Overwrite, QStringLiteral("paused.bin"));
+        QVERIFY(rig.waitReceived(resting, 64 * 1024));
+        rig.manager->pause(resting);
+        QVERIFY(rig.waitState(resting, DownloadState::Paused));
         QVERIFY(rig.waitReceived(busy, 128 * 1024));
         const int requestsBefore = int(running.ranges.size());
         rig.record.Segment = 1; // downloads started from now on ask whether to split
@@ -343,7 +349,9 @@ private Q_SLOTS:
         c.tick();
         QCOMPARE(c.runs.size(), 1);
         QVERIFY(!c.scheduler->blnUnattended());
-        QCOMPARE(unattendedAtStart, QList<bool>(restarted ? 2 : 1, true));
+        QCOMPARE(unattendedAtStart, QList<bool>(restarted ? 3 : 1, true));
+        QCOMPARE(startedIds.contains(resting), restarted);
+        QCOMPARE(rig.manager->state(resting), restarted ? DownloadState::Running : DownloadState::Paused);
 
         QVERIFY(rig.waitState(waiting, DownloadState::Complete));
         QCOMPARE(rig.saved("queued.bin"), HttpFileServer::bytes(0, size));
