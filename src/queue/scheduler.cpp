@@ -273,9 +273,16 @@ Scheduler::Scheduler(Services services, QObject *parent)
     connect(&m_watch, &QTimer::timeout, this, &Scheduler::checkWallClock);
     if (m_services.manager && m_services.answerer) {
         // A download the run started answers for itself only until it ends.
-        connect(m_services.manager, &DownloadManager::finished, this, [this](DownloadId id, const TransferOutcome &) {
-            m_services.answerer->remove(id);
-        });
+        // Queued, so the download's window still sees it as unattended when
+        // it handles the same end; a run that stopped a download to restart
+        // it has it running again by then, and it stays.
+        connect(
+            m_services.manager, &DownloadManager::finished, this,
+            [this, manager = QPointer<DownloadManager>(m_services.manager)](DownloadId id, const TransferOutcome &) {
+                if (!manager || manager->state(id) != DownloadState::Running)
+                    m_services.answerer->remove(id);
+            },
+            Qt::QueuedConnection);
     }
 }
 
@@ -381,20 +388,22 @@ int Scheduler::RunSchedule()
 {
     DownloadManager *manager = m_services.manager;
     DownloadListModel *list = m_services.downloads;
-    if (!manager || !list)
+    if (!manager || !list || !m_services.restartRow)
         return 0;
-    ExistingFile onExisting = ExistingFile::Cancel;
-    switch (*m_existChoice) {
-    case 1: onExisting = ExistingFile::Overwrite; break;
-    case 2: onExisting = ExistingFile::Resume; break;
-    default: break;
-    }
+    // Every download the run starts answers its own questions from the
+    // moment it starts, before its job can ask anything.
+    QList<DownloadId> startedIds;
+    const QPointer<DownloadManager> alive(manager);
+    const QMetaObject::Connection connection =
+        connect(manager, &DownloadManager::started, this, [this, &startedIds](DownloadId id, TransferJob *) {
+            startedIds.append(id);
+            if (m_services.answerer)
+                m_services.answerer->add(id);
+        });
     // The rows are taken first: a start may add or remove rows.
     QList<DownloadListModel::RowId> rows;
     for (int i = 0; i < list->count(); ++i)
         rows.append(list->idAt(i));
-    const QPointer<DownloadManager> alive(manager);
-    int started = 0;
     for (const DownloadListModel::RowId row : std::as_const(rows)) {
         if (!alive)
             break;
@@ -410,19 +419,18 @@ int Scheduler::RunSchedule()
         if (url.isEmpty())
             continue;
         const QString savePath = list->value(row, Column::SavePath);
-        const ExistingFile existing = FileExistsLen(savePath) ? onExisting : ExistingFile::Overwrite;
         // "Do not download" leaves a row whose file is there as it is: a
-        // running or paused download goes on being one.
-        if (existing == ExistingFile::Cancel)
+        // restart would only stop a paused download and close its window.
+        if (*m_existChoice == 3 && FileExistsLen(savePath))
             continue;
-        if (known && manager->state(known) == DownloadState::Running)
-            manager->cancel(known);
-        const DownloadId id = manager->startRow(row, {url, savePath, existing});
-        if (!id)
-            continue;
-        if (m_services.answerer)
-            m_services.answerer->add(id);
-        if (manager->state(id) == DownloadState::Running)
+        m_services.restartRow(url, savePath, list->indexOf(row), row);
+    }
+    if (!alive)
+        return 0;
+    disconnect(connection);
+    int started = 0;
+    for (qsizetype i = 0; i < startedIds.size(); ++i) {
+        if (startedIds.indexOf(startedIds[i]) == i && manager->state(startedIds[i]) == DownloadState::Running)
             ++started;
     }
     return started;

@@ -143,6 +143,12 @@ public:
         DownloadManager *manager = nullptr;
         DownloadListModel *downloads = nullptr;
         UnattendedAnswerer *answerer = nullptr; // optional
+        // Restarts a row of the download list in its own row, as the list's
+        // Re-Download does for one row: the download runs in a window of its
+        // own. rowIndex is the row's position (from 0). A run restarts
+        // nothing without it.
+        std::function<void(const QString &url, const QString &savePath, int rowIndex, DownloadListModel::RowId row)>
+            restartRow;
         std::function<QDateTime()> clock;       // empty: the local date and time
         std::chrono::milliseconds second{1000}; // one second of the timer and the watch
         // The program-wide run values the intake shares; the scheduler's
@@ -167,8 +173,9 @@ public:
     bool InitTimer(bool startUp);
 
     // Restarts every row of the download list that is neither refused
-    // ("0 %") nor finished ("100%") in its own row, with the existing-file
-    // answer of the schedule. Returns how many downloads it started.
+    // ("0 %") nor finished ("100%") in its own row through restartRow; with
+    // blnUnattended set, the existing-file answer of the schedule decides
+    // about a file that is there. Returns how many downloads it started.
     int RunSchedule();
 
     bool RunMode = false; // true while the OK step runs for the timer

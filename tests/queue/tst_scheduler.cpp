@@ -3,7 +3,12 @@
 // download from the kit's HTTP file server, and the dialog's save and OK
 // steps answered by scripted prompts.
 #include "queue/scheduler.h"
+#include "download/ui/downloadwindows.h"
+#include "intake/ui/frmfile.h"
+#include "intake/ui/frmurl.h"
+#include "intake/ui/intake.h"
 #include "queue/ui/frmschedule.h"
+#include "queue/ui/queuecommands.h"
 
 #include "httpfileserver.h"
 #include "managerrig.h"
@@ -60,14 +65,12 @@ struct Clocked {
     QList<QDateTime> runs;
 
     Clocked(ManagerRig &r, QDateTime start, std::chrono::milliseconds second = std::chrono::hours(1),
-            UnattendedAnswerer *answerer = nullptr)
+            Scheduler::Services s = {})
         : rig(r), clock(std::move(start))
     {
-        Scheduler::Services s;
         s.reg = &rig.reg;
         s.manager = rig.manager.get();
         s.downloads = &rig.downloads;
-        s.answerer = answerer;
         s.clock = [this] { return clock; };
         s.second = second;
         scheduler = std::make_unique<Scheduler>(s);
@@ -280,12 +283,13 @@ private Q_SLOTS:
         QCOMPARE(c.scheduler->ExtraTimer1.Enabled(), runs == 0);
     }
 
-    // At the scheduled time every leftover row starts again in its own row,
-    // with nobody at the screen: refused and finished rows stay as they
-    // are, a queued row downloads (its segment question answered by the
-    // schedule), and a row still downloading is restarted as the existing-
-    // file choice says.
-    void runRestartsLeftoverRowsUnattended_data()
+    // At the scheduled time every leftover row starts again in its own row
+    // and its own download window, as Re-Download starts it, with nobody at
+    // the screen: refused and finished rows stay as they are, a download
+    // still running goes on, a queued row downloads (its split question
+    // answered by the schedule, its completion box left out), and a paused
+    // row's existing file is handled as the schedule's choice says.
+    void runRestartsLeftoverRowsInWindowsUnattended_data()
     {
         QTest::addColumn<QString>("choice");
         QTest::addColumn<bool>("restarted");
@@ -295,7 +299,7 @@ private Q_SLOTS:
         QTest::newRow("do not download") << "Skip" << false << false;
     }
 
-    void runRestartsLeftoverRowsUnattended()
+    void runRestartsLeftoverRowsInWindowsUnattended()
     {
         QFETCH(QString, choice);
         QFETCH(bool, restarted);
@@ -307,16 +311,34 @@ private Q_SLOTS:
         UnattendedAnswerer *answerer = own.get();
         rig.answerer = std::move(own);
         rig.build();
+        // The program's path from a row to its window: the list's
+        // Re-Download hands the row to the intake, which opens the window.
+        IntakeRunValues run;
+        DownloadWindowTable windows;
+        Intake::Services is;
+        is.downloads = &rig.downloads;
+        is.completed = &rig.completed;
+        is.windows = &windows;
+        is.prompts = &rig.prompts;
+        is.run = &run;
+        is.manager = rig.manager.get();
+        is.window.storedOption = [](const QString &key) { return key == QLatin1String("PromptDone"); };
+        is.window.unattended = [answerer](DownloadId id) { return answerer->contains(id); };
+        Intake intake(is);
+        QueueCommands::Callbacks callbacks;
+        callbacks.restartRow = [&](const QueueCommands::RestartRequest &r) {
+            intake.BeginDownload(r.url, r.savePath, rig.downloads.indexOf(r.row) + 1);
+        };
+        QueueCommands queue(rig.downloads, rig.completed, windows, *rig.manager, rig.captions, callbacks);
 
-        // The running file is too small to be split, so its requests show
+        // The slow files are too small to be split, so their requests show
         // where each start began.
-        const qint64 size = 3 << 20, runningSize = 1536 * 1024;
-        HttpFileServer running(runningSize), paused(runningSize), queued(size), untouched(1000);
+        const qint64 size = 3 << 20, slowSize = 1536 * 1024;
+        HttpFileServer running(slowSize), paused(slowSize), queued(size), untouched(1000);
         for (HttpFileServer *slow : {&running, &paused}) {
             slow->pieceSize = 64 * 1024;
             slow->pieceDelayMs = 15;
         }
-
         const DownloadId refused = rig.manager->queue(untouched.url(), QStringLiteral("You block this Extenison"),
                                                       QStringLiteral("N/A"), true);
         rig.downloads.addRow({rig.savePath("done.bin"), QStringLiteral("100%"), QStringLiteral("1000 Bytes"),
@@ -324,13 +346,14 @@ private Q_SLOTS:
                               untouched.url(QStringLiteral("/done.bin"))});
         const DownloadId waiting = rig.manager->queue(queued.url(), rig.savePath("queued.bin"),
                                                       QStringLiteral("Not Downloaded"));
-        const DownloadId busy = rig.start(running.url(), ExistingFile::Overwrite, QStringLiteral("running.bin"));
-        const DownloadId resting = rig.start(paused.url(), ExistingFile::Overwrite, QStringLiteral("paused.bin"));
+        const QPointer<frmDownload> busyWindow = intake.BeginDownload(running.url(), rig.savePath("running.bin"), -1);
+        const QPointer<frmDownload> pausedWindow = intake.BeginDownload(paused.url(), rig.savePath("paused.bin"), -1);
+        QVERIFY(busyWindow && pausedWindow);
+        const DownloadId busy = busyWindow->downloadId(), resting = pausedWindow->downloadId();
         QVERIFY(rig.waitReceived(resting, 64 * 1024));
         rig.manager->pause(resting);
         QVERIFY(rig.waitState(resting, DownloadState::Paused));
-        QVERIFY(rig.waitReceived(busy, 128 * 1024));
-        const int requestsBefore = int(running.ranges.size());
+        const qsizetype requestsBefore = paused.ranges.size();
         rig.record.Segment = 1; // downloads started from now on ask whether to split
 
         Schedule s = daily("14", ":00", "24HR");
@@ -338,7 +361,14 @@ private Q_SLOTS:
         s.Resume = choice == "Resume";
         s.Skip = choice == "Skip";
         s.save(rig.reg);
-        Clocked c(rig, at(Friday, 13, 59, 58, 500), std::chrono::hours(1), answerer);
+        Scheduler::Services ss;
+        ss.answerer = answerer;
+        ss.blnUnattended = &run.blnUnattended;
+        ss.intScheduleExistChoice = &run.intScheduleExistChoice;
+        ss.restartRow = [&queue](const QString &url, const QString &path, int index, DownloadListModel::RowId row) {
+            queue.RedownloadRow(url, path, index, row);
+        };
+        Clocked c(rig, at(Friday, 13, 59, 58, 500), std::chrono::hours(1), ss);
         QVERIFY(!c.scheduler->InitTimer(true));
         QList<bool> unattendedAtStart;
         QList<DownloadId> startedIds;
@@ -346,30 +376,43 @@ private Q_SLOTS:
             unattendedAtStart.append(c.scheduler->blnUnattended());
             startedIds.append(id);
         });
+        // Only the download a person started tells its completion.
+        rig.prompts.expectMessage(QStringLiteral("Download Successful."));
         c.tick();
         QCOMPARE(c.runs.size(), 1);
         QVERIFY(!c.scheduler->blnUnattended());
-        QCOMPARE(unattendedAtStart, QList<bool>(restarted ? 3 : 1, true));
-        QCOMPARE(startedIds.contains(resting), restarted);
+        QCOMPARE(unattendedAtStart, QList<bool>(restarted ? 2 : 1, true));
+        QCOMPARE(startedIds, (restarted ? QList<DownloadId>{waiting, resting} : QList<DownloadId>{waiting}));
+
+        // Every restarted row has a window of its own; the running one and
+        // a paused one left alone keep theirs.
+        QVERIFY(windows.windowOf(waiting));
+        QVERIFY(windows.windowOf(resting));
+        QVERIFY(windows.windowOf(waiting) != windows.windowOf(resting));
+        QCOMPARE(windows.windowOf(busy), busyWindow.data());
+        QCOMPARE(windows.windowOf(resting) == pausedWindow.data(), !restarted);
         QCOMPARE(rig.manager->state(resting), restarted ? DownloadState::Running : DownloadState::Paused);
 
         QVERIFY(rig.waitState(waiting, DownloadState::Complete));
         QCOMPARE(rig.saved("queued.bin"), HttpFileServer::bytes(0, size));
         QVERIFY(rig.waitState(busy, DownloadState::Complete));
-        QCOMPARE(rig.saved("running.bin"), HttpFileServer::bytes(0, runningSize));
-        QCOMPARE(startedIds.contains(busy), restarted);
-        QVERIFY(startedIds.contains(waiting));
+        QCOMPARE(rig.saved("running.bin"), HttpFileServer::bytes(0, slowSize));
+        if (restarted) {
+            QVERIFY(rig.waitState(resting, DownloadState::Complete));
+            QCOMPARE(rig.saved("paused.bin"), HttpFileServer::bytes(0, slowSize));
+        }
         bool resumedFromOffset = false;
         static const QRegularExpression fromOffset(QStringLiteral("^bytes=([1-9][0-9]*)-"));
-        for (qsizetype i = requestsBefore; i < running.ranges.size(); ++i)
-            resumedFromOffset |= fromOffset.match(QString::fromLatin1(running.ranges[i])).hasMatch();
+        for (qsizetype i = requestsBefore; i < paused.ranges.size(); ++i)
+            resumedFromOffset |= fromOffset.match(QString::fromLatin1(paused.ranges[i])).hasMatch();
         QCOMPARE(resumedFromOffset, resumed);
+        QCOMPARE(paused.ranges.size() > requestsBefore, restarted);
 
         // Left alone: the refused row and the finished row.
         QCOMPARE(rig.downloads.value(rig.manager->row(refused), Column::Progress), QStringLiteral("0 %"));
         QVERIFY(!rig.manager->job(refused));
         QVERIFY(untouched.requests.isEmpty());
-        QVERIFY(rig.prompts.records().isEmpty());
+        QCOMPARE(rig.prompts.records().size(), 1);
         VERIFY_PROMPTS_DONE(rig.prompts);
     }
 

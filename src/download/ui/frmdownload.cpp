@@ -194,6 +194,11 @@ bool frmDownload::storedOption(const char *key) const
     return m_services.storedOption && m_services.storedOption(QLatin1String(key));
 }
 
+bool frmDownload::unattended() const
+{
+    return m_services.unattended && m_services.unattended(m_id);
+}
+
 void frmDownload::Pause_Resume()
 {
     const TransferJob *job = m_job.data();
@@ -227,7 +232,7 @@ void frmDownload::onFinished(const TransferOutcome &outcome)
     if (isMinimized())
         showNormal();
     const QPointer<frmDownload> self(this);
-    if (storedOption("PromptDone") && m_services.prompts)
+    if (storedOption("PromptDone") && m_services.prompts && !unattended())
         m_services.prompts->inform(caption("11031", "Download Successful."), m_services.appTitle,
                                    PromptIcon::Information);
     if (self && storedOption("CloseDownloadWindowWhenDone"))
@@ -236,7 +241,7 @@ void frmDownload::onFinished(const TransferOutcome &outcome)
 
 void frmDownload::onNotice(const TransferNotice &notice)
 {
-    if (!m_services.prompts)
+    if (!m_services.prompts || unattended())
         return;
     switch (notice.kind) {
     case TransferNotice::Kind::DataError: {

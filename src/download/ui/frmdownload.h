@@ -39,6 +39,10 @@ public:
         // Whether a stored option ("PromptDone", "CloseDownloadWindowWhenDone")
         // is on; empty: every option is off.
         std::function<bool(const QString &key)> storedOption;
+        // Whether nobody waits at the screen for a download (one a scheduled
+        // run started): its completion and error boxes are left out, the
+        // window's status tells the outcome. Empty: every download is watched.
+        std::function<bool(DownloadId id)> unattended;
     };
 
     static constexpr int MaxSegments = TransferJob::MaxSegments;
@@ -112,6 +116,7 @@ private:
     QString caption(const char *id, const char *defaultText) const;
     QString statusText() const;
     bool storedOption(const char *key) const;
+    bool unattended() const;
 
     Services m_services;
     DownloadId m_id;

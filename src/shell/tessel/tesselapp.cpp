@@ -201,6 +201,8 @@ bool TesselApp::start()
                    .value_or(0)
                == 1;
     };
+    // The windows of a scheduled run's downloads show no boxes.
+    is.window.unattended = [unattended = p.unattended.get()](DownloadId id) { return unattended->contains(id); };
     is.appTitle = Title;
     p.intake = std::make_unique<Intake>(is);
 
@@ -284,6 +286,10 @@ bool TesselApp::start()
     ss.manager = p.manager.get();
     ss.downloads = &p.downloads;
     ss.answerer = p.unattended.get();
+    // A scheduled run restarts each row as Re-Download does, in a window.
+    ss.restartRow = [queue](const QString &url, const QString &savePath, int rowIndex, DownloadListModel::RowId row) {
+        queue->RedownloadRow(url, savePath, rowIndex, row);
+    };
     ss.clock = p.options.clock;
     ss.second = p.options.schedulerSecond;
     ss.blnUnattended = &p.run.blnUnattended;
