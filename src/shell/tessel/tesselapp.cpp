@@ -4,6 +4,7 @@
 #include "config/cregister.h"
 #include "config/settingsmodel.h"
 #include "config/settingsrecord.h"
+#include "config/ui/frmsettings.h"
 #include "controls/ui/tray.h"
 #include "download/downloadlist.h"
 #include "download/ui/downloadwindows.h"
@@ -152,6 +153,13 @@ bool TesselApp::start()
     env.programDir = p.programDir.path();
     env.appTitle = Title;
     env.programPath = QCoreApplication::applicationFilePath();
+    // The settings dialog's capture box switches browser capture through
+    // this hook; until the manifest installer is linked in, the switch is
+    // only logged.
+    env.applyBrowserCapture = [](bool on) {
+        qInfo("Browser capture switched %s; this build does not install the browser host manifests",
+              on ? "on" : "off");
+    };
     p.settings = std::make_unique<SettingsModel>(env);
     p.settings->Populate();
 
@@ -270,6 +278,21 @@ bool TesselApp::start()
     ms.hooks.pauseAll = [queue] { queue->PauseAll(); };
     ms.hooks.resumeAll = [queue] { queue->ResumeAll(); };
     ms.hooks.stopAll = [queue] { queue->StopAll(); };
+    ms.hooks.settings = [this] {
+        Parts &p = *m;
+        frmSettings::Services ss;
+        ss.model = p.settings.get();
+        ss.loadSettings = [record = &p.record, reg = p.reg.get()] { LoadSettings(*record, *reg); };
+        ss.prompts = p.prompts;
+        ss.shell = p.shell;
+        ss.captions = p.captions->lookup();
+        ss.appTitle = Title;
+        ss.programDir = p.programDir.path();
+        ss.version = QStringLiteral(TESSEL_VERSION);
+        ss.helpFile = p.programDir.file(QStringLiteral("help/settings.html"));
+        frmSettings dialog(ss, p.main.get());
+        dialog.exec();
+    };
     p.main = std::make_unique<frmMain>(ms);
     queue->addDropArea(p.main.get());
     connect(queue, &QueueCommands::totalRateChanged, p.main.get(),
