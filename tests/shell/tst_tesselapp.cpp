@@ -4,6 +4,8 @@
 #include "realservers.h"
 #include "scriptedprompts.h"
 
+#include "config/cregister.h"
+#include "config/ui/frmsettings.h"
 #include "download/downloadlist.h"
 #include "download/ui/downloadwindows.h"
 #include "download/ui/frmdownload.h"
@@ -20,10 +22,12 @@
 #include "shell/tessel/tesselapp.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QProcess>
 #include <QPushButton>
@@ -292,6 +296,44 @@ private Q_SLOTS:
         VERIFY_PROMPTS_DONE(secondPrompts);
         QCOMPARE(secondPrompts.last().icon, PromptIcon::Error);
         first->mainWindow().CloseNELV();
+    }
+
+    // The Settings command opens the dialog over the program's own model:
+    // what OK saves is in the store and is what the intake filters with.
+    void settingsCommandEditsTheProgramsSettings()
+    {
+        Installation place;
+        ScriptedPrompts prompts;
+        QuietShell shell;
+        auto tessel = place.make(&prompts, &shell);
+        QVERIFY(tessel->start());
+        bool shown = false;
+        QTimer::singleShot(0, this, [&shown] {
+            auto *dialog = qobject_cast<frmSettings *>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            shown = true;
+            dialog->txtMonitorTypes->setPlainText(QStringLiteral(".iso;"));
+            dialog->chkClipboard->click();
+            dialog->cmdOK->click();
+        });
+        tessel->mainWindow().runCommand(QStringLiteral("IDC_FS_Settings"));
+        QVERIFY(shown);
+
+        Registry registry(place.config());
+        CRegister reg(registry);
+        const auto stored = [&reg](const char *key) {
+            return reg.REGGetSetting(CRegister::HKEY_LOCAL_MACHINE, TesselSection, QLatin1String(key), "<missing>");
+        };
+        QCOMPARE(stored("MonitorTypes"), QStringLiteral(".iso;"));
+        QCOMPARE(stored("ClipboardMonitoring"), QStringLiteral("0"));
+        // A captured URL of a type no longer monitored becomes a refused row.
+        tessel->intake().CaptureURL(QStringLiteral("http://127.0.0.1:9/a.zip"));
+        QCOMPARE(tessel->downloads().count(), 1);
+        QCOMPARE(tessel->downloads().value(tessel->downloads().idAt(0), DownloadListModel::SavePath),
+                 QStringLiteral("You block this Extenison"));
+        VERIFY_PROMPTS_DONE(prompts);
+        tessel->mainWindow().CloseNELV();
     }
 
     // A second start also brings the running instance's window back, even
