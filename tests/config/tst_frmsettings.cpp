@@ -623,7 +623,7 @@ private Q_SLOTS:
         QCOMPARE(rig.shell.opened, QStringList{rig.fx.programDir() + QStringLiteral("/help/settings.html")});
     }
 
-    // Pictures of three pages for the documentation; only when
+    // Pictures of the pages for the documentation; only when
     // SUITE_SCREENSHOT_DIR is set.
     void screenshots()
     {
@@ -635,16 +635,27 @@ private Q_SLOTS:
             fx.put("UseProxy", QStringLiteral("1"));
             fx.put("ProxyServer", QStringLiteral("proxy.lan"));
             fx.put("ProxyPort", QStringLiteral("3128"));
+            fx.put("Segment", QStringLiteral("1"));
+            fx.put("SaveFileType", QStringLiteral("True"));
         });
-        frmSettings &d = *rig.dialog;
-        d.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&d));
-        const std::array<std::pair<frmSettings::Page, const char *>, 3> pages{
-            {{frmSettings::Monitor, "monitor"}, {frmSettings::Proxy, "proxy"}, {frmSettings::AutoSegment, "segments"}}};
+        rig.model->fileTypes = {{QStringLiteral(".iso"), QStringLiteral("/home/me/Images")},
+                                {QStringLiteral(".mp3"), QStringLiteral("/home/me/Music")}};
+        rig.model->logins = {{QStringLiteral("ftp.example.org"), QStringLiteral("me"), QStringLiteral("secret")}};
+        QVERIFY(rig.model->SaveToINI());
+        rig.dialog = std::make_unique<frmSettings>(rig.services());
+        frmSettings &e = *rig.dialog;
+        e.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&e));
+        const std::array<std::pair<frmSettings::Page, const char *>, 10> pages{
+            {{frmSettings::Information, "information"}, {frmSettings::Startup, "startup"},
+             {frmSettings::Monitor, "monitor"}, {frmSettings::SaveTo, "saveto"}, {frmSettings::Proxy, "proxy"},
+             {frmSettings::Connections, "connections"}, {frmSettings::Limits, "limits"},
+             {frmSettings::Login, "login"}, {frmSettings::Download, "download"},
+             {frmSettings::AutoSegment, "segments"}}};
         for (const auto &[page, name] : pages) {
-            d.showPage(page);
+            e.showPage(page);
             QTest::qWait(100);
-            QVERIFY(d.grab().save(out + QStringLiteral("/tessel-settings-%1.png").arg(QLatin1String(name))));
+            QVERIFY(e.grab().save(out + QStringLiteral("/tessel-settings-%1.png").arg(QLatin1String(name))));
         }
     }
 };

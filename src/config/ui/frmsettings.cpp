@@ -269,6 +269,7 @@ QWidget *frmSettings::buildSaveTo()
     lvwFileTypes = new QTreeWidget(byType);
     lvwFileTypes->setHeaderLabels({QStringLiteral("File Type"), QStringLiteral("Directory")});
     lvwFileTypes->setRootIsDecorated(false);
+    lvwFileTypes->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     lvwFileTypes->setMinimumHeight(90);
     txtFileType = shortField(byType, 8);
     txtFileTypeDir = new QLineEdit(byType);
@@ -442,6 +443,7 @@ QWidget *frmSettings::buildLogin()
     lvwLogins->setHeaderLabels({QStringLiteral("Server"), QStringLiteral("Username"), QStringLiteral("Password")});
     lvwLogins->setRootIsDecorated(false);
     lvwLogins->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    lvwLogins->header()->setSectionResizeMode(QHeaderView::Stretch);
     lvwLogins->setSortingEnabled(true);
     lvwLogins->header()->setSortIndicatorShown(true);
     lvwLogins->header()->setSortIndicator(-1, Qt::AscendingOrder);
