@@ -67,6 +67,8 @@ struct RecordingTray final : TrayHost {
 // The directories one installation of Tessel uses.
 struct Installation {
     QTemporaryDir dir;
+    // Browser capture switched on and off; the user's browser folders stay untouched.
+    std::shared_ptr<QList<bool>> captureCalls = std::make_shared<QList<bool>>();
     QString program() const { return dir.filePath(QStringLiteral("program")); }
     QString config() const { return dir.filePath(QStringLiteral("config")); }
     QString instance() const { return dir.filePath(QStringLiteral("run")); }
@@ -83,6 +85,10 @@ struct Installation {
         o.trayHost = std::make_unique<NoTray>();
         o.historyDelay = std::chrono::milliseconds(100);
         o.showSplash = false;
+        o.browserCapture = [calls = captureCalls](bool on) {
+            calls->append(on);
+            return true;
+        };
         return std::make_unique<TesselApp>(std::move(o));
     }
 };
@@ -315,6 +321,7 @@ private Q_SLOTS:
             shown = true;
             dialog->txtMonitorTypes->setPlainText(QStringLiteral(".iso;"));
             dialog->chkClipboard->click();
+            dialog->chkClickCapture->click(); // on by default: switched off
             dialog->cmdOK->click();
         });
         tessel->mainWindow().runCommand(QStringLiteral("IDC_FS_Settings"));
@@ -327,6 +334,8 @@ private Q_SLOTS:
         };
         QCOMPARE(stored("MonitorTypes"), QStringLiteral(".iso;"));
         QCOMPARE(stored("ClipboardMonitoring"), QStringLiteral("0"));
+        QCOMPARE(stored("ClickCapture"), QStringLiteral("0"));
+        QCOMPARE(place.captureCalls->last(), false);
         // A captured URL of a type no longer monitored becomes a refused row.
         tessel->intake().CaptureURL(QStringLiteral("http://127.0.0.1:9/a.zip"));
         QCOMPARE(tessel->downloads().count(), 1);
