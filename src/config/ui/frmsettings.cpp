@@ -673,12 +673,13 @@ bool frmSettings::isChanged() const
 
 void frmSettings::connectEdits()
 {
-    // An edit goes into the model and marks the dialog changed.
+    // An edit goes into the model and marks the dialog changed; showing the
+    // model (m_loading) is no edit.
     const auto edited = [this](auto apply) {
-        return [this, apply](auto value) {
+        return [this, apply](auto... value) {
             if (m_loading)
                 return;
-            apply(value);
+            apply(value...);
             applyEnabling();
             setChanged(true);
         };
@@ -704,9 +705,9 @@ void frmSettings::connectEdits()
     connect(chkSegment, &QCheckBox::toggled, this, edited([this](bool on) { m.setSegment(on); }));
 
     connect(txtMonitorTypes, &QPlainTextEdit::textChanged, this,
-            [this, edited] { edited([this](int) { m.txtMonitorTypes = txtMonitorTypes->toPlainText(); })(0); });
+            edited([this] { m.txtMonitorTypes = txtMonitorTypes->toPlainText(); }));
     connect(txtMonitorServer, &QPlainTextEdit::textChanged, this,
-            [this, edited] { edited([this](int) { m.txtMonitorServer = txtMonitorServer->toPlainText(); })(0); });
+            edited([this] { m.txtMonitorServer = txtMonitorServer->toPlainText(); }));
 
     option(optSameDir, m.saveChoice, SaveChoice::SameDirectory);
     option(optLastDir, m.saveChoice, SaveChoice::LastDirectory);
