@@ -5,6 +5,7 @@
 
 #include "config/ui/frmsettings.h"
 #include "platform/ui/shell.h"
+#include "platform/ui/skin.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -630,6 +631,9 @@ private Q_SLOTS:
         const QString out = qEnvironmentVariable("SUITE_SCREENSHOT_DIR");
         if (out.isEmpty())
             QSKIP("SUITE_SCREENSHOT_DIR is not set");
+        // The program's own skin, as the dialog looks in Tessel.
+        Skin skin(qEnvironmentVariable("SUITE_SOURCE_DIR") + QStringLiteral("/resources/skin/QFTP.skn"));
+        QVERIFY(skin.load());
         Rig rig([](ConfigFixture &fx) {
             fx.put("Downloads", QStringLiteral("42"));
             fx.put("UseProxy", QStringLiteral("1"));

@@ -123,6 +123,7 @@ int runChildAdd(const QString &base)
     o.shell = &shell;
     o.trayHost = std::make_unique<NoTray>();
     o.showSplash = false; // the history delay stays the program's own
+    o.browserCapture = [](bool) { return true; }; // the user's browser folders stay untouched
     QDir().mkpath(o.programDir);
     TesselApp tessel(std::move(o));
     if (!tessel.start())
