@@ -23,6 +23,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -314,6 +315,12 @@ private Q_SLOTS:
         QuietShell shell;
         auto tessel = place.make(&prompts, &shell);
         QVERIFY(tessel->start());
+        // Clipboard monitoring is on: the new-URL dialog takes a copied URL.
+        const QString copied = QStringLiteral("http://127.0.0.1:9/copied.zip");
+        QGuiApplication::clipboard()->setText(copied);
+        tessel->intake().ShowURLDialog();
+        QCOMPARE(tessel->intake().urlDialog()->url(), copied);
+        tessel->intake().urlDialog()->reject();
         bool shown = false;
         QTimer::singleShot(0, this, [&shown] {
             auto *dialog = qobject_cast<frmSettings *>(QApplication::activeModalWidget());
@@ -337,6 +344,10 @@ private Q_SLOTS:
         QCOMPARE(stored("ClipboardMonitoring"), QStringLiteral("0"));
         QCOMPARE(stored("ClickCapture"), QStringLiteral("0"));
         QCOMPARE(place.captureCalls->last(), false);
+        // Switched off: the next new-URL dialog leaves the copied URL alone.
+        tessel->intake().ShowURLDialog();
+        QCOMPARE(tessel->intake().urlDialog()->url(), QString());
+        tessel->intake().urlDialog()->reject();
         // A captured URL of a type no longer monitored becomes a refused row.
         tessel->intake().CaptureURL(QStringLiteral("http://127.0.0.1:9/a.zip"));
         QCOMPARE(tessel->downloads().count(), 1);
