@@ -17,6 +17,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QStackedWidget>
 #include <QTest>
 #include <QTreeWidget>
@@ -622,6 +623,34 @@ private Q_SLOTS:
         Rig rig;
         rig.dialog->cmdHelp->click();
         QCOMPARE(rig.shell.opened, QStringList{rig.fx.programDir() + QStringLiteral("/help/settings.html")});
+    }
+
+    // The shipped guide has a section for every tab, and its links between
+    // the pages land on sections that exist.
+    void guideDescribesEveryPageAndItsLinksResolve()
+    {
+        const QString dir = qEnvironmentVariable("SUITE_SOURCE_DIR") + QStringLiteral("/resources/help/");
+        const QString settings = QString::fromUtf8(readAll(dir + QStringLiteral("settings.html")));
+        const QString index = QString::fromUtf8(readAll(dir + QStringLiteral("index.html")));
+        QVERIFY(!settings.isEmpty() && !index.isEmpty());
+        Rig rig;
+        for (int i = 0; i < rig.dialog->tabSettings->count(); ++i) {
+            const QString heading = QStringLiteral("\">%1</h2>").arg(rig.dialog->tabSettings->tabText(i));
+            QVERIFY2(settings.contains(heading), qPrintable(heading));
+        }
+        const QRegularExpression link(QStringLiteral("href=\"([a-z]+\\.html)?(#([a-z]+))?\""));
+        for (const auto &[page, text] : {std::pair{QStringLiteral("index.html"), index}, {QStringLiteral("settings.html"), settings}}) {
+            for (auto it = link.globalMatch(text); it.hasNext();) {
+                const QRegularExpressionMatch m = it.next();
+                const QString target = m.captured(1).isEmpty() ? page : m.captured(1);
+                const QString body = target == QLatin1String("index.html") ? index : settings;
+                QVERIFY2(target == QLatin1String("index.html") || target == QLatin1String("settings.html"),
+                         qPrintable(target));
+                if (!m.captured(3).isEmpty())
+                    QVERIFY2(body.contains(QStringLiteral("id=\"%1\"").arg(m.captured(3))),
+                             qPrintable(page + QStringLiteral(" -> ") + m.captured(0)));
+            }
+        }
     }
 
     // Pictures of the pages for the documentation; only when
