@@ -87,7 +87,7 @@ struct Harness {
     CRegister &reg = rig.reg;
     SettingsRecord &record = rig.record;
     SettingsModel settings{SettingsModel::Environment{&record, &reg, nullptr, dir.path(), QStringLiteral("Tessel"),
-                                                      QString(), {}}};
+                                                      QString(), {}, {}}};
     DownloadListModel &downloads = rig.downloads;
     DownloadListModel &completed = rig.completed;
     ScriptedPrompts &prompts = rig.prompts;
