@@ -156,7 +156,16 @@ CaptureHost::Services SystemCaptureHostServices(const QString &tesselProgram)
         return PreparePrivateDirectory(directory) && CaptureReceiver::send(directory, url.toUtf8());
     };
     services.startTessel = [tesselProgram](const QString &url) {
-        return QProcess::startDetached(tesselProgram, {QStringLiteral("--capture"), url});
+        // Tessel must not inherit the pipes to the browser: its output would
+        // break the framing, and the browser would wait on a pipe Tessel
+        // keeps open long after the host ended.
+        QProcess tessel;
+        tessel.setProgram(tesselProgram);
+        tessel.setArguments({QStringLiteral("--capture"), url});
+        tessel.setStandardInputFile(QProcess::nullDevice());
+        tessel.setStandardOutputFile(QProcess::nullDevice());
+        tessel.setStandardErrorFile(QProcess::nullDevice());
+        return tessel.startDetached();
     };
     return services;
 }
