@@ -15,7 +15,7 @@ shipped=(share/tessel-suite/Lang-I/English.ini share/tessel-suite/QFTP.skn share
 browser=(share/tessel-suite/browser/chromium/manifest.json share/tessel-suite/browser/chromium/background.js
          share/tessel-suite/browser/firefox/manifest.json share/tessel-suite/browser/firefox/background.js
          share/tessel-suite/browser/hosts/chromium/org.tessel.capture.json
-         share/tessel-suite/browser/hosts/firefox/org.tessel.capture.json)
+         share/tessel-suite/browser/hosts/firefox/org.tessel.capture.json share/tessel-suite/browser/tessel-capture.xpi)
 for f in bin/tessel bin/corvane bin/tessel-get bin/corvane-cli bin/tessel-capture-host "${shipped[@]}" "${browser[@]}" \
          share/applications/tessel.desktop share/applications/corvane.desktop \
          share/icons/hicolor/scalable/apps/tessel.svg share/icons/hicolor/scalable/apps/corvane.svg; do

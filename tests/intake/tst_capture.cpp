@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
@@ -122,6 +123,31 @@ private Q_SLOTS:
         // A dropped message is logged without its text (it may hold a password).
         for (const QString &line : std::as_const(r.log))
             QVERIFY(!line.toUtf8().contains(message.trimmed()));
+    }
+
+    // A URL that arrives while the previous one is still being handled (a
+    // prompt's nested event loop) waits for it: deliveries never nest.
+    void deliveriesNeverNest()
+    {
+        Receiver r;
+        QVERIFY(r.receiver->listen());
+        QStringList events;
+        connect(r.receiver.get(), &CaptureReceiver::urlReceived, this, [&](const QString &url) {
+            events.append(QStringLiteral("begin ") + url);
+            if (url.endsWith(QLatin1String("a.zip"))) {
+                // As a modal prompt would: events run while this delivery is open.
+                const qsizetype before = r.handled.size();
+                QVERIFY(CaptureReceiver::send(r.socketDir(), "http://h/b.zip"));
+                QDeadlineTimer deadline(5000);
+                while (r.handled.size() == before && !deadline.hasExpired())
+                    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+            }
+            events.append(QStringLiteral("end ") + url);
+        });
+        QVERIFY(CaptureReceiver::send(r.socketDir(), "http://h/a.zip"));
+        QTRY_COMPARE_WITH_TIMEOUT(r.urls.size(), 2, 5000);
+        QCOMPARE(events, (QStringList{"begin http://h/a.zip", "end http://h/a.zip", "begin http://h/b.zip",
+                                      "end http://h/b.zip"}));
     }
 
     void aClientThatNeverFinishesIsCutOff()
