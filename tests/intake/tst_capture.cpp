@@ -217,27 +217,31 @@ private Q_SLOTS:
         QVERIFY(CaptureReceiver::send(dir, "http://h/a.zip"));
     }
 
-    // Another user cannot even reach the socket: the directory shuts them out.
+    // Another user cannot even reach the socket: the directory shuts them
+    // out. Should the directory and socket be opened up (by mistake or by
+    // hand), the receiver still refuses a peer that is not this user.
     void anotherUserCannotConnect()
     {
         if (::geteuid() != 0)
             QSKIP("acting as another user needs root");
         Receiver r;
         QVERIFY(r.receiver->listen());
-        // The test program again, as nobody: exit code 0 means it connected.
-        const int code = QProcess::execute(QCoreApplication::applicationFilePath(),
-                                           {QStringLiteral("--connect-as-nobody"), r.receiver->socketPath()});
-        QCOMPARE(code, 2);
-        // The same child reaches a socket in an open directory, so the
-        // refusal above is the directory's doing.
-        QTemporaryDir open;
-        QCOMPARE(::chmod(QFile::encodeName(open.path()).constData(), 0777), 0);
-        QLocalServer server;
-        server.setSocketOptions(QLocalServer::WorldAccessOption);
-        QVERIFY(server.listen(open.filePath(QStringLiteral("s"))));
-        QCOMPARE(QProcess::execute(QCoreApplication::applicationFilePath(),
-                                   {QStringLiteral("--connect-as-nobody"), server.fullServerName()}),
-                 0);
+        // Everything up to the socket's own directory is open to all.
+        QCOMPARE(::chmod(QFile::encodeName(r.dir.path()).constData(), 0755), 0);
+        // The test program again, as nobody: exit code 0 means it connected
+        // and wrote a URL, 2 that it could not connect.
+        const auto sendAsNobody = [&r] {
+            return QProcess::execute(QCoreApplication::applicationFilePath(),
+                                     {QStringLiteral("--send-as-nobody"), r.receiver->socketPath()});
+        };
+        QCOMPARE(sendAsNobody(), 2);
+
+        QCOMPARE(::chmod(QFile::encodeName(r.socketDir()).constData(), 0777), 0);
+        QCOMPARE(::chmod(QFile::encodeName(r.receiver->socketPath()).constData(), 0777), 0);
+        QCOMPARE(sendAsNobody(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(r.log.size(), 1, 5000);
+        QVERIFY2(r.log.at(0).contains(QLatin1String("refused a connection from user 65534")), qPrintable(r.log.at(0)));
+        QVERIFY(r.urls.isEmpty());
     }
 
     void captureOnWritesTheManifestsOffRemovesThem()
@@ -401,14 +405,19 @@ private Q_SLOTS:
 
 int main(int argc, char **argv)
 {
-    // Child mode: try the socket as user nobody; 0 connected, 2 refused.
-    if (argc == 3 && std::strcmp(argv[1], "--connect-as-nobody") == 0) {
+    // Child mode: send a URL as user nobody; 0 sent, 2 could not connect.
+    if (argc == 3 && std::strcmp(argv[1], "--send-as-nobody") == 0) {
         if (::setgid(Nobody) != 0 || ::setuid(Nobody) != 0)
             return 3;
         QCoreApplication app(argc, argv);
         QLocalSocket socket;
         socket.connectToServer(QString::fromLocal8Bit(argv[2]));
-        return socket.waitForConnected(2000) ? 0 : 2;
+        if (!socket.waitForConnected(2000))
+            return 2;
+        socket.write("http://h/a.zip");
+        socket.waitForBytesWritten(2000);
+        socket.disconnectFromServer();
+        return 0;
     }
     QCoreApplication app(argc, argv);
     TestCapture test;
