@@ -133,9 +133,9 @@ int CaptureHost::run(QIODevice &in, QIODevice &out) const
         const std::optional<QByteArray> payload = nativemessaging::takeFrame(buffer, &tooLong);
         if (!payload)
             return 1;
-        QJsonParseError parseError{};
-        const QJsonDocument document = QJsonDocument::fromJson(*payload, &parseError);
-        const QJsonObject reply = document.isObject() ? answer(document.object()) : error(QStringLiteral("not a JSON object"));
+        const QJsonDocument document = QJsonDocument::fromJson(*payload);
+        const QJsonObject reply =
+            document.isObject() ? answer(document.object()) : error(QStringLiteral("not a JSON object"));
         out.write(nativemessaging::frame(QJsonDocument(reply).toJson(QJsonDocument::Compact)));
         while (out.bytesToWrite() > 0 && out.waitForBytesWritten(-1)) {
         }

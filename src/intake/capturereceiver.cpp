@@ -176,8 +176,9 @@ void CaptureReceiver::accept()
                 return;
             it->append(socket->readAll());
             if (it->size() > CaptureMessageLimit)
-                drop(socket, CapturedText::Kind::TooLong, QStringLiteral("Browser capture: a message longer than %1 bytes was dropped")
-                                 .arg(CaptureMessageLimit));
+                drop(socket, CapturedText::Kind::TooLong,
+                     QStringLiteral("Browser capture: a message longer than %1 bytes was dropped")
+                         .arg(CaptureMessageLimit));
         });
         // The whole message is in once the client closes its end.
         connect(socket, &QLocalSocket::disconnected, this, [this, socket] { finish(socket); });

@@ -303,9 +303,8 @@ private Q_SLOTS:
         QCOMPARE(id, QByteArray(CaptureChromiumExtensionId));
         const QJsonObject firefox =
             QJsonDocument::fromJson(readFile(browser + QStringLiteral("firefox/manifest.json"))).object();
-        QCOMPARE(firefox.value(QStringLiteral("browser_specific_settings"))[QStringLiteral("gecko")][QStringLiteral("id")]
-                     .toString(),
-                 QString::fromLatin1(CaptureFirefoxExtensionId));
+        const QJsonValue gecko = firefox.value(QStringLiteral("browser_specific_settings"))[QStringLiteral("gecko")];
+        QCOMPARE(gecko[QStringLiteral("id")].toString(), QString::fromLatin1(CaptureFirefoxExtensionId));
     }
 
     // The host as the browser runs it: framed requests on its standard input.
@@ -343,7 +342,8 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(r.urls, QStringList{QStringLiteral("http://a.test/f.zip")}, 5000);
         QCOMPARE(exchange(host, {{"type", "url"}, {"url", "javascript:x"}}).value(QStringLiteral("type")),
                  QJsonValue(QStringLiteral("error")));
-        QCOMPARE(exchange(host, {{"type", "dance"}}).value(QStringLiteral("type")), QJsonValue(QStringLiteral("error")));
+        QCOMPARE(exchange(host, {{"type", "dance"}}).value(QStringLiteral("type")),
+                 QJsonValue(QStringLiteral("error")));
         host.closeWriteChannel();
         QVERIFY(host.waitForFinished(10000));
         QCOMPARE(host.exitCode(), 0);
