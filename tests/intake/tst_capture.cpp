@@ -359,6 +359,29 @@ private Q_SLOTS:
         QCOMPARE(greedy.exitCode(), 1);
     }
 
+    // Browser capture switched off: the host wants no download, whatever the
+    // lists say; a URL nobody takes is reported as such.
+    void theHostFollowsTheCaptureSwitch()
+    {
+        QStringList started;
+        CaptureHost::Services services;
+        services.setting = [](const QString &key, const QString &defaultValue) {
+            return key == QLatin1String("ClickCapture") ? QStringLiteral("False") : defaultValue;
+        };
+        services.deliver = [](const QString &) { return false; };
+        services.startTessel = [&started](const QString &url) {
+            started.append(url);
+            return false;
+        };
+        const CaptureHost host(services);
+        const QJsonObject lists = host.answer({{"type", "lists"}, {"url", "http://h/a.zip"}});
+        QCOMPARE(lists.value(QStringLiteral("capture")), QJsonValue(false));
+        QCOMPARE(lists.value(QStringLiteral("take")), QJsonValue(false));
+        QCOMPARE(host.answer({{"type", "url"}, {"url", "http://h/a.zip"}}),
+                 (QJsonObject{{"type", "url"}, {"delivered", false}, {"started", false}}));
+        QCOMPARE(started, QStringList{QStringLiteral("http://h/a.zip")});
+    }
+
     // With no Tessel running the host starts it with the URL; the started
     // Tessel then takes the next URL through its receiver.
     void theHostStartsTesselWhenNoneRuns()
