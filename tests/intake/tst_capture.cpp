@@ -249,8 +249,7 @@ private Q_SLOTS:
         QTemporaryDir home;
         QVERIFY(QDir(home.path()).mkpath(QStringLiteral(".mozilla")));
         QVERIFY(QDir(home.path()).mkpath(QStringLiteral(".config/chromium")));
-        const CaptureInstallPaths paths = CaptureInstallPaths::forUser(QStringLiteral("/opt/t/tessel-capture-host"),
-                                                                        home.path());
+        const CaptureInstallPaths paths = CaptureInstallPaths::forUser(hostProgram(), home.path());
         const QString firefox = paths.firefoxFolder + QStringLiteral("/org.tessel.capture.json");
         const QString chromium = paths.chromiumFolder + QStringLiteral("/org.tessel.capture.json");
         QVERIFY(IECapClicks(true, paths));
@@ -270,11 +269,15 @@ private Q_SLOTS:
         QVERIFY(IECapClicks(true, paths));  // and on again
         QVERIFY(QFileInfo::exists(chromium));
 
-        CaptureInstallPaths relative = paths;
-        relative.hostExecutable = QStringLiteral("tessel-capture-host");
+        // A manifest naming no usable host would only break capture.
         QVERIFY(IECapClicks(false, paths));
-        QVERIFY(!IECapClicks(true, relative));
-        QVERIFY(!QFileInfo::exists(chromium));
+        for (const QString &bad : {QStringLiteral("tessel-capture-host"), home.filePath(QStringLiteral("missing")),
+                                   home.filePath(QStringLiteral(".mozilla"))}) {
+            CaptureInstallPaths wrong = paths;
+            wrong.hostExecutable = bad;
+            QVERIFY(!IECapClicks(true, wrong));
+            QVERIFY(!QFileInfo::exists(chromium));
+        }
     }
 
     // The manifests Tessel writes, the ones shipped for packagers and the
