@@ -15,6 +15,7 @@
 #include "shell/tessel/frmmain.h"
 #include "shell/tessel/tesselapp.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -22,6 +23,8 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <csignal>
 
 #include <unistd.h>
 
@@ -76,6 +79,21 @@ struct Place {
         CRegister(registry).REGSaveSetting(CRegister::HKEY_LOCAL_MACHINE, TesselSection, key, value);
     }
 };
+
+// The processes whose command line holds text.
+QList<pid_t> processesNaming(const QString &text)
+{
+    QList<pid_t> found;
+    const QByteArray needle = text.toLocal8Bit();
+    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool number = false;
+        const pid_t pid = pid_t(entry.toInt(&number));
+        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(entry));
+        if (number && pid != ::getpid() && cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().contains(needle))
+            found.append(pid);
+    }
+    return found;
+}
 
 QStringList rowOf(const DownloadListModel &list, int row)
 {
@@ -269,12 +287,25 @@ private Q_SLOTS:
             arguments.prepend(QStringLiteral("--no-sandbox")); // Chromium's sandbox refuses root
         browser.start(chromium, arguments);
         QVERIFY2(browser.waitForStarted(10000), qPrintable(browser.errorString()));
-        const auto stopBrowser = qScopeGuard([&browser] {
+        const QString scratch = place.dir.path();
+        const auto stopBrowser = qScopeGuard([&browser, &scratch] {
             browser.terminate();
             if (!browser.waitForFinished(10000)) {
                 browser.kill();
                 browser.waitForFinished(5000);
             }
+            // Its helper processes (they name the profile or, the crash
+            // handlers, the home folder) follow it; any still there after a
+            // while are ended by their ids.
+            QDeadlineTimer deadline(5000);
+            QList<pid_t> left;
+            do {
+                left = processesNaming(scratch);
+                if (!left.isEmpty())
+                    QTest::qWait(100);
+            } while (!left.isEmpty() && !deadline.hasExpired());
+            for (const pid_t pid : std::as_const(left))
+                ::kill(pid, SIGKILL);
         });
 
         QTRY_VERIFY2_WITH_TIMEOUT(tessel.intake().savePrompt(),
