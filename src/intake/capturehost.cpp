@@ -133,9 +133,9 @@ int CaptureHost::run(QIODevice &in, QIODevice &out) const
         const std::optional<QByteArray> payload = nativemessaging::takeFrame(buffer, &tooLong);
         if (!payload)
             return 1;
-        QJsonParseError parseError{};
-        const QJsonDocument document = QJsonDocument::fromJson(*payload, &parseError);
-        const QJsonObject reply = document.isObject() ? answer(document.object()) : error(QStringLiteral("not a JSON object"));
+        const QJsonDocument document = QJsonDocument::fromJson(*payload);
+        const QJsonObject reply =
+            document.isObject() ? answer(document.object()) : error(QStringLiteral("not a JSON object"));
         out.write(nativemessaging::frame(QJsonDocument(reply).toJson(QJsonDocument::Compact)));
         while (out.bytesToWrite() > 0 && out.waitForBytesWritten(-1)) {
         }
@@ -156,7 +156,16 @@ CaptureHost::Services SystemCaptureHostServices(const QString &tesselProgram)
         return PreparePrivateDirectory(directory) && CaptureReceiver::send(directory, url.toUtf8());
     };
     services.startTessel = [tesselProgram](const QString &url) {
-        return QProcess::startDetached(tesselProgram, {QStringLiteral("--capture"), url});
+        // Tessel must not inherit the pipes to the browser: its output would
+        // break the framing, and the browser would wait on a pipe Tessel
+        // keeps open long after the host ended.
+        QProcess tessel;
+        tessel.setProgram(tesselProgram);
+        tessel.setArguments({QStringLiteral("--capture"), url});
+        tessel.setStandardInputFile(QProcess::nullDevice());
+        tessel.setStandardOutputFile(QProcess::nullDevice());
+        tessel.setStandardErrorFile(QProcess::nullDevice());
+        return tessel.startDetached();
     };
     return services;
 }

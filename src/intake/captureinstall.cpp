@@ -86,8 +86,11 @@ bool IECapClicks(bool install, const CaptureInstallPaths &paths)
 {
     bool ok = true;
     if (install) {
-        // The browsers start the host by this path, so it must be absolute.
-        if (paths.hostExecutable.isEmpty() || QDir::isRelativePath(paths.hostExecutable))
+        // The browsers start the host by this path: it must be absolute, and
+        // a manifest naming a host that is not there only breaks capture.
+        const QFileInfo host(paths.hostExecutable);
+        if (paths.hostExecutable.isEmpty() || QDir::isRelativePath(paths.hostExecutable) || !host.isFile()
+            || !host.isExecutable())
             return false;
         ok = ::install(paths.firefoxFolder, FirefoxHostManifest(paths.hostExecutable));
         for (const QString &folder : paths.chromiumFamilyFolders())

@@ -38,8 +38,10 @@ struct CaptureInstallPaths {
 QByteArray ChromiumHostManifest(const QString &hostExecutable);
 QByteArray FirefoxHostManifest(const QString &hostExecutable);
 
-// install true: writes the host manifests into every folder of paths (creating
-// the folders); false: removes them (other files there stay). True when every
-// write or removal succeeded; a missing manifest counts as removed. Nothing is
-// reported to the user: a browser folder that cannot be written is skipped.
+// install true: writes the host manifests into the folders of paths whose
+// browser has been run on this account (the folder's parent exists), making
+// the last level; nothing is written when the host executable is not an
+// absolute path to an executable file. install false: removes them (other
+// files there stay). True when every write or removal succeeded; a missing
+// manifest counts as removed. Nothing is reported to the user.
 bool IECapClicks(bool install, const CaptureInstallPaths &paths);

@@ -166,7 +166,8 @@ void CaptureReceiver::accept()
         auto *timer = new QTimer(socket);
         timer->setSingleShot(true);
         connect(timer, &QTimer::timeout, this, [this, socket] {
-            drop(socket, QStringLiteral("Browser capture: a client did not finish its message in time; dropped"));
+            drop(socket, CapturedText::Kind::Unfinished,
+                 QStringLiteral("Browser capture: a client did not finish its message in time; dropped"));
         });
         timer->start(m_options.messageTimeout);
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
@@ -175,8 +176,9 @@ void CaptureReceiver::accept()
                 return;
             it->append(socket->readAll());
             if (it->size() > CaptureMessageLimit)
-                drop(socket, QStringLiteral("Browser capture: a message longer than %1 bytes was dropped")
-                                 .arg(CaptureMessageLimit));
+                drop(socket, CapturedText::Kind::TooLong,
+                     QStringLiteral("Browser capture: a message longer than %1 bytes was dropped")
+                         .arg(CaptureMessageLimit));
         });
         // The whole message is in once the client closes its end.
         connect(socket, &QLocalSocket::disconnected, this, [this, socket] { finish(socket); });
@@ -196,13 +198,14 @@ void CaptureReceiver::finish(QLocalSocket *socket)
     handle(message);
 }
 
-void CaptureReceiver::drop(QLocalSocket *socket, const QString &why)
+void CaptureReceiver::drop(QLocalSocket *socket, CapturedText::Kind kind, const QString &why)
 {
     if (!m_buffers.remove(socket))
         return;
     log(why);
     socket->abort();
     socket->deleteLater();
+    Q_EMIT messageHandled(kind);
 }
 
 void CaptureReceiver::handle(const QByteArray &message)
@@ -215,6 +218,7 @@ void CaptureReceiver::handle(const QByteArray &message)
         break;
     case CapturedText::Kind::Empty:
     case CapturedText::Kind::Reserved:
+    case CapturedText::Kind::Unfinished:
         break;
     case CapturedText::Kind::TooLong:
         log(QStringLiteral("Browser capture: a message longer than %1 bytes was dropped").arg(CaptureMessageLimit));
@@ -225,6 +229,7 @@ void CaptureReceiver::handle(const QByteArray &message)
                 .arg(message.size()));
         break;
     }
+    Q_EMIT messageHandled(text.kind);
 }
 
 void CaptureReceiver::deliverPending()

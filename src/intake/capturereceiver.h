@@ -40,6 +40,7 @@ struct CapturedText {
         Reserved,  // begins with "MENU": ignored
         TooLong,   // more than CaptureMessageLimit bytes: dropped
         NotAUrl,   // anything else (another scheme, several lines, not UTF-8): dropped
+        Unfinished, // the client did not close its end in time: dropped
     };
     Kind kind = Kind::Empty;
     QString url;  // for Url: the address, trimmed of surrounding white space
@@ -82,11 +83,14 @@ public:
 
 Q_SIGNALS:
     void urlReceived(const QString &url);
+    // Every message, when it has been dealt with (after urlReceived for a
+    // URL); kind says what it was.
+    void messageHandled(CapturedText::Kind kind);
 
 private:
     void accept();
     void finish(QLocalSocket *socket);
-    void drop(QLocalSocket *socket, const QString &why);
+    void drop(QLocalSocket *socket, CapturedText::Kind kind, const QString &why);
     void handle(const QByteArray &message);
     void deliverPending();
     void log(const QString &line) const;

@@ -81,6 +81,9 @@ struct Installation {
         o.programDir = program();
         o.configDir = config();
         o.instanceDir = instance();
+        // Browser capture in the scratch place, never in the real browsers' folders.
+        o.captureDir = o.instanceDir + QStringLiteral("/capture");
+        o.browserCapture = [](bool) { return true; };
         o.prompts = prompts;
         o.shell = shell;
         o.trayHost = std::make_unique<NoTray>();
@@ -120,6 +123,9 @@ int runChildAdd(const QString &base)
     o.programDir = base + QStringLiteral("/program");
     o.configDir = base + QStringLiteral("/config");
     o.instanceDir = base + QStringLiteral("/run");
+    // Browser capture in the scratch place, never in the real browsers' folders.
+    o.captureDir = o.instanceDir + QStringLiteral("/capture");
+    o.browserCapture = [](bool) { return true; };
     o.prompts = &prompts;
     o.shell = &shell;
     o.trayHost = std::make_unique<NoTray>();
@@ -271,6 +277,9 @@ private Q_SLOTS:
         o.programDir = place.program();
         o.configDir = place.config();
         o.instanceDir = place.instance();
+        // Browser capture in the scratch place, never in the real browsers' folders.
+        o.captureDir = o.instanceDir + QStringLiteral("/capture");
+        o.browserCapture = [](bool) { return true; };
         o.prompts = &prompts;
         o.shell = &shell;
         o.trayHost = std::make_unique<RecordingTray>(&balloons);
@@ -301,6 +310,7 @@ private Q_SLOTS:
         secondPrompts.expectMessage(QStringLiteral("There is running instance"));
         auto second = place.make(&secondPrompts, &shell);
         QVERIFY(!second->start());
+        QVERIFY(!second->handedOver());
         VERIFY_PROMPTS_DONE(secondPrompts);
         QCOMPARE(secondPrompts.last().icon, PromptIcon::Error);
         first->mainWindow().CloseNELV();
@@ -383,12 +393,15 @@ private Q_SLOTS:
             window.showMinimized();
         QVERIFY(!window.isVisible() || window.isMinimized());
 
+        // A start with URLs only hands them over: nobody is told.
         ScriptedPrompts secondPrompts;
-        secondPrompts.expectMessage(QStringLiteral("There is running instance"));
         TesselApp::Options o;
         o.programDir = place.program();
         o.configDir = place.config();
         o.instanceDir = place.instance();
+        // Browser capture in the scratch place, never in the real browsers' folders.
+        o.captureDir = o.instanceDir + QStringLiteral("/capture");
+        o.browserCapture = [](bool) { return true; };
         o.prompts = &secondPrompts;
         o.shell = &shell;
         o.trayHost = std::make_unique<NoTray>();
@@ -396,7 +409,9 @@ private Q_SLOTS:
         o.urls = {QStringLiteral("http://127.0.0.1:9/handed.zip")};
         TesselApp second(std::move(o));
         QVERIFY(!second.start());
+        QVERIFY(second.handedOver());
         VERIFY_PROMPTS_DONE(secondPrompts);
+        QVERIFY(secondPrompts.records().isEmpty());
 
         QTRY_VERIFY_WITH_TIMEOUT(window.isVisible() && !window.isMinimized(), 5000);
         QTRY_VERIFY_WITH_TIMEOUT(prompts.pending() == 0, 5000);

@@ -53,9 +53,18 @@ api.downloads.onCreated.addListener(async (item) => {
     return;
   try {
     await api.downloads.cancel(item.id);
+  } catch (e) {
+    // It may have ended already; see below.
+  }
+  try {
+    // A small file may have finished before the host answered: the
+    // browser's copy goes, Tessel fetches the file.
+    const [now] = await api.downloads.search({ id: item.id });
+    if (now && now.state === "complete" && now.exists)
+      await api.downloads.removeFile(item.id);
     await api.downloads.erase({ id: item.id });
   } catch (e) {
-    // The download already ended; Tessel fetches it anyway.
+    console.warn("Tessel:", e.message);
   }
   handToTessel(url).catch((e) => console.warn("Tessel:", e.message));
 });
