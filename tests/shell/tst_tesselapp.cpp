@@ -83,16 +83,15 @@ struct Installation {
         o.instanceDir = instance();
         // Browser capture in the scratch place, never in the real browsers' folders.
         o.captureDir = o.instanceDir + QStringLiteral("/capture");
-        o.browserCapture = [](bool) { return true; };
+        o.browserCapture = [calls = captureCalls](bool on) {
+            calls->append(on);
+            return true;
+        };
         o.prompts = prompts;
         o.shell = shell;
         o.trayHost = std::make_unique<NoTray>();
         o.historyDelay = std::chrono::milliseconds(100);
         o.showSplash = false;
-        o.browserCapture = [calls = captureCalls](bool on) {
-            calls->append(on);
-            return true;
-        };
         return std::make_unique<TesselApp>(std::move(o));
     }
 };
@@ -130,7 +129,6 @@ int runChildAdd(const QString &base)
     o.shell = &shell;
     o.trayHost = std::make_unique<NoTray>();
     o.showSplash = false; // the history delay stays the program's own
-    o.browserCapture = [](bool) { return true; }; // the user's browser folders stay untouched
     QDir().mkpath(o.programDir);
     TesselApp tessel(std::move(o));
     if (!tessel.start())
