@@ -3,7 +3,8 @@
 #   build  what the build needs
 #   test   also the servers and clients the tests start on loopback: nginx,
 #          vsftpd, pyftpdlib (with python3-openssl for its TLS), dante,
-#          tinyproxy, curl and lftp (the FTP starters' own test drives them)
+#          tinyproxy, curl and lftp (the FTP starters' own test drives them),
+#          chromium (the browser-capture test loads Tessel's extension in it)
 #   bench  also what the benchmarks compare against and measure with
 # Already installed packages are skipped, so a second run is quick; nothing
 # is removed.
@@ -11,7 +12,7 @@ set -euo pipefail
 
 build_packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev)
 test_packages=(nginx-light vsftpd dante-server curl procps tinyproxy openssl
-               python3 python3-pyftpdlib python3-openssl lftp)
+               python3 python3-pyftpdlib python3-openssl lftp chromium)
 bench_packages=(aria2 axel time)
 
 wanted=("${build_packages[@]}")

@@ -17,16 +17,21 @@ int main(int argc, char **argv)
                                        QStringLiteral("Quit after the given time (for smoke tests)."),
                                        QStringLiteral("ms"));
     options.addOption(exitAfter);
+    const QCommandLineOption capture(QStringLiteral("capture"),
+                                     QStringLiteral("A URL handed over by the browser (the capture host uses it)."),
+                                     QStringLiteral("url"));
+    options.addOption(capture);
     options.addPositionalArgument(QStringLiteral("urls"), QStringLiteral("URLs to download."),
                                   QStringLiteral("[url...]"));
     options.process(app);
 
     TesselApp::Options settings;
     settings.urls = options.positionalArguments();
+    settings.capturedUrls = options.values(capture);
     TesselApp tessel(std::move(settings));
     QObject::connect(&tessel, &TesselApp::quitRequested, &app, &QApplication::quit, Qt::QueuedConnection);
     if (!tessel.start())
-        return 1;
+        return tessel.handedOver() ? 0 : 1; // "tessel URL" gave its URLs to the running Tessel
     if (options.isSet(exitAfter))
         QTimer::singleShot(options.value(exitAfter).toInt(), &app, &QApplication::quit);
     return app.exec();

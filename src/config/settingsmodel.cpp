@@ -8,10 +8,14 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cmath>
 
 const QString DefaultMonitorTypes = QStringLiteral(
     ".ZIP; .EXE; .BIN; .GZ; .Z; .TAR; .ARJ; .LZH; .SIT; .HQX; .FML; .TGZ; .GRS; .MP3; .RAR; .R0?;.R1?; "
+    ".ACE; .C0?; .C1?; .W0?;");
+const QString RefillMonitorTypes = QStringLiteral(
+    ".ZIP; .EXE; .BIN; .GZ; .Z; .TAR; .ARJ; .LZH; .SIT; .HQX; .FML; .TGZ; .GRS; .MP3; .RAR; .R0?; .R1?; "
     ".ACE; .C0?; .C1?; .W0?;");
 const QString DefaultMonitorServer = QStringLiteral(
     "deb.debian.org ; security.debian.org ; *.archive.ubuntu.com ; *.windowsupdate.com ; "
@@ -47,6 +51,8 @@ QString SettingsModel::get(const char *key, const QString &defaultValue) const
 
 bool SettingsModel::save(const char *key, const QString &value)
 {
+    if (m_env.savedKey)
+        m_env.savedKey(QLatin1String(key));
     return m_env.reg->REGSaveSetting(CRegister::HKEY_LOCAL_MACHINE, TesselSection, QLatin1String(key), value);
 }
 
@@ -66,6 +72,9 @@ QString SettingsModel::parentFolder(const QString &path)
 void SettingsModel::setClickCapture(bool on)
 {
     chkClickCapture = on;
+    // The record follows, so populating again before the next loader run
+    // does not switch capture back.
+    m_env.record->ClickCapture = on;
     save("ClickCapture", conv::optionText(on));
     if (m_env.applyBrowserCapture)
         m_env.applyBrowserCapture(on);
@@ -80,6 +89,10 @@ void SettingsModel::setClipboardMonitoring(bool on)
 void SettingsModel::setStartupWithWindows(bool on)
 {
     chkStartup = on;
+    // The entry acts at once; the stored box and the record follow it, or
+    // the next populate (from them) would undo the entry.
+    m_env.record->StartupWithWindows = on;
+    save("StartupWithWindows", conv::boxText(on));
     if (on)
         DoStartUp(m_env.programPath, m_env.appTitle);
     else
@@ -152,6 +165,8 @@ void SettingsModel::Populate()
     txtRetries = get("Retries", QStringLiteral("3"));
 
     // 7. Save location. A missing choice leaves the initial one in force.
+    saveChoice = SaveChoice::LastDirectory;
+    naming = SubFolderNaming::ServerName;
     const auto isTrue = [this](const char *key) { return conv::toBool(get(key, QString())).value_or(false); };
     if (isTrue("SaveSameDir"))
         saveChoice = SaveChoice::SameDirectory;
@@ -171,6 +186,7 @@ void SettingsModel::Populate()
     copyChoicesToRecord();
 
     // 8. Completion behaviour and the new-download choice.
+    newDownload = NewDownloadOption::Ask;
     r.PromptDone = chkPromptDone = get("PromptDone", QString()) == QLatin1String("1");
     r.CloseDownloadWindowWhenDone = chkCloseWhenDone = get("CloseDownloadWindowWhenDone", QString()) == QLatin1String("1");
     if (conv::toBool(get("DownloadNowOption", QStringLiteral("0"))).value_or(false))
@@ -334,4 +350,97 @@ int SettingsModel::limitHTTP() const
 int SettingsModel::limitFTP() const
 {
     return int(conv::toInteger(txtLimitFTP, 0, 1000000).value_or(3));
+}
+
+namespace {
+
+// A filter list as the URL test reads it: blanks and line breaks removed,
+// lower-cased, split at ";".
+QStringList testEntries(QString list)
+{
+    list.remove(QLatin1Char(' ')).remove(QLatin1Char('\n')).remove(QLatin1Char('\r'));
+    return list.toLower().split(QLatin1Char(';'));
+}
+
+} // namespace
+
+bool SettingsModel::HasInvalidTypeCharacter(const QString &types)
+{
+    static const QString invalid = QStringLiteral("/\\:*\"<>|");
+    return std::any_of(types.begin(), types.end(), [](QChar c) { return invalid.contains(c); });
+}
+
+bool SettingsModel::TestServerInList(const QString &server, const QString &monitorServer)
+{
+    for (const QString &entry : testEntries(monitorServer)) {
+        // The empty entry after a closing ";" names no server.
+        if (entry.isEmpty())
+            continue;
+        if (entry == server)
+            return true;
+        const QString tail = entry.mid(entry.lastIndexOf(QLatin1Char('*')) + 1);
+        if (!tail.isEmpty() && tail.size() < server.size() && server.endsWith(tail))
+            return true;
+    }
+    return false;
+}
+
+bool SettingsModel::TestExtensionInList(const QString &extension, const QString &monitorTypes)
+{
+    for (const QString &entry : testEntries(monitorTypes)) {
+        // The list ends with ";": its empty last entry must not claim a URL
+        // without an extension.
+        if (entry.isEmpty())
+            continue;
+        if (entry == extension)
+            return true;
+        if (entry.size() == extension.size() && entry.size() > 2 && entry.left(2) == extension.left(2)
+            && entry.indexOf(QLatin1Char('?'), 2) >= 0)
+            return true;
+    }
+    return false;
+}
+
+QString SettingsModel::TestExtensionOf(const QString &fileName)
+{
+    const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
+    return dot < 0 ? QString() : fileName.mid(dot);
+}
+
+LoginRefusal SettingsModel::CheckLogin(const QString &server, const QString &user, const QString &password)
+{
+    if (server.trimmed().isEmpty())
+        return LoginRefusal::Server;
+    if (user.trimmed().isEmpty())
+        return LoginRefusal::User;
+    if (password.trimmed().isEmpty())
+        return LoginRefusal::Password;
+    return LoginRefusal::None;
+}
+
+ProxyEnabling SettingsModel::proxyEnabling(bool useProxy, bool loginProxy, bool usePass)
+{
+    ProxyEnabling e;
+    e.proxyFrame = useProxy;
+    e.userName = useProxy && loginProxy;
+    e.password = e.userName && usePass;
+    return e;
+}
+
+LoginRefusal SettingsModel::AddLogin(const QString &server, const QString &user, const QString &password)
+{
+    const LoginRefusal refusal = CheckLogin(server, user, password);
+    if (refusal != LoginRefusal::None)
+        return refusal;
+    logins.append({server.trimmed(), user.trimmed(), password});
+    changed = true;
+    return refusal;
+}
+
+bool SettingsModel::AddFileType(const QString &type, const QString &folder)
+{
+    if (type.isEmpty() || folder.isEmpty())
+        return false;
+    fileTypes.append({type, folder});
+    return true;
 }

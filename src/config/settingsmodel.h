@@ -22,6 +22,19 @@ struct FileTypeRow {
 // The default texts of the two filter lists.
 extern const QString DefaultMonitorTypes;
 extern const QString DefaultMonitorServer;
+// The type list the dialog fills in when the field is empty on opening.
+extern const QString RefillMonitorTypes;
+
+// Why a login account was refused: the first of its fields that is blank.
+enum class LoginRefusal { None, Server, User, Password };
+
+// Which proxy controls take input, from the three boxes that govern them.
+struct ProxyEnabling {
+    bool proxyFrame = false;   // frame, server, port, FTP box, login box
+    bool userName = false;     // user name and the "Password" box
+    bool password = false;     // the password field
+    bool operator==(const ProxyEnabling &) const = default;
+};
 
 // The settings dialog's state, kept for the whole run even while the dialog
 // is not shown: the values only the dialog reads from the store (filter
@@ -39,6 +52,8 @@ public:
         QString programPath;    // the executable's full path
         // Switches browser capture on or off.
         std::function<void(bool)> applyBrowserCapture;
+        // Told each key SaveAll writes, in the order written (may be empty).
+        std::function<void(const QString &key)> savedKey;
     };
 
     explicit SettingsModel(Environment env);
@@ -67,6 +82,35 @@ public:
 
     // The parent folder of a path, empty when it has none.
     static QString parentFolder(const QString &path);
+
+    // --- rules of the dialog, free of widgets ---
+
+    // True when the monitored-types text holds any of / \ : * " < > |.
+    static bool HasInvalidTypeCharacter(const QString &types);
+    // The URL test's server check: the list without blanks and line breaks,
+    // lower-cased and split at ";". Found when the server equals an entry,
+    // or when the entry's text after its last "*" is not empty, is shorter
+    // than the server and equals the server's end. The server is compared
+    // as given (not lower-cased).
+    static bool TestServerInList(const QString &server, const QString &monitorServer);
+    // The URL test's extension check (extension with its dot): the list
+    // cleaned the same way. Found when the extension equals an entry, or
+    // when an entry of the same length shares its first two characters and
+    // has a "?" after them.
+    static bool TestExtensionInList(const QString &extension, const QString &monitorTypes);
+    // The extension of a file name from its last "." on, dot included;
+    // empty without a ".".
+    static QString TestExtensionOf(const QString &fileName);
+    // The first blank field of a new login account (after trimming).
+    static LoginRefusal CheckLogin(const QString &server, const QString &user, const QString &password);
+    static ProxyEnabling proxyEnabling(bool useProxy, bool loginProxy, bool usePass);
+
+    // Appends a login row (server and user trimmed) and sets the changed
+    // flag; refused and unchanged when a field is blank.
+    LoginRefusal AddLogin(const QString &server, const QString &user, const QString &password);
+    // Appends a file-type row when both texts are non-empty. Does not set
+    // the changed flag: the row is saved by the next save like the rest.
+    bool AddFileType(const QString &type, const QString &folder);
 
     // --- dialog fields ---
     bool chkClickCapture = false;

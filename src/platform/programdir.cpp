@@ -72,7 +72,7 @@ ProgramDir ProgramDir::locate(const QString &executableDir)
     result.seedFrom(shared.isEmpty() ? executableDir : shared, {QStringLiteral("Lang-I"), QStringLiteral("Lang"),
                                     QStringLiteral("QFTP.skn"), QStringLiteral("varnodm.swf"),
                                     QStringLiteral("QFTP.swf"), QStringLiteral("DMSplash.spl"),
-                                    QStringLiteral("FTPSplash.spl")});
+                                    QStringLiteral("FTPSplash.spl"), QStringLiteral("help")});
     return result;
 }
 

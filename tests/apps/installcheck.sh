@@ -12,10 +12,20 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 
 shipped=(share/tessel-suite/Lang-I/English.ini share/tessel-suite/QFTP.skn share/tessel-suite/varnodm.swf
          share/tessel-suite/QFTP.swf)
-for f in bin/tessel bin/corvane bin/tessel-get bin/corvane-cli "${shipped[@]}" \
+browser=(share/tessel-suite/browser/chromium/manifest.json share/tessel-suite/browser/chromium/background.js
+         share/tessel-suite/browser/firefox/manifest.json share/tessel-suite/browser/firefox/background.js
+         share/tessel-suite/browser/hosts/chromium/org.tessel.capture.json
+         share/tessel-suite/browser/hosts/firefox/org.tessel.capture.json share/tessel-suite/browser/tessel-capture.xpi)
+for f in bin/tessel bin/corvane bin/tessel-get bin/corvane-cli bin/tessel-capture-host "${shipped[@]}" "${browser[@]}" \
          share/applications/tessel.desktop share/applications/corvane.desktop \
          share/icons/hicolor/scalable/apps/tessel.svg share/icons/hicolor/scalable/apps/corvane.svg; do
   [[ -e "$prefix/$f" ]] || { echo "not installed: $f"; exit 1; }
+done
+# The shipped host manifests name the installed host.
+for family in chromium firefox; do
+  grep -q "\"path\": \"$prefix/bin/tessel-capture-host\"" \
+    "$prefix/share/tessel-suite/browser/hosts/$family/org.tessel.capture.json" ||
+    { echo "$family host manifest does not name the installed host"; exit 1; }
 done
 for entry in tessel corvane; do
   grep -qx "Exec=$entry.*" "$prefix/share/applications/$entry.desktop" || { echo "$entry.desktop: no Exec"; exit 1; }
@@ -35,7 +45,7 @@ for f in "${shipped[@]}"; do
   cmp -s "$prefix/$f" "$copy" || { echo "not found by the installed programs: ${f#share/tessel-suite/}"; exit 1; }
 done
 # Nothing was written beside the installed executables.
-extra=$(ls "$prefix/bin" | grep -vx -e tessel -e corvane -e tessel-get -e corvane-cli || true)
+extra=$(ls "$prefix/bin" | grep -vx -e tessel -e corvane -e tessel-get -e corvane-cli -e tessel-capture-host || true)
 [[ -z "$extra" ]] || { echo "written into bin: $extra"; exit 1; }
 "$prefix/bin/tessel-get" --help >/dev/null
 "$prefix/bin/corvane-cli" --help >/dev/null

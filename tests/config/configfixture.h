@@ -19,6 +19,7 @@ struct ConfigFixture {
     Autostart autostart{dir.filePath(QStringLiteral("autostart"))};
     SettingsRecord record;
     QList<bool> captureCalls;
+    QStringList savedKeys; // every key a model wrote, in order
 
     QString programDir() const { return dir.filePath(QStringLiteral("program")); }
     QString programPath() const { return programDir() + QStringLiteral("/tessel"); }
@@ -34,6 +35,7 @@ struct ConfigFixture {
         env.appTitle = QStringLiteral("Tessel");
         env.programPath = programPath();
         env.applyBrowserCapture = [this](bool on) { captureCalls.append(on); };
+        env.savedKey = [this](const QString &key) { savedKeys.append(key); };
         return std::make_unique<SettingsModel>(env);
     }
 

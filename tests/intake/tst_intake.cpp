@@ -87,7 +87,7 @@ struct Harness {
     CRegister &reg = rig.reg;
     SettingsRecord &record = rig.record;
     SettingsModel settings{SettingsModel::Environment{&record, &reg, nullptr, dir.path(), QStringLiteral("Tessel"),
-                                                      QString(), {}}};
+                                                      QString(), {}, {}}};
     DownloadListModel &downloads = rig.downloads;
     DownloadListModel &completed = rig.completed;
     ScriptedPrompts &prompts = rig.prompts;
@@ -695,6 +695,32 @@ private Q_SLOTS:
         // Cancel unloads it; the next opening loads it afresh.
         dialog->cmdCancel->click();
         QTRY_VERIFY(!h.intake->urlDialog());
+    }
+
+    // The settings dialog's clipboard box acts on the next load of the
+    // new-URL dialog without a save: off, on, and off again in one run. A
+    // dialog already loaded keeps what it showed.
+    void clipboardBoxSwitchesThePrefillAtOnce()
+    {
+        Harness h;
+        h.clipboard = QStringLiteral("http://h/copied.zip");
+        const auto openAndRead = [&h] {
+            h.intake->ShowURLDialog();
+            const QString text = h.intake->urlDialog()->url();
+            return text;
+        };
+        const auto cancel = [&h] {
+            h.intake->urlDialog()->cmdCancel->click();
+            QTRY_VERIFY(!h.intake->urlDialog());
+        };
+        for (const bool on : {true, false, true}) {
+            h.settings.setClipboardMonitoring(on);
+            QCOMPARE(openAndRead(), on ? h.clipboard : QString());
+            h.settings.setClipboardMonitoring(!on);
+            h.intake->ShowURLDialog(); // still loaded: not prefilled anew
+            QCOMPARE(h.intake->urlDialog()->url(), on ? h.clipboard : QString());
+            cancel();
+        }
     }
 };
 

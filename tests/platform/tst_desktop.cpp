@@ -86,6 +86,10 @@ private Q_SLOTS:
         QVERIFY(language.open(QIODevice::WriteOnly));
         language.write("[DM]\r\n");
         language.close();
+        QVERIFY(QDir().mkpath(shared + QStringLiteral("/help")));
+        QFile guide(shared + QStringLiteral("/help/index.html"));
+        QVERIFY(guide.open(QIODevice::WriteOnly));
+        guide.close();
         QCOMPARE(ProgramDir::sharedDataDir(bin), shared);
 
         const QString dataHome = m_dir.filePath(QStringLiteral("data"));
@@ -101,6 +105,7 @@ private Q_SLOTS:
         QFile copy(dir.file(QStringLiteral("Lang-I/English.ini")));
         QVERIFY(copy.open(QIODevice::ReadOnly));
         QCOMPARE(copy.readAll(), QByteArray("[DM]\r\n"));
+        QVERIFY(QFile::exists(dir.file(QStringLiteral("help/index.html")))); // the user guide
         QVERIFY(!QFile::exists(bin + QStringLiteral("/Lang-I")));
     }
 

@@ -205,7 +205,7 @@ private Q_SLOTS:
     {
         MainRig rig;
         rig.window->runCommand(QStringLiteral("IDC_FS_UserGuide"));
-        QCOMPARE(rig.shell.opened, QStringList{rig.dir.filePath(QStringLiteral("DMHelp.chm"))});
+        QCOMPARE(rig.shell.opened, QStringList{rig.dir.filePath(QStringLiteral("help/index.html"))});
     }
 
     void trayMenuEntries()

@@ -4,6 +4,8 @@
 #include "realservers.h"
 #include "scriptedprompts.h"
 
+#include "config/cregister.h"
+#include "config/ui/frmsettings.h"
 #include "download/downloadlist.h"
 #include "download/ui/downloadwindows.h"
 #include "download/ui/frmdownload.h"
@@ -24,11 +26,14 @@
 #include "platform/registrystore.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QProcess>
 #include <QPushButton>
@@ -68,6 +73,8 @@ struct RecordingTray final : TrayHost {
 // The directories one installation of Tessel uses.
 struct Installation {
     QTemporaryDir dir;
+    // Browser capture switched on and off; the user's browser folders stay untouched.
+    std::shared_ptr<QList<bool>> captureCalls = std::make_shared<QList<bool>>();
     QString program() const { return dir.filePath(QStringLiteral("program")); }
     QString config() const { return dir.filePath(QStringLiteral("config")); }
     QString instance() const { return dir.filePath(QStringLiteral("run")); }
@@ -79,6 +86,12 @@ struct Installation {
         o.programDir = program();
         o.configDir = config();
         o.instanceDir = instance();
+        // Browser capture in the scratch place, never in the real browsers' folders.
+        o.captureDir = o.instanceDir + QStringLiteral("/capture");
+        o.browserCapture = [calls = captureCalls](bool on) {
+            calls->append(on);
+            return true;
+        };
         o.prompts = prompts;
         o.shell = shell;
         o.trayHost = std::make_unique<NoTray>();
@@ -114,6 +127,9 @@ int runChildAdd(const QString &base)
     o.programDir = base + QStringLiteral("/program");
     o.configDir = base + QStringLiteral("/config");
     o.instanceDir = base + QStringLiteral("/run");
+    // Browser capture in the scratch place, never in the real browsers' folders.
+    o.captureDir = o.instanceDir + QStringLiteral("/capture");
+    o.browserCapture = [](bool) { return true; };
     o.prompts = &prompts;
     o.shell = &shell;
     o.trayHost = std::make_unique<NoTray>();
@@ -264,6 +280,9 @@ private Q_SLOTS:
         o.programDir = place.program();
         o.configDir = place.config();
         o.instanceDir = place.instance();
+        // Browser capture in the scratch place, never in the real browsers' folders.
+        o.captureDir = o.instanceDir + QStringLiteral("/capture");
+        o.browserCapture = [](bool) { return true; };
         o.prompts = &prompts;
         o.shell = &shell;
         o.trayHost = std::make_unique<RecordingTray>(&balloons);
@@ -294,9 +313,61 @@ private Q_SLOTS:
         secondPrompts.expectMessage(QStringLiteral("There is running instance"));
         auto second = place.make(&secondPrompts, &shell);
         QVERIFY(!second->start());
+        QVERIFY(!second->handedOver());
         VERIFY_PROMPTS_DONE(secondPrompts);
         QCOMPARE(secondPrompts.last().icon, PromptIcon::Error);
         first->mainWindow().CloseNELV();
+    }
+
+    // The Settings command opens the dialog over the program's own model:
+    // what OK saves is in the store and is what the intake filters with.
+    void settingsCommandEditsTheProgramsSettings()
+    {
+        Installation place;
+        ScriptedPrompts prompts;
+        QuietShell shell;
+        auto tessel = place.make(&prompts, &shell);
+        QVERIFY(tessel->start());
+        // Clipboard monitoring is on: the new-URL dialog takes a copied URL.
+        const QString copied = QStringLiteral("http://127.0.0.1:9/copied.zip");
+        QGuiApplication::clipboard()->setText(copied);
+        tessel->intake().ShowURLDialog();
+        QCOMPARE(tessel->intake().urlDialog()->url(), copied);
+        tessel->intake().urlDialog()->reject();
+        bool shown = false;
+        QTimer::singleShot(0, this, [&shown] {
+            auto *dialog = qobject_cast<frmSettings *>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            shown = true;
+            dialog->txtMonitorTypes->setPlainText(QStringLiteral(".iso;"));
+            dialog->chkClipboard->click();
+            dialog->chkClickCapture->click(); // on by default: switched off
+            dialog->cmdOK->click();
+        });
+        tessel->mainWindow().runCommand(QStringLiteral("IDC_FS_Settings"));
+        QVERIFY(shown);
+
+        Registry registry(place.config());
+        CRegister reg(registry);
+        const auto stored = [&reg](const char *key) {
+            return reg.REGGetSetting(CRegister::HKEY_LOCAL_MACHINE, TesselSection, QLatin1String(key), "<missing>");
+        };
+        QCOMPARE(stored("MonitorTypes"), QStringLiteral(".iso;"));
+        QCOMPARE(stored("ClipboardMonitoring"), QStringLiteral("0"));
+        QCOMPARE(stored("ClickCapture"), QStringLiteral("0"));
+        QCOMPARE(place.captureCalls->last(), false);
+        // Switched off: the next new-URL dialog leaves the copied URL alone.
+        tessel->intake().ShowURLDialog();
+        QCOMPARE(tessel->intake().urlDialog()->url(), QString());
+        tessel->intake().urlDialog()->reject();
+        // A captured URL of a type no longer monitored becomes a refused row.
+        tessel->intake().CaptureURL(QStringLiteral("http://127.0.0.1:9/a.zip"));
+        QCOMPARE(tessel->downloads().count(), 1);
+        QCOMPARE(tessel->downloads().value(tessel->downloads().idAt(0), DownloadListModel::SavePath),
+                 QStringLiteral("You block this Extenison"));
+        VERIFY_PROMPTS_DONE(prompts);
+        tessel->mainWindow().CloseNELV();
     }
 
     // A second start also brings the running instance's window back, even
@@ -325,12 +396,15 @@ private Q_SLOTS:
             window.showMinimized();
         QVERIFY(!window.isVisible() || window.isMinimized());
 
+        // A start with URLs only hands them over: nobody is told.
         ScriptedPrompts secondPrompts;
-        secondPrompts.expectMessage(QStringLiteral("There is running instance"));
         TesselApp::Options o;
         o.programDir = place.program();
         o.configDir = place.config();
         o.instanceDir = place.instance();
+        // Browser capture in the scratch place, never in the real browsers' folders.
+        o.captureDir = o.instanceDir + QStringLiteral("/capture");
+        o.browserCapture = [](bool) { return true; };
         o.prompts = &secondPrompts;
         o.shell = &shell;
         o.trayHost = std::make_unique<NoTray>();
@@ -338,7 +412,9 @@ private Q_SLOTS:
         o.urls = {QStringLiteral("http://127.0.0.1:9/handed.zip")};
         TesselApp second(std::move(o));
         QVERIFY(!second.start());
+        QVERIFY(second.handedOver());
         VERIFY_PROMPTS_DONE(secondPrompts);
+        QVERIFY(secondPrompts.records().isEmpty());
 
         QTRY_VERIFY_WITH_TIMEOUT(window.isVisible() && !window.isMinimized(), 5000);
         QTRY_VERIFY_WITH_TIMEOUT(prompts.pending() == 0, 5000);

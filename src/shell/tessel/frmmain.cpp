@@ -219,7 +219,7 @@ void frmMain::runCommand(const QString &command, const QString &)
 void frmMain::openHelp()
 {
     if (m_services.shell)
-        m_services.shell->openFile(joinPath(m_services.programDir, QStringLiteral("DMHelp.chm")));
+        m_services.shell->openFile(joinPath(m_services.programDir, QStringLiteral("help/index.html")));
 }
 
 void frmMain::EnterURL()

@@ -4,10 +4,13 @@
 #include "config/cregister.h"
 #include "config/settingsmodel.h"
 #include "config/settingsrecord.h"
+#include "config/ui/frmsettings.h"
 #include "controls/ui/tray.h"
 #include "download/downloadlist.h"
 #include "download/ui/downloadwindows.h"
 #include "download/ui/frmdownload.h"
+#include "intake/captureinstall.h"
+#include "intake/capturereceiver.h"
 #include "intake/ui/frmfile.h"
 #include "intake/ui/frmurl.h"
 #include "intake/ui/intake.h"
@@ -40,6 +43,7 @@ const QString Title = QStringLiteral("Tessel");
 // The lines a later start sends through the instance channel.
 const QString ShowRequest = QStringLiteral("show");
 const QString UrlRequest = QStringLiteral("url ");
+const QString CaptureRequest = QStringLiteral("capture ");
 }
 
 struct TesselApp::Parts {
@@ -70,6 +74,8 @@ struct TesselApp::Parts {
     std::unique_ptr<HistoryAutosaver> autosaver;
     IntakeRunValues run;
     std::unique_ptr<Intake> intake;
+    std::unique_ptr<CaptureReceiver> capture;
+    bool handedOver = false;
     std::unique_ptr<QueueCommands> queue;
     std::unique_ptr<Scheduler> scheduler;
     std::unique_ptr<Tray> tray;
@@ -89,6 +95,7 @@ TesselApp::~TesselApp()
     m->windows.reset();
     m->scheduler.reset();
     m->queue.reset();
+    m->capture.reset();
     m->intake.reset();
     m->manager.reset();
 }
@@ -112,8 +119,14 @@ bool TesselApp::start()
         QStringList request{ShowRequest};
         for (const QString &url : std::as_const(p.options.urls))
             request.append(UrlRequest + url);
-        InstanceChannel::send(QStringLiteral("tessel"), instanceDir, request);
-        p.prompts->inform(QStringLiteral("There is running instance"), Title, PromptIcon::Error);
+        for (const QString &url : std::as_const(p.options.capturedUrls))
+            request.append(CaptureRequest + url);
+        const bool sent = InstanceChannel::send(QStringLiteral("tessel"), instanceDir, request);
+        // "tessel URL" only hands its URLs over; a plain second start, or
+        // one the running instance did not hear, is told.
+        p.handedOver = sent && request.size() > 1;
+        if (!p.handedOver)
+            p.prompts->inform(QStringLiteral("There is running instance"), Title, PromptIcon::Error);
         return false;
     }
     p.channel = std::make_unique<InstanceChannel>(QStringLiteral("tessel"), instanceDir);
@@ -157,6 +170,12 @@ bool TesselApp::start()
     env.programDir = p.programDir.path();
     env.appTitle = Title;
     env.programPath = QCoreApplication::applicationFilePath();
+    // The settings dialog's capture box (and its populate step) switches
+    // browser capture through this hook.
+    if (p.options.browserCapture)
+        env.applyBrowserCapture = [capture = p.options.browserCapture](bool on) { capture(on); };
+    else
+        env.applyBrowserCapture = [](bool on) { IECapClicks(on, CaptureInstallPaths::current()); };
     p.settings = std::make_unique<SettingsModel>(env);
     p.settings->Populate();
 
@@ -308,6 +327,21 @@ bool TesselApp::start()
         m->scheduler->RunMode = false;
         dialog.exec();
     };
+    ms.hooks.settings = [this] {
+        Parts &p = *m;
+        frmSettings::Services ss;
+        ss.model = p.settings.get();
+        ss.loadSettings = [record = &p.record, reg = p.reg.get()] { LoadSettings(*record, *reg); };
+        ss.prompts = p.prompts;
+        ss.shell = p.shell;
+        ss.captions = p.captions->lookup();
+        ss.appTitle = Title;
+        ss.programDir = p.programDir.path();
+        ss.version = QStringLiteral(TESSEL_VERSION);
+        ss.helpFile = p.programDir.file(QStringLiteral("help/settings.html"));
+        frmSettings dialog(ss, p.main.get());
+        dialog.exec();
+    };
     p.main = std::make_unique<frmMain>(ms);
     queue->addDropArea(p.main.get());
     connect(queue, &QueueCommands::totalRateChanged, p.main.get(),
@@ -334,16 +368,31 @@ bool TesselApp::start()
                 m->main->ShowStatus();
             else if (line.startsWith(UrlRequest))
                 m->intake->DownLoadURL(line.mid(UrlRequest.size()));
+            else if (line.startsWith(CaptureRequest))
+                m->intake->CaptureURL(line.mid(CaptureRequest.size()));
         }
     });
+    // The receiver of browser capture, from here to shutdown: every URL an
+    // add-in delivers takes the captured path of the intake.
+    CaptureReceiver::Options co;
+    co.directory = p.options.captureDir;
+    co.errorLog = [log = p.errorLog.get()](const QString &line) { log->write(line); };
+    p.capture = std::make_unique<CaptureReceiver>(co);
+    connect(p.capture.get(), &CaptureReceiver::urlReceived, p.intake.get(), &Intake::CaptureURL);
+    p.capture->listen();
 
     // 14. The splash closes.
     if (splash)
         splash->finish(p.main.get());
     for (const QString &url : std::as_const(p.options.urls))
         p.intake->DownLoadURL(url);
+    for (const QString &url : std::as_const(p.options.capturedUrls))
+        p.intake->CaptureURL(url);
     return true;
 }
+
+bool TesselApp::handedOver() const { return m->handedOver; }
+CaptureReceiver &TesselApp::captureReceiver() { return *m->capture; }
 
 frmMain &TesselApp::mainWindow() { return *m->main; }
 Intake &TesselApp::intake() { return *m->intake; }

@@ -16,6 +16,7 @@ class DownloadListModel;
 class DownloadManager;
 class DownloadWindowTable;
 class HistoryStore;
+class CaptureReceiver;
 class Intake;
 class Prompts;
 class QueueCommands;
@@ -45,6 +46,16 @@ public:
         // URLs given on the command line: taken by this instance, or handed
         // to the running one.
         QStringList urls;
+        // URLs a browser handed over (tessel --capture URL, as the capture
+        // host starts Tessel): as urls, but they take the captured path,
+        // where the ignored-server and monitored-extension lists apply.
+        QStringList capturedUrls;
+        // Where the receiver of browser capture listens; empty: the user's
+        // private runtime directory.
+        QString captureDir;
+        // Switches browser capture on or off (writes or removes the browsers'
+        // host manifests); empty: the current user's browser folders.
+        std::function<bool(bool on)> browserCapture;
     };
 
     explicit TesselApp(Options options, QObject *parent = nullptr);
@@ -54,6 +65,9 @@ public:
     // the running instance is asked to bring its window to the front (and
     // to take this start's URLs).
     bool start();
+    // After a start() that found another instance: true when that instance
+    // took this start's URLs (nothing to tell the user).
+    bool handedOver() const;
 
     frmMain &mainWindow();
     Intake &intake();
@@ -65,6 +79,7 @@ public:
     HistoryStore &history();
     Scheduler &scheduler();
     QString programDir() const;
+    CaptureReceiver &captureReceiver();
 
 Q_SIGNALS:
     // The program should end.
