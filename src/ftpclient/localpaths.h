@@ -73,7 +73,7 @@ public:
     // contents of " + sPath and returns false without AddToLocalPaths.
     bool RetrieveLocalFolderContents(const QString &sPath);
     // The same, limited to names that match definedType (wildcards, several
-    // separated by ";"). "*.*" means every name, as "*" does. A failure also
+    // separated by ";", ignoring case). "*.*" means every name, as "*" does. A failure also
     // reports "Cannot read the contents of " + sPath as a message line.
     bool RetrieveDefinedLocalFolderContents(const QString &sPath, const QString &definedType);
     // Raises LogicalDriveFound for each of drives(), in order.

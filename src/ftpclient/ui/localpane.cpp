@@ -61,7 +61,7 @@ LocalPane::LocalPane(Services services, QWidget *parent) : QWidget(parent), m_se
     lstLocalFileList->setColumnWidth(ColSize, 90);
     lstLocalFileList->setColumnWidth(ColDate, 140);
     lstLocalFileList->setColumnWidth(ColKind, 0);
-    lstLocalFileList->setDragEncoder([this](const QList<int> &rows) { return dragData(rows); });
+    lstLocalFileList->setDragEncoder([this](const QList<int> &rows) { return mimeDataForRows(rows); });
 
     auto *pathRow = new QHBoxLayout;
     pathRow->setContentsMargins(0, 0, 0, 0);
@@ -80,9 +80,8 @@ LocalPane::LocalPane(Services services, QWidget *parent) : QWidget(parent), m_se
         addPathToComboBox(path, path.toUpper());
     });
     connect(m_xLocalPaths, &clsLocalPaths::LogicalDriveFound, this, [this](const QString &drive) {
-        cboLocalPath->addItem(drive.toUpper(), drive);
-        const int index = cboLocalPath->count() - 1;
-        cboLocalPath->setItemData(index, drive, Qt::ToolTipRole);
+        if (findPathInCombo(drive) < 0)
+            appendComboEntry(drive, drive.toUpper());
     });
     connect(m_xLocalPaths, &clsLocalPaths::messageLine, this, &LocalPane::messageLine);
 
@@ -204,7 +203,7 @@ QList<LocalItem> LocalPane::selectedItems() const
     return items;
 }
 
-QMimeData *LocalPane::dragData(const QList<int> &rows) const
+QMimeData *LocalPane::mimeDataForRows(const QList<int> &rows) const
 {
     QJsonArray array;
     QList<QUrl> urls;
@@ -308,12 +307,18 @@ int LocalPane::findPathInCombo(const QString &path) const
 void LocalPane::addPathToComboBox(const QString &path, const QString &display)
 {
     int index = findPathInCombo(path);
-    if (index < 0) {
-        cboLocalPath->addItem(display, path);
-        index = cboLocalPath->count() - 1;
-        cboLocalPath->setItemData(index, path, Qt::ToolTipRole);
-    }
+    if (index < 0)
+        index = appendComboEntry(path, display);
     cboLocalPath->setCurrentIndex(index);
+}
+
+int LocalPane::appendComboEntry(const QString &path, const QString &display)
+{
+    cboLocalPath->addItem(display);
+    const int index = cboLocalPath->count() - 1;
+    cboLocalPath->setItemData(index, path, RealPathRole);
+    cboLocalPath->setItemData(index, path, Qt::ToolTipRole);
+    return index;
 }
 
 bool LocalPane::ChangeCurrentLocalFolder(const QString &sNewLocalPath)
