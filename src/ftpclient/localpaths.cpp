@@ -277,6 +277,8 @@ bool removeTree(const QString &path, QString *error)
 
 bool moveToTrash(const QString &path, QString *error)
 {
+    // A new account may have no data folder yet; the trash goes inside it.
+    QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
     QFile file(path);
     if (file.moveToTrash())
         return true;
