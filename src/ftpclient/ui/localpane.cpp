@@ -9,6 +9,7 @@
 #include <QAbstractItemView>
 #include <QActionGroup>
 #include <QComboBox>
+#include <QCompleter>
 #include <QDir>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -46,6 +47,12 @@ LocalPane::LocalPane(Services services, QWidget *parent) : QWidget(parent), m_se
     cboLocalPath->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     cboLocalPath->setMinimumContentsLength(16);
     cboLocalPath->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    // Suggestions in a popup and by exact case: an inline completion would
+    // turn a typed "/tmp/" into some longer, upper-case entry on Enter.
+    if (QCompleter *completer = cboLocalPath->completer()) {
+        completer->setCompletionMode(QCompleter::PopupCompletion);
+        completer->setCaseSensitivity(Qt::CaseSensitive);
+    }
 
     cmdUpLocal = new QToolButton(this);
     cmdUpLocal->setObjectName(QStringLiteral("cmdUpLocal"));
