@@ -205,6 +205,7 @@ QList<LocalItem> LocalPane::selectedItems() const
         local.path = m_strLocalPath + local.name;
         local.kind = LocalKind(item->data(KindRole).toInt());
         local.isLink = item->data(LinkRole).toBool();
+        local.text = item->text();
         items.append(local);
     }
     return items;
@@ -222,7 +223,8 @@ QMimeData *LocalPane::mimeDataForRows(const QList<int> &rows) const
         array.append(QJsonObject{{QStringLiteral("name"), name},
                                  {QStringLiteral("path"), m_strLocalPath + name},
                                  {QStringLiteral("kind"), item->data(KindRole).toInt()},
-                                 {QStringLiteral("link"), item->data(LinkRole).toBool()}});
+                                 {QStringLiteral("link"), item->data(LinkRole).toBool()},
+                                 {QStringLiteral("text"), item->text()}});
         urls.append(QUrl::fromLocalFile(m_strLocalPath + name));
     }
     if (array.isEmpty())
@@ -248,6 +250,7 @@ QList<LocalItem> LocalPane::itemsFromMimeData(const QMimeData *data)
             const int kind = object.value(QStringLiteral("kind")).toInt();
             item.kind = kind == int(LocalKind::Folder) ? LocalKind::Folder : LocalKind::File;
             item.isLink = object.value(QStringLiteral("link")).toBool();
+            item.text = object.value(QStringLiteral("text")).toString();
             if (!item.name.isEmpty() && item.path.startsWith(QLatin1Char('/')))
                 items.append(item);
         }
