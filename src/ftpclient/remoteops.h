@@ -48,6 +48,8 @@ public:
 
     RemoteListModel *pane() { return &m_pane; }
     RemoteListModel *overlay() { return &m_overlay; }
+    const RemoteListModel *pane() const { return &m_pane; }
+    const RemoteListModel *overlay() const { return &m_overlay; }
     FtpComponent *component() const { return m_services.xFtp; }
 
     // The session's Abort (the hook, else the component's abort property).
