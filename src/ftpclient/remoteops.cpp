@@ -4,8 +4,6 @@
 #include "ftpclient/ftpcomponent.h"
 #include "platform/prompts.h"
 
-#include <algorithm>
-
 namespace {
 
 const QString ProgramTitle = QStringLiteral("FTP Client");
@@ -55,16 +53,6 @@ RemoteOps::~RemoteOps() = default;
 QString RemoteOps::errorDescription() const
 {
     return m_services.xFtp->lastError().description;
-}
-
-QList<int> RemoteOps::inListOrder(const QList<int> &rows) const
-{
-    QList<int> ordered;
-    for (int r : rows)
-        if (r >= 0 && r < m_pane.rowCount() && !ordered.contains(r))
-            ordered.append(r);
-    std::sort(ordered.begin(), ordered.end());
-    return ordered;
 }
 
 void RemoteOps::Abort()
@@ -242,9 +230,7 @@ void RemoteOps::DeleteSelectedRemoteItems(const QList<int> &selectedRows)
     emit overlayVisible(true);
     if (yes) {
         // The pane changes during the walk: take names and kinds first.
-        QList<RemoteRow> chosen;
-        for (int r : inListOrder(selectedRows))
-            chosen.append(m_pane.row(r));
+        const QList<RemoteRow> chosen = m_pane.rowsAt(selectedRows);
         for (const RemoteRow &row : std::as_const(chosen)) {
             if (row.kind == RemoteKind::Folder) {
                 DeleteRemoteFolderRec(row.name);
@@ -358,10 +344,9 @@ void RemoteOps::MoveSelectedRemoteItems(const QList<int> &selectedRows, int focu
                                 ConfirmTitle, PromptButtons::YesNo, PromptIcon::Question, m_services.owner)
         != PromptAnswer::Yes)
         return;
-    QStringList names;
-    for (int r : inListOrder(selectedRows))
-        names.append(m_pane.row(r).name);
-    for (const QString &name : std::as_const(names)) {
+    const QList<RemoteRow> rows = m_pane.rowsAt(selectedRows);
+    for (const RemoteRow &row : rows) {
+        const QString &name = row.name;
         const QString target = m_services.prompts
                                    ->input({QStringLiteral("Move ") + name + QStringLiteral(" to : "),
                                             QStringLiteral("Corvane"), {}, false, m_services.owner})
@@ -402,12 +387,11 @@ void RemoteOps::ChmodSelectedRemoteItems(const QList<int> &selectedRows, int mod
         return;
     }
     BusyScope busy(this);
-    QStringList names;
-    for (int r : inListOrder(selectedRows))
-        names.append(m_pane.row(r).name);
-    if (names.isEmpty())
+    const QList<RemoteRow> rows = m_pane.rowsAt(selectedRows);
+    if (rows.isEmpty())
         return;
-    for (const QString &name : std::as_const(names)) {
+    for (const RemoteRow &row : rows) {
+        const QString &name = row.name;
         if (!m_services.xFtp->sendCommand(QStringLiteral("SITE CHMOD ") + digits + QLatin1Char(' ') + name))
             emit message(QStringLiteral("Error changing the permissions of ") + name + QStringLiteral(": ")
                          + errorDescription());

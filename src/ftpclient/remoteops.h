@@ -124,7 +124,6 @@ Q_SIGNALS:
 private:
     class BusyScope;
     QString errorDescription() const;
-    QList<int> inListOrder(const QList<int> &rows) const;
 
     Services m_services;
     RemoteListModel m_pane;

@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QTimeZone>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
@@ -98,6 +99,26 @@ QString transferStatusText(qint32 state, const QString &name, qint64 fileSize, q
         what = QStringLiteral("Downloading file '");
     return what + name + QStringLiteral("' (") + QString::number(std::max<qint64>(0, bytesDone) / 1024)
            + QStringLiteral(" of ") + QString::number(std::max<qint64>(0, fileSize) / 1024) + QStringLiteral("K)");
+}
+
+QString rateText(qint64 bytesPerSecond, qint64 secondsLeft)
+{
+    if (bytesPerSecond < 0)
+        return {};
+    const double rate = double(bytesPerSecond);
+    QString text;
+    if (rate < 1024.0)
+        text = QString::number(bytesPerSecond) + QStringLiteral(" Bytes/s");
+    else if (rate < 1048576.0)
+        text = QString::number(rate / 1024.0, 'f', 2) + QStringLiteral(" KB/s");
+    else
+        text = QString::number(rate / 1048576.0, 'f', 2) + QStringLiteral(" MB/s");
+    if (secondsLeft >= 0)
+        text += QStringLiteral(", %1:%2:%3 left")
+                    .arg(secondsLeft / 3600, 2, 10, QLatin1Char('0'))
+                    .arg(secondsLeft / 60 % 60, 2, 10, QLatin1Char('0'))
+                    .arg(secondsLeft % 60, 2, 10, QLatin1Char('0'));
+    return text;
 }
 
 QString skippedFileText(const QString &first, const QString &second, int reason)
@@ -398,15 +419,7 @@ void Transfers::ReceiveSelectedFiles(const QString &localPath, const QList<int> 
     if (!base.endsWith(QLatin1Char('/')))
         base += QLatin1Char('/');
 
-    QList<int> order;
-    for (int r : selectedRows)
-        if (!order.contains(r))
-            order.append(r);
-    std::sort(order.begin(), order.end());
-    QList<RemoteRow> rows;
-    for (int r : std::as_const(order))
-        if (r >= 0 && r < m_services.remote->pane()->rowCount())
-            rows.append(m_services.remote->pane()->row(r));
+    const QList<RemoteRow> rows = m_services.remote->pane()->rowsAt(selectedRows);
 
     bool ok = true;
     QString description;

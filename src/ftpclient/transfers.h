@@ -86,6 +86,9 @@ ExistRequest existRequest(const QString &name, const FtpListEntry &remote, qint6
 // 20), "Downloading file '" (11, 13), else "Processing file '", then
 // name, "' (", done KB, " of ", size KB, "K)" (rounded down).
 QString transferStatusText(qint32 state, const QString &name, qint64 fileSize, qint64 bytesDone);
+// The status bar's rate: "512 Bytes/s", "1.50 KB/s" or "2.00 MB/s", then
+// ", HH:MM:SS left" when the time left is known; empty when the rate is not.
+QString rateText(qint64 bytesPerSecond, qint64 secondsLeft);
 // The skipping-file message line (the first name, or the second when the
 // first is empty; the code in upper-case hexadecimal).
 QString skippedFileText(const QString &first, const QString &second, int reason);

@@ -9,6 +9,7 @@
 
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -280,6 +281,48 @@ private Q_SLOTS:
         QVERIFY(!server.log().contains("SITE CHMOD 789"));
         QCOMPARE(mode("c.txt"), cBefore);
         QCOMPARE(rig.messages.filter(QStringLiteral("789")).size(), 1);
+    }
+
+    void paneRowsAndOverlay()
+    {
+        RemoteListModel pane;
+        RemoteListModel overlay;
+        overlay.addRow({QStringLiteral("old"), 1, {}, RemoteKind::File});
+        // An empty pane leaves the overlay as it was.
+        QVERIFY(!CopyRemoteListToDelList(pane, overlay));
+        QCOMPARE(overlay.rowCount(), 1);
+
+        const QDateTime date(QDate(2026, 1, 2), QTime(3, 4), Qt::UTC);
+        pane.addEntry(QStringLiteral("f.txt"), date, 12, 0);
+        pane.addEntry(QStringLiteral("dir"), date, 4096, 1);
+        pane.addEntry(QStringLiteral("odd"), date, 1, 7); // not a kind: no row
+        pane.addEntry(QStringLiteral("link"), QDateTime(), -1, 2);
+        QCOMPARE(pane.rowCount(), 3);
+        QStringList headers;
+        for (int c = 0; c < pane.columnCount(); ++c)
+            headers.append(pane.headerData(c, Qt::Horizontal).toString());
+        QCOMPARE(headers, (QStringList{"Name", "Size (bytes)", "Date", ""}));
+        const auto cell = [&](int r, int c, int role = Qt::DisplayRole) { return pane.data(pane.index(r, c), role); };
+        QCOMPARE((QStringList{cell(0, 3).toString(), cell(1, 3).toString(), cell(2, 3).toString()}),
+                 (QStringList{"F", "D", "E"}));
+        QCOMPARE(cell(1, 0, RemoteListModel::KindRole).toInt(), int(RemoteKind::Folder));
+        QCOMPARE(cell(1, 1).toString(), QStringLiteral("4096"));
+        QCOMPARE(cell(2, 1).toString(), QStringLiteral("0"));
+        QCOMPARE(cell(0, 2).toString(), RemoteListModel::dateText(date));
+        QVERIFY(!cell(0, 2).toString().isEmpty());
+        QCOMPARE(cell(2, 2).toString(), QString());
+
+        QVERIFY(CopyRemoteListToDelList(pane, overlay));
+        QCOMPARE(overlay.rows(), pane.rows());
+        pane.clear();
+        QCOMPARE(overlay.rowCount(), 3); // a snapshot, not a view
+
+        QList<RemoteRow> picked = overlay.rowsAt({2, 0, 2, 9, -1});
+        QCOMPARE(picked.size(), 2);
+        QCOMPARE(picked.at(0).name, QStringLiteral("f.txt"));
+        QCOMPARE(picked.at(1).name, QStringLiteral("link"));
+        std::unique_ptr<QMimeData> drag(overlay.mimeData({overlay.index(2, 0), overlay.index(0, 0)}));
+        QCOMPARE(drag->text(), QStringLiteral("f.txt\nlink"));
     }
 
     void permissionDialogNumber_data()

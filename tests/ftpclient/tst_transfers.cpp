@@ -137,6 +137,10 @@ private Q_SLOTS:
                                   << "Downloading file 'b' (0 of 0K)";
         QTest::newRow("other state") << transferStatusText(FtpComponent::Busy, "c", 4096, 4096)
                                      << "Processing file 'c' (4 of 4K)";
+        QTest::newRow("rate in bytes, time unknown") << rateText(512, -1) << "512 Bytes/s";
+        QTest::newRow("rate in KB, time left") << rateText(1536, 3725) << "1.50 KB/s, 01:02:05 left";
+        QTest::newRow("rate in MB") << rateText(2 * 1048576, 0) << "2.00 MB/s, 00:00:00 left";
+        QTest::newRow("no rate yet") << rateText(-1, -1) << "";
         QTest::newRow("skipped, first name") << skippedFileText("x", "", 0x2a) << "x was skipped. Reason code: 0x2A";
         QTest::newRow("skipped, second name") << skippedFileText("", "y", 255) << "y was skipped. Reason code: 0xFF";
     }
