@@ -267,7 +267,7 @@ bool Transfers::SendFileAutoMode(const QString &file)
     return m_services.xFtp->sendFile(file, 0, QFileInfo(file).fileName(), false);
 }
 
-bool Transfers::SendFolderTree(const QString &folderPath, bool *entered)
+bool Transfers::SendFolderTree(const QString &folderPath, const QString &remoteName, bool *entered)
 {
     if (entered)
         *entered = false;
@@ -277,7 +277,7 @@ bool Transfers::SendFolderTree(const QString &folderPath, bool *entered)
     FtpComponent *ftp = m_services.xFtp;
     if (ftp->currentState() != FtpComponent::Idle)
         return true;
-    const QString name = QDir(path).dirName();
+    const QString name = remoteName.isEmpty() ? QDir(path).dirName() : remoteName;
 
     QList<FtpListEntry> here;
     if (!ftp->folderContents(QString(), here))
@@ -307,7 +307,7 @@ bool Transfers::SendFolderTree(const QString &folderPath, bool *entered)
     }
     for (const QString &folder : std::as_const(folders)) {
         bool inside = false;
-        if (!SendFolderTree(path + folder + QLatin1Char('/'), &inside))
+        if (!SendFolderTree(path + folder + QLatin1Char('/'), QString(), &inside))
             return false;
         if (inside)
             m_services.remote->GoUpOneLevel();
@@ -360,7 +360,7 @@ void Transfers::SendSelectedFiles(const QString &localPath, const QList<LocalIte
 
     bool ok = true;
     for (const LocalItem &item : selected) {
-        const QString path = base + item.name;
+        const QString path = base + (item.diskName.isEmpty() ? item.name : item.diskName);
         if (item.folder) {
             const bool yes =
                 m_services.prompts->ask(QStringLiteral("Do you want to send any subfolders that are contained in the '")
@@ -369,7 +369,7 @@ void Transfers::SendSelectedFiles(const QString &localPath, const QList<LocalIte
                 == PromptAnswer::Yes;
             if (yes && m_auto) {
                 bool entered = false;
-                ok = SendFolderTree(path, &entered);
+                ok = SendFolderTree(path, item.name, &entered);
                 // Back to the starting remote folder for the next rows.
                 if (ok && entered)
                     m_services.remote->GoUpOneLevel();

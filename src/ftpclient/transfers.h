@@ -23,6 +23,7 @@
 
 #include <functional>
 #include <optional>
+#include <utility>
 
 class CRegister;
 class FtpComponent;
@@ -54,10 +55,17 @@ struct SendDecision {
     bool operator==(const SendDecision &) const = default;
 };
 
-// A selected row of the local pane.
+// A selected row of the local pane: the row's text (the name the server
+// gets) and, when the pane shows another text than the name on disk (folders
+// are listed in capitals), the name on disk.
 struct LocalItem {
+    LocalItem(QString rowName, bool isFolder, QString nameOnDisk = {})
+        : name(std::move(rowName)), folder(isFolder), diskName(std::move(nameOnDisk))
+    {
+    }
     QString name;
     bool folder = false;
+    QString diskName; // empty: the same as name
 };
 
 // ---- the pure rules ----
@@ -131,7 +139,8 @@ public:
     // mode, and stays in that remote folder (the caller goes up). False when
     // a call failed (lastError of the component says why); a folder that
     // cannot be entered sends nothing and is not a failure (entered() false).
-    bool SendFolderTree(const QString &path, bool *entered = nullptr);
+    // remoteName: the remote folder's name, empty for the last element of path.
+    bool SendFolderTree(const QString &path, const QString &remoteName = {}, bool *entered = nullptr);
     // Sends one file under its own name from offset 0, replacing the remote
     // copy, in the automatic type when Auto is the mode. False on failure.
     bool SendFileAutoMode(const QString &file);
