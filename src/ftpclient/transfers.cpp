@@ -360,8 +360,9 @@ void Transfers::SendSelectedFiles(const QString &localPath, const QList<LocalIte
 
     bool ok = true;
     for (const LocalItem &item : selected) {
-        const QString path = base + (item.diskName.isEmpty() ? item.name : item.diskName);
-        if (item.folder) {
+        const QString path = base + item.name;
+        const QString remoteName = item.name;
+        if (item.kind == LocalKind::Folder) {
             const bool yes =
                 m_services.prompts->ask(QStringLiteral("Do you want to send any subfolders that are contained in the '")
                                             + path + QStringLiteral("' folder?"),
@@ -369,15 +370,15 @@ void Transfers::SendSelectedFiles(const QString &localPath, const QList<LocalIte
                 == PromptAnswer::Yes;
             if (yes && m_auto) {
                 bool entered = false;
-                ok = SendFolderTree(path, item.name, &entered);
+                ok = SendFolderTree(path, remoteName, &entered);
                 // Back to the starting remote folder for the next rows.
                 if (ok && entered)
                     m_services.remote->GoUpOneLevel();
             } else {
-                ok = ftp->sendFiles(path + QStringLiteral("/*"), item.name, true, yes);
+                ok = ftp->sendFiles(path + QStringLiteral("/*"), remoteName, true, yes);
             }
         } else {
-            ok = sendFileRow(path, item.name);
+            ok = sendFileRow(path, remoteName);
         }
         if (!ok)
             break;

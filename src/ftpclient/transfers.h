@@ -13,6 +13,7 @@
 // message line.
 
 #include "ftp/listing.h"
+#include "ftpclient/localpaths.h"
 #include "ftpclient/remotelistmodel.h"
 
 #include <QDateTime>
@@ -23,7 +24,6 @@
 
 #include <functional>
 #include <optional>
-#include <utility>
 
 class CRegister;
 class FtpComponent;
@@ -55,18 +55,9 @@ struct SendDecision {
     bool operator==(const SendDecision &) const = default;
 };
 
-// A selected row of the local pane: the row's text (the name the server
-// gets) and, when the pane shows another text than the name on disk (folders
-// are listed in capitals), the name on disk.
-struct LocalItem {
-    LocalItem(QString rowName, bool isFolder, QString nameOnDisk = {})
-        : name(std::move(rowName)), folder(isFolder), diskName(std::move(nameOnDisk))
-    {
-    }
-    QString name;
-    bool folder = false;
-    QString diskName; // empty: the same as name
-};
+// A selected row of the local pane is a LocalItem (ftpclient/localpaths.h):
+// its name on disk is read, and the server gets the row's text (folders are
+// shown in capitals), or the name when there is no text.
 
 // ---- the pure rules ----
 
@@ -131,8 +122,9 @@ public:
     QStringList autoTypes() const { return m_autoTypes; }
     void setAutoTypes(const QStringList &types) { m_autoTypes = types; }
 
-    // Sends the selected local rows of localPath ("/"-terminated), in the
-    // order given; relists the remote pane at the end.
+    // Sends the selected local rows of the folder localPath, in the order
+    // given (each read from localPath + its name on disk); relists the
+    // remote pane at the end.
     void SendSelectedFiles(const QString &localPath, const QList<LocalItem> &selected);
     // Sends a local folder tree into a remote folder of the same name in the
     // current remote folder (made when missing), each file in automatic

@@ -126,6 +126,16 @@ inline QByteArray readFile(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+// A row of the local pane: a file or folder of folder.
+inline LocalItem localRow(const QString &folder, const QString &name, bool isFolder)
+{
+    LocalItem item;
+    item.name = name;
+    item.path = QDir(folder).filePath(name);
+    item.kind = isFolder ? LocalKind::Folder : LocalKind::File;
+    return item;
+}
+
 // Bytes that no line-end conversion leaves alone.
 inline QByteArray binaryBytes(int size, int seed)
 {

@@ -227,10 +227,9 @@ private Q_SLOTS:
         QVERIFY(connectUpload(rig, server));
         for (const QString &a : answers)
             rig.existAnswers.push_back(reply(a));
-        rig.transfers.SendSelectedFiles(from, {{"same.bin", false},
-                                               {"conflict1.bin", false},
-                                               {"conflict2.bin", false},
-                                               {"fresh.bin", false}});
+        rig.transfers.SendSelectedFiles(from, {localRow(from, "same.bin", false), localRow(from, "conflict1.bin", false),
+                                               localRow(from, "conflict2.bin", false),
+                                               localRow(from, "fresh.bin", false)});
 
         QCOMPARE(int(rig.existShown.size()), prompts);
         QCOMPARE(rig.existShown.first().name, QStringLiteral("conflict1.bin"));
@@ -294,7 +293,7 @@ private Q_SLOTS:
         QVERIFY(connectUpload(rig, server));
         rig.transfers.setMode(TransferMode(mode));
         rig.transfers.setAutoTypes(parseAutoTypes(types));
-        rig.transfers.SendSelectedFiles(dir.path(), {{file, false}});
+        rig.transfers.SendSelectedFiles(dir.path(), {localRow(dir.path(), file, false)});
         QCOMPARE(rig.lastStatus(), QStringLiteral("Listing of remote folder completed."));
         QVERIFY(rig.statuses.contains(QStringLiteral("Upload complete")));
         QCOMPARE(readFile(server.uploadPath() + QLatin1Char('/') + file),
@@ -326,7 +325,7 @@ private Q_SLOTS:
         rig.prompts.expectMessage(QStringLiteral("Do you want to send any subfolders that are contained in the '")
                                       + from + QStringLiteral("tree' folder?"),
                                   PromptAnswer::Yes);
-        rig.transfers.SendSelectedFiles(from, {{"tree", true}});
+        rig.transfers.SendSelectedFiles(from, {localRow(from, "tree", true)});
         VERIFY_PROMPTS_DONE(rig.prompts);
         QVERIFY2(rig.statuses.contains(QStringLiteral("Upload complete")), qPrintable(rig.messages.join('\n')));
         QCOMPARE(snapshot(server.uploadPath()), tree);
@@ -353,45 +352,6 @@ private Q_SLOTS:
         QCOMPARE(rig.lastStatus(), QStringLiteral("Error downloading file(s)."));
         QCOMPARE(rig.localRelists, 2);
         QCOMPARE(snapshot(back), tree);
-    }
-
-    void folderRowArrivesUnderItsRowText_data()
-    {
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<bool>("subfolders");
-        QTest::newRow("auto, with subfolders") << int(TransferMode::Auto) << true;
-        QTest::newRow("binary, with subfolders") << int(TransferMode::Binary) << true;
-        QTest::newRow("auto, without subfolders") << int(TransferMode::Auto) << false;
-    }
-    void folderRowArrivesUnderItsRowText()
-    {
-        QFETCH(int, mode);
-        QFETCH(bool, subfolders);
-        VsftpdServer server;
-        server.setWritableArea(true);
-        SUITE_START_SERVER(server);
-        QTemporaryDir dir;
-        QVERIFY(writeFile(dir.filePath(QStringLiteral("docs/a.bin")), binaryBytes(300, 1)));
-        QVERIFY(writeFile(dir.filePath(QStringLiteral("docs/sub/b.bin")), binaryBytes(200, 2)));
-        EngineRig rig;
-        QVERIFY(connectUpload(rig, server));
-        rig.transfers.setMode(TransferMode(mode));
-        // The pane lists the folder docs as DOCS; the question names the
-        // folder on disk, the server gets the row's text.
-        rig.prompts.expectMessage(QStringLiteral("contained in the '") + dir.filePath(QStringLiteral("docs"))
-                                      + QStringLiteral("' folder?"),
-                                  subfolders ? PromptAnswer::Yes : PromptAnswer::No);
-        rig.transfers.SendSelectedFiles(dir.path(), {{"DOCS", true, "docs"}});
-        VERIFY_PROMPTS_DONE(rig.prompts);
-        std::map<QString, QByteArray> expected{{"DOCS/", {}}, {"DOCS/a.bin", binaryBytes(300, 1)}};
-        if (subfolders) {
-            expected["DOCS/sub/"] = {};
-            expected["DOCS/sub/b.bin"] = binaryBytes(200, 2);
-        }
-        QCOMPARE(snapshot(server.uploadPath()), expected);
-        QString folder;
-        QVERIFY(rig.ftp.currentFolder(folder));
-        QCOMPARE(folder, QStringLiteral("/upload"));
     }
 
     void hostileListingNamesWriteNothingOutside()
