@@ -55,6 +55,13 @@ QString RemoteOps::errorDescription() const
     return m_services.xFtp->lastError().description;
 }
 
+bool RemoteOps::abortedNow()
+{
+    if (m_services.xFtp->lastError().number == FtpErrors::Aborted)
+        m_aborted = true;
+    return m_aborted;
+}
+
 void RemoteOps::Abort()
 {
     if (m_services.abort)
@@ -231,10 +238,22 @@ void RemoteOps::DeleteSelectedRemoteItems(const QList<int> &selectedRows)
     if (yes) {
         // The pane changes during the walk: take names and kinds first.
         const QList<RemoteRow> chosen = m_pane.rowsAt(selectedRows);
-        for (const RemoteRow &row : std::as_const(chosen)) {
+        QString start;
+        m_services.xFtp->currentFolder(start);
+        m_aborted = false;
+        for (const RemoteRow &row : chosen) {
             if (row.kind == RemoteKind::Folder) {
-                DeleteRemoteFolderRec(row.name);
-                continue;
+                deleteTree(row.name);
+                if (!m_aborted)
+                    continue;
+                // Stopped somewhere inside the tree: back to where the
+                // delete began, and nothing more is deleted.
+                emit message(QStringLiteral("Error: ") + errorDescription());
+                if (!start.isEmpty())
+                    ChangeCurrentRemoteFolder(start, false);
+                RefreshRemoteList();
+                emit overlayVisible(false);
+                return;
             }
             // Files, and links as links: the link's own name is deleted.
             if (!m_services.xFtp->deleteFile(row.name)) {
@@ -253,12 +272,20 @@ void RemoteOps::DeleteSelectedRemoteItems(const QList<int> &selectedRows)
 void RemoteOps::DeleteRemoteFolderRec(const QString &Path)
 {
     BusyScope busy(this);
+    m_aborted = false;
+    deleteTree(Path);
+}
+
+void RemoteOps::deleteTree(const QString &Path)
+{
     // A name that is not one plain component could lead anywhere on the
     // server ("..", "a/b"): such a folder is never entered.
-    if (!isSafeLocalName(Path))
+    if (m_aborted || !isSafeLocalName(Path))
         return;
-    if (!ChangeCurrentRemoteFolder(Path, true))
+    if (!ChangeCurrentRemoteFolder(Path, true)) {
+        abortedNow();
         return;
+    }
     ClearRemoteList();
     emit abortEnabled(true);
     ListFilesOnServer();
@@ -266,22 +293,32 @@ void RemoteOps::DeleteRemoteFolderRec(const QString &Path)
     emit remoteCommandsChanged();
 
     QStringList folders;
-    const QList<RemoteRow> rows = m_pane.rows();
+    const QList<RemoteRow> rows = m_aborted || abortedNow() ? QList<RemoteRow>() : m_pane.rows();
     for (const RemoteRow &row : rows) {
         if (row.kind == RemoteKind::Folder) {
             folders.append(row.name);
             continue;
         }
         // A file, or a link removed as a link and never followed; a failure
-        // here is passed over.
-        m_services.xFtp->deleteFile(row.name);
+        // here is passed over, an abort ends the walk.
+        if (!m_services.xFtp->deleteFile(row.name) && abortedNow())
+            break;
     }
-    for (const QString &folder : std::as_const(folders))
-        DeleteRemoteFolderRec(folder);
+    for (const QString &folder : std::as_const(folders)) {
+        if (m_aborted)
+            break;
+        deleteTree(folder);
+    }
+    if (m_aborted)
+        return;
     // Only once back in the parent is the folder itself removed; when the
     // way up fails, nothing of the same name below is touched.
-    if (GoUpOneLevel())
-        m_services.xFtp->removeFolder(Path);
+    if (GoUpOneLevel()) {
+        if (!m_services.xFtp->removeFolder(Path))
+            abortedNow();
+    } else {
+        abortedNow();
+    }
 }
 
 // ---- rename, create, move, go to, permissions ----

@@ -398,10 +398,10 @@ void Transfers::SendSelectedFiles(const QString &localPath, const QList<LocalIte
         emit message(QStringLiteral("Error while uploading file(s). Description: ") + errorDescription());
         emit status(QStringLiteral("Error while uploading file(s)."));
     }
-    finishSend(ok);
+    finishSend();
 }
 
-void Transfers::finishSend(bool)
+void Transfers::finishSend()
 {
     emit progress(0);
     resetRate();

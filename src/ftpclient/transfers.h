@@ -161,7 +161,7 @@ private:
     void connectComponent();
     void onTransferStatus(const QString &name, qint64 fileSize, qint64 bytesDone, int percent);
     bool sendFileRow(const QString &path, const QString &name);
-    void finishSend(bool ok);
+    void finishSend();
     void resetRate();
     qint64 now() const;
     QString errorDescription() const;

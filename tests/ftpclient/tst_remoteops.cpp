@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 
@@ -116,6 +117,40 @@ private Q_SLOTS:
         QCOMPARE(snapshot(target), targetBefore);
         QVERIFY(!server.log().contains("CWD outside-link"));
         QVERIFY(!server.log().contains("CWD inner-link"));
+    }
+
+    void abortStopsTheRecursiveDelete()
+    {
+        VsftpdServer server;
+        QVERIFY(startWritable(server, {{"upload/tree/a.txt", "a"},
+                                       {"upload/tree/b.txt", "b"},
+                                       {"upload/tree/c.txt", "c"},
+                                       {"upload/tree/sub/d.txt", "d"}}));
+        SUITE_START_SERVER(server);
+        EngineRig rig;
+        QVERIFY(connectUpload(rig, server));
+        // The user presses Abort while the first deletion inside the tree runs.
+        QStringList deletes;
+        connect(&rig.ftp, &FtpComponent::logLine, this, [&](const QString &line) {
+            if (!line.startsWith(QLatin1String("DELE ")))
+                return;
+            deletes.append(line);
+            if (deletes.size() == 1)
+                rig.ftp.setAbort(true);
+        });
+        rig.prompts.expectMessage(QStringLiteral("delete the selected remote items"), PromptAnswer::Yes);
+        rig.ops.DeleteSelectedRemoteItems(rig.rowsOf({"tree"}));
+        VERIFY_PROMPTS_DONE(rig.prompts);
+
+        QCOMPARE(deletes.size(), 1);
+        QVERIFY(rig.ops.aborted());
+        QVERIFY(QFileInfo(server.uploadPath() + QStringLiteral("/tree/sub/d.txt")).exists());
+        QCOMPARE(rig.messages.filter(QRegularExpression(QStringLiteral("^Error: .+"))).size(), 1);
+        QCOMPARE(rig.overlay, (QList<bool>{true, false}));
+        QString folder;
+        QVERIFY(rig.ftp.currentFolder(folder));
+        QCOMPARE(folder, QStringLiteral("/upload"));
+        QCOMPARE(rig.paneNames(), QStringList{"tree"});
     }
 
     void rename_data()
