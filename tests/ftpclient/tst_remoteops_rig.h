@@ -58,6 +58,9 @@ struct EngineRig {
     {
         if (ftp.currentState() != FtpComponent::NotConnected)
             ftp.disconnectFromServer();
+        // The collecting lambdas use members destroyed before the senders.
+        QObject::disconnect(&ops, nullptr, nullptr, nullptr);
+        QObject::disconnect(&transfers, nullptr, nullptr, nullptr);
     }
 
     bool connectTo(quint16 port, const QString &user, const QString &password)
