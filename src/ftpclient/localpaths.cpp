@@ -407,6 +407,7 @@ LocalItem itemForPath(const QString &path)
     item.name = info.fileName();
     item.isLink = info.isSymLink();
     item.kind = info.isDir() ? LocalKind::Folder : LocalKind::File;
+    item.text = item.name; // not a row of the pane: shown as the file manager shows it
     return item;
 }
 

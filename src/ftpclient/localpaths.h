@@ -33,10 +33,11 @@ struct LocalEntry {
 
 // A local file or folder handed from the pane to a transfer.
 struct LocalItem {
-    QString name; // the real name, without folder
+    QString name; // the real name on disk, without folder
     QString path; // the full path; folders without a trailing "/"
     LocalKind kind = LocalKind::File;
     bool isLink = false;
+    QString text; // the row's text as the pane shows it (folders in capitals)
 
     bool operator==(const LocalItem &) const = default;
 };

@@ -322,7 +322,7 @@ private Q_SLOTS:
         QCOMPARE(send.count(), sends);
         if (sends) {
             const auto items = send.first().at(0).value<QList<LocalItem>>();
-            QCOMPARE(items, (QList<LocalItem>{{"up.txt", folder + "up.txt", LocalKind::File, false}}));
+            QCOMPARE(items, (QList<LocalItem>{{"up.txt", folder + "up.txt", LocalKind::File, false, "up.txt"}}));
         }
         QCOMPARE(lastStatus(), status);
     }
@@ -391,14 +391,15 @@ private Q_SLOTS:
         QCOMPARE(items.size(), 2);
         QCOMPARE(items.at(0).path, folder + "dir");
         QCOMPARE(items.at(0).kind, LocalKind::Folder);
+        QCOMPARE(items.at(0).text, QStringLiteral("DIR"));
         QCOMPARE(items.at(1).kind, LocalKind::File);
         // Files dragged from the desktop's file manager arrive as URLs.
         QMimeData desktop;
         desktop.setUrls({QUrl::fromLocalFile(folder + "dir/"), QUrl::fromLocalFile(folder + "f.txt"),
                          QUrl("http://example.org/x")});
         const QList<LocalItem> dropped = LocalPane::itemsFromMimeData(&desktop);
-        QCOMPARE(dropped, (QList<LocalItem>{{"dir", folder + "dir", LocalKind::Folder, false},
-                                            {"f.txt", folder + "f.txt", LocalKind::File, false}}));
+        QCOMPARE(dropped, (QList<LocalItem>{{"dir", folder + "dir", LocalKind::Folder, false, "dir"},
+                                            {"f.txt", folder + "f.txt", LocalKind::File, false, "f.txt"}}));
     }
 
     // The list accepts only the MIME types its owner names.

@@ -8,6 +8,7 @@
 
 #include <QAbstractItemView>
 #include <QActionGroup>
+#include <QApplication>
 #include <QComboBox>
 #include <QCompleter>
 #include <QDir>
@@ -31,6 +32,16 @@ const QString LocalPane::DragMimeType = QStringLiteral("application/x-corvane-lo
 namespace {
 
 const QString ConfirmTitle = QStringLiteral("FTP Client[Confirm]");
+
+// The wait pointer while a longer file system operation runs; the normal
+// pointer comes back however the operation ends.
+class WaitPointer {
+public:
+    WaitPointer() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitPointer() { QApplication::restoreOverrideCursor(); }
+    WaitPointer(const WaitPointer &) = delete;
+    WaitPointer &operator=(const WaitPointer &) = delete;
+};
 
 QString kindLetter(LocalKind kind) { return kind == LocalKind::Folder ? QStringLiteral("D") : QStringLiteral("F"); }
 
@@ -205,6 +216,7 @@ QList<LocalItem> LocalPane::selectedItems() const
         local.path = m_strLocalPath + local.name;
         local.kind = LocalKind(item->data(KindRole).toInt());
         local.isLink = item->data(LinkRole).toBool();
+        local.text = item->text();
         items.append(local);
     }
     return items;
@@ -222,7 +234,8 @@ QMimeData *LocalPane::mimeDataForRows(const QList<int> &rows) const
         array.append(QJsonObject{{QStringLiteral("name"), name},
                                  {QStringLiteral("path"), m_strLocalPath + name},
                                  {QStringLiteral("kind"), item->data(KindRole).toInt()},
-                                 {QStringLiteral("link"), item->data(LinkRole).toBool()}});
+                                 {QStringLiteral("link"), item->data(LinkRole).toBool()},
+                                 {QStringLiteral("text"), item->text()}});
         urls.append(QUrl::fromLocalFile(m_strLocalPath + name));
     }
     if (array.isEmpty())
@@ -248,6 +261,7 @@ QList<LocalItem> LocalPane::itemsFromMimeData(const QMimeData *data)
             const int kind = object.value(QStringLiteral("kind")).toInt();
             item.kind = kind == int(LocalKind::Folder) ? LocalKind::Folder : LocalKind::File;
             item.isLink = object.value(QStringLiteral("link")).toBool();
+            item.text = object.value(QStringLiteral("text")).toString();
             if (!item.name.isEmpty() && item.path.startsWith(QLatin1Char('/')))
                 items.append(item);
         }
@@ -282,9 +296,7 @@ void LocalPane::addEntry(const LocalEntry &entry)
     const LocalKind kind = entry.kind();
     const bool folder = kind == LocalKind::Folder;
     auto *name = new QStandardItem(folder ? entry.name.toUpper() : entry.name);
-    QStyle::StandardPixmap icon = folder ? (entry.isLink ? QStyle::SP_DirLinkIcon : QStyle::SP_DirIcon)
-                                         : (entry.isLink ? QStyle::SP_FileLinkIcon : QStyle::SP_FileIcon);
-    name->setIcon(style()->standardIcon(icon));
+    name->setIcon(rowIcon(folder, entry.isLink));
     name->setData(entry.name, RealNameRole);
     name->setData(int(kind), KindRole);
     name->setData(entry.isLink, LinkRole);
@@ -299,6 +311,26 @@ void LocalPane::addEntry(const LocalEntry &entry)
     for (QStandardItem *item : {size, date, letter})
         item->setEditable(false);
     localModel->appendRow({name, size, date, letter});
+}
+
+QIcon LocalPane::rowIcon(bool folder, bool link)
+{
+    const int key = (folder ? 2 : 0) + (link ? 1 : 0);
+    if (m_icons[key].isNull()) {
+        const QIcon plain = style()->standardIcon(folder ? QStyle::SP_DirIcon : QStyle::SP_FileIcon);
+        if (!link) {
+            m_icons[key] = plain;
+        } else {
+            // The style draws its link marker at small sizes only; the big
+            // icons view shows the plain picture instead of a shrunken one.
+            const QIcon marked = style()->standardIcon(folder ? QStyle::SP_DirLinkIcon : QStyle::SP_FileLinkIcon);
+            QIcon icon;
+            icon.addPixmap(marked.pixmap(16, 16));
+            icon.addPixmap(plain.pixmap(32, 32));
+            m_icons[key] = icon;
+        }
+    }
+    return m_icons[key];
 }
 
 int LocalPane::findPathInCombo(const QString &path) const
@@ -518,6 +550,7 @@ void LocalPane::DeleteToRecycleBin()
                                                         ConfirmTitle, PromptButtons::YesNo);
     if (answer != PromptAnswer::Yes)
         return;
+    const WaitPointer wait;
     for (const LocalItem &item : items) {
         QString error;
         if (!localpath::moveToTrash(item.path, &error) && !error.isEmpty())
@@ -654,6 +687,7 @@ void LocalPane::EmptyRecycleBin()
         PromptButtons::YesNo);
     if (answer != PromptAnswer::Yes)
         return;
+    const WaitPointer wait;
     QString error;
     if (!localpath::emptyTrash(&error) && !error.isEmpty())
         emit messageLine(QStringLiteral("Error ") + error);

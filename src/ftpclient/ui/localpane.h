@@ -2,6 +2,7 @@
 
 #include "ftpclient/localpaths.h"
 
+#include <QIcon>
 #include <QList>
 #include <QPointer>
 #include <QString>
@@ -158,6 +159,7 @@ signals:
 private:
     void buildMenus();
     void addEntry(const LocalEntry &entry);
+    QIcon rowIcon(bool folder, bool link);
     void addPathToComboBox(const QString &path, const QString &display);
     int findPathInCombo(const QString &path) const;
     int appendComboEntry(const QString &path, const QString &display);
@@ -172,4 +174,5 @@ private:
     bool m_connected = false;
     bool m_busy = false;
     QPointer<frmFindFiles> m_findDialog;
+    QIcon m_icons[4]; // file, file link, folder, folder link
 };
