@@ -365,7 +365,7 @@ void Transfers::SendSelectedFiles(const QString &localPath, const QList<LocalIte
     bool ok = true;
     for (const LocalItem &item : selected) {
         const QString path = base + item.name;
-        const QString remoteName = item.name;
+        const QString remoteName = item.text.isEmpty() ? item.name : item.text;
         if (item.kind == LocalKind::Folder) {
             const bool yes =
                 m_services.prompts->ask(QStringLiteral("Do you want to send any subfolders that are contained in the '")

@@ -392,6 +392,45 @@ private Q_SLOTS:
         QCOMPARE(rig.paneNames(), QStringList{"tree"});
     }
 
+    void folderRowArrivesUnderItsRowText_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<bool>("subfolders");
+        QTest::newRow("auto, with subfolders") << int(TransferMode::Auto) << true;
+        QTest::newRow("binary, with subfolders") << int(TransferMode::Binary) << true;
+        QTest::newRow("auto, without subfolders") << int(TransferMode::Auto) << false;
+    }
+    void folderRowArrivesUnderItsRowText()
+    {
+        QFETCH(int, mode);
+        QFETCH(bool, subfolders);
+        VsftpdServer server;
+        server.setWritableArea(true);
+        SUITE_START_SERVER(server);
+        QTemporaryDir dir;
+        QVERIFY(writeFile(dir.filePath(QStringLiteral("docs/a.bin")), binaryBytes(300, 1)));
+        QVERIFY(writeFile(dir.filePath(QStringLiteral("docs/sub/b.bin")), binaryBytes(200, 2)));
+        EngineRig rig;
+        QVERIFY(connectUpload(rig, server));
+        rig.transfers.setMode(TransferMode(mode));
+        // The pane lists the folder docs as DOCS; the question names the
+        // folder on disk, the server gets the row's text.
+        rig.prompts.expectMessage(QStringLiteral("contained in the '") + dir.filePath(QStringLiteral("docs"))
+                                      + QStringLiteral("' folder?"),
+                                  subfolders ? PromptAnswer::Yes : PromptAnswer::No);
+        rig.transfers.SendSelectedFiles(dir.path(), {localRow(dir.path(), "docs", true, "DOCS")});
+        VERIFY_PROMPTS_DONE(rig.prompts);
+        std::map<QString, QByteArray> expected{{"DOCS/", {}}, {"DOCS/a.bin", binaryBytes(300, 1)}};
+        if (subfolders) {
+            expected["DOCS/sub/"] = {};
+            expected["DOCS/sub/b.bin"] = binaryBytes(200, 2);
+        }
+        QCOMPARE(snapshot(server.uploadPath()), expected);
+        QString folder;
+        QVERIFY(rig.ftp.currentFolder(folder));
+        QCOMPARE(folder, QStringLiteral("/upload"));
+    }
+
     void hostileListingNamesWriteNothingOutside()
     {
         FtpFileServer ftp(10);
