@@ -37,6 +37,7 @@ public:
         FtpComponent *xFtp = nullptr;
         Prompts *prompts = nullptr;
         QObject *owner = nullptr; // the window the prompts belong to
+        QString appTitle = QStringLiteral("Corvane"); // title of untitled boxes
         // Abort of the session (the window's Abort: sets the component's
         // abort and arms its refresh). Empty: the component's abort only.
         std::function<void()> abort;

@@ -124,10 +124,14 @@ public:
     // order given; relists the remote pane at the end.
     void SendSelectedFiles(const QString &localPath, const QList<LocalItem> &selected);
     // Sends a local folder tree into a remote folder of the same name in the
-    // current remote folder, each file in automatic mode; returns with the
-    // same remote folder current.
-    void SendFolderTree(const QString &path);
-    void SendFileAutoMode(const QString &file);
+    // current remote folder (made when missing), each file in automatic
+    // mode, and stays in that remote folder (the caller goes up). False when
+    // a call failed (lastError of the component says why); a folder that
+    // cannot be entered sends nothing and is not a failure (entered() false).
+    bool SendFolderTree(const QString &path, bool *entered = nullptr);
+    // Sends one file under its own name from offset 0, replacing the remote
+    // copy, in the automatic type when Auto is the mode. False on failure.
+    bool SendFileAutoMode(const QString &file);
     // Receives the selected rows of the remote pane (indexes, taken in list
     // order) into localPath; localRelistRequested() at the end.
     void ReceiveSelectedFiles(const QString &localPath, const QList<int> &selectedRows);
@@ -152,8 +156,9 @@ private:
     class BusyScope;
     void connectComponent();
     void onTransferStatus(const QString &name, qint64 fileSize, qint64 bytesDone, int percent);
-    bool sendOneFile(const QString &path, const QString &name, SendDecision decision);
+    bool sendFileRow(const QString &path, const QString &name);
     void finishSend(bool ok);
+    void resetRate();
     qint64 now() const;
     QString errorDescription() const;
 
@@ -163,7 +168,10 @@ private:
     bool m_checkAll = false;
     ExistAnswer m_lastAnswer = ExistAnswer::Cancel;
     QStringList m_autoTypes;
+    bool m_cancelled = false; // "&Cancel" answered during this send
     QString m_rateName;
     qint64 m_rateStart = -1;
+    qint64 m_rateStartBytes = 0;
+    qint64 m_rateLastBytes = 0;
     int m_busyDepth = 0;
 };
