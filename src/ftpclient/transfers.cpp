@@ -340,7 +340,7 @@ void Transfers::SendSelectedFiles(const QString &localPath, const QList<LocalIte
     bool ok = true;
     for (const LocalItem &item : selected) {
         const QString path = base + item.name;
-        if (item.folder) {
+        if (item.kind == LocalKind::Folder) {
             const bool yes =
                 m_services.prompts->ask(QStringLiteral("Do you want to send any subfolders that are contained in the '")
                                             + path + QStringLiteral("' folder?"),

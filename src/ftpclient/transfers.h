@@ -13,6 +13,7 @@
 // message line.
 
 #include "ftp/listing.h"
+#include "ftpclient/localpaths.h"
 #include "ftpclient/remotelistmodel.h"
 
 #include <QDateTime>
@@ -54,11 +55,7 @@ struct SendDecision {
     bool operator==(const SendDecision &) const = default;
 };
 
-// A selected row of the local pane.
-struct LocalItem {
-    QString name;
-    bool folder = false;
-};
+// A selected row of the local pane is a LocalItem (ftpclient/localpaths.h).
 
 // ---- the pure rules ----
 
