@@ -6,6 +6,9 @@
 #include "config/cregister.h"
 #include "ftpclient/ftpcomponent.h"
 #include "ftpclient/profilestore.h"
+#include "ftpclient/remotelistmodel.h"
+#include "ftpclient/remoteops.h"
+#include "ftpclient/ui/filelistview.h"
 #include "ftpclient/ui/frmConnectionInfo.h"
 #include "platform/registrystore.h"
 #include "platform/socketchannel.h"
@@ -63,17 +66,13 @@ struct MainRig {
     }
     QString localPath() const { return dir.filePath(QStringLiteral("local")); }
     QString status() const { return window->lblStatus->text(); }
-    QStringList remoteNames() const
+    QStringList remoteNames() const { return window->remoteNames(); }
+    // The row of the remote pane named name, -1 when there is none.
+    int row(const QString &name) const { return int(window->remoteNames().indexOf(name)); }
+    QString cell(const QString &name, int column) const
     {
-        QStringList names;
-        for (int i = 0; i < window->lstRemoteFileList->topLevelItemCount(); ++i)
-            names.append(window->lstRemoteFileList->topLevelItem(i)->text(0));
-        return names;
-    }
-    QTreeWidgetItem *row(const QString &name) const
-    {
-        const auto found = window->lstRemoteFileList->findItems(name, Qt::MatchExactly);
-        return found.isEmpty() ? nullptr : found.first();
+        const QAbstractItemModel *model = window->lstRemoteFileList->model();
+        return model->index(row(name), column).data().toString();
     }
     QStringList messages() const
     {
@@ -91,10 +90,9 @@ struct MainRig {
     }
     void doubleClick(const QString &name)
     {
-        QTreeWidgetItem *r = row(name);
-        QVERIFY2(r, qPrintable(name));
-        window->lstRemoteFileList->clearSelection();
-        r->setSelected(true);
+        const int r = row(name);
+        QVERIFY2(r >= 0, qPrintable(name));
+        window->lstRemoteFileList->selectRow(r);
         window->RemoteDoubleClick(r);
     }
     // Answers the site manager once it is shown: picks a private profile and
@@ -302,10 +300,17 @@ private Q_SLOTS:
         QStringList names = rig.remoteNames();
         names.sort();
         QCOMPARE(names, (QStringList{"pub", "top-link", "top.txt"}));
-        QCOMPARE(frmMain::rowKind(rig.row(QStringLiteral("top-link"))), frmMain::KindLink);
-        QCOMPARE(frmMain::rowKind(rig.row(QStringLiteral("pub"))), frmMain::KindFolder);
-        QCOMPARE(frmMain::rowKind(rig.row(QStringLiteral("top.txt"))), frmMain::KindFile);
-        QCOMPARE(rig.row(QStringLiteral("top.txt"))->text(1), QStringLiteral("10"));
+        QCOMPARE(w.rowKind(rig.row(QStringLiteral("top-link"))), frmMain::KindLink);
+        QCOMPARE(w.rowKind(rig.row(QStringLiteral("pub"))), frmMain::KindFolder);
+        QCOMPARE(w.rowKind(rig.row(QStringLiteral("top.txt"))), frmMain::KindFile);
+        QCOMPARE(rig.cell(QStringLiteral("top.txt"), RemoteListModel::SizeColumn), QStringLiteral("10"));
+        QCOMPARE(rig.cell(QStringLiteral("top-link"), RemoteListModel::KindColumn), QStringLiteral("E"));
+        // Each kind has its own icon.
+        const QAbstractItemModel *rows = w.lstRemoteFileList->model();
+        const auto icon = [&](const char *name) {
+            return rows->index(rig.row(QLatin1String(name)), 0).data(Qt::DecorationRole).value<QIcon>().cacheKey();
+        };
+        QVERIFY(icon("top.txt") != icon("pub") && icon("pub") != icon("top-link") && icon("top.txt") != icon("top-link"));
 
         // Every message line is in the transfer log too.
         QVERIFY(!rig.messages().isEmpty());
