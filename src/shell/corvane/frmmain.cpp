@@ -1256,6 +1256,10 @@ void frmMain::remoteDrop(const QMimeData *data)
     // The drop runs inside the drag of the other pane: the transfer starts
     // once the drag has ended. Rows of the local pane are its selection; the
     // desktop's files are read now, while the data is there.
+    if (data->hasFormat(LocalPane::DragMimeType)) {
+        QTimer::singleShot(0, this, [this] { SendSelectedFiles(); });
+        return;
+    }
     const QList<LocalItem> items = LocalPane::itemsFromMimeData(data);
     if (!items.isEmpty())
         QTimer::singleShot(0, this, [this, items] { SendItems(items); });
