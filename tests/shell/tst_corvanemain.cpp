@@ -10,6 +10,7 @@
 #include "ftpclient/remoteops.h"
 #include "ftpclient/ui/filelistview.h"
 #include "ftpclient/ui/frmConnectionInfo.h"
+#include "platform/ui/toolbarmovie.h"
 #include "platform/registrystore.h"
 #include "platform/socketchannel.h"
 #include "platform/tlssocketfactory.h"
@@ -162,6 +163,54 @@ struct StallingFtpServer {
                     return FakePlan().send("150 Here it comes\r\n");
                 }
                 return FakePlan().send("150 Here it comes\r\n").wait(30).send("226 Done\r\n");
+            }
+            if (command == "ABOR")
+                return FakePlan().send("426 Transfer aborted\r\n226 ABOR done\r\n");
+            if (command == "QUIT")
+                return FakePlan().send("221 bye\r\n").close();
+            return FakePlan().send("502 not here\r\n");
+        });
+    }
+};
+
+// A scripted FTP server whose listing shows one file, big.bin, and whose
+// RETR of it never sends its data: a transfer that runs until the window
+// aborts it.
+struct StallingTransferServer {
+    FakeServer control;
+    FakeServer data;
+    std::function<void()> onRetr;
+
+    StallingTransferServer()
+    {
+        QObject::connect(&data, &FakeServer::newConnection, &data, [this](FakeConnection *c) {
+            if (data.connectionCount() == 1)
+                c->run(FakePlan().send("-rw-r--r-- 1 ftp ftp 100000 Jan 01  2024 big.bin\r\n").close());
+            else
+                c->run(FakePlan().send(QByteArray(1000, 'b')).stall());
+        });
+        control.setTerminator("\r\n");
+        control.setGreeting(FakePlan().send("220 ready\r\n"));
+        control.setResponder([this](FakeConnection &, const QByteArray &request) {
+            const QByteArray command = request.trimmed();
+            if (command.startsWith("USER "))
+                return FakePlan().send("331 password please\r\n");
+            if (command.startsWith("PASS "))
+                return FakePlan().send("230 in\r\n");
+            if (command == "PWD")
+                return FakePlan().send("257 \"/\" is current\r\n");
+            if (command.startsWith("TYPE") || command.startsWith("OPTS"))
+                return FakePlan().send("200 ok\r\n");
+            if (command == "SIZE big.bin")
+                return FakePlan().send("213 100000\r\n");
+            if (command == "EPSV")
+                return FakePlan().send("229 Entering Extended Passive Mode (|||" + QByteArray::number(data.port())
+                                       + "|)\r\n");
+            if (command == "LIST")
+                return FakePlan().send("150 Here it comes\r\n").wait(30).send("226 Done\r\n");
+            if (command == "RETR big.bin") {
+                QTimer::singleShot(50, &control, [this] { onRetr(); });
+                return FakePlan().send("150 Sending\r\n");
             }
             if (command == "ABOR")
                 return FakePlan().send("426 Transfer aborted\r\n226 ABOR done\r\n");
@@ -530,6 +579,85 @@ private Q_SLOTS:
             QCOMPARE(rig.ftp.currentState(), qint32(FtpComponent::Idle));
             QVERIFY(!w.cmdAbort->isEnabled());
         }
+    }
+
+    // While a call runs, the commands that would start another one are
+    // refused; Abort and the views stay live.
+    void busyRefusesASecondCall()
+    {
+        StallingFtpServer server;
+        MainRig rig;
+        frmMain &w = *rig.window;
+        w.show();
+        int listingsWhileBusy = -1;
+        server.onFirstListing = [&] {
+            QVERIFY(w.isBusy());
+            QVERIFY(w.cmdAbort->isEnabled());
+            const QStringList linesBefore = rig.messages();
+            const QString statusBefore = rig.status();
+            for (const char *command : {"IDC_FS_RemoteRefresh", "IDC_FS_RemoteUpLevel", "IDC_FS_RCreateFolder",
+                                        "IDC_FS_Download", "IDC_FS_Upload", "IDC_FS_GoToRemoteDir"})
+                rig.window->runCommand(QLatin1String(command)); // no prompt may show: the script has none
+            w.RemotePathEntered(QStringLiteral("/elsewhere"));
+            w.GoUpOneLevel();
+            w.RemoteDoubleClick(0);
+            // Refused before anything reached the component: no error line,
+            // the status of the running call stays.
+            QCOMPARE(rig.messages(), linesBefore);
+            QCOMPARE(rig.status(), statusBefore);
+            QVERIFY(!w.cmdQConnect->isEnabled());
+            QVERIFY(!w.cmdUpFtp->isEnabled());
+            // A view change is no call.
+            w.runCommand(QStringLiteral("IDC_FS_RemoteLargeIcons"));
+            QCOMPARE(w.lstRemoteFileList->viewMode(), int(FileListView::LargeIcons));
+            listingsWhileBusy = server.listings;
+            w.cmdAbort->click();
+        };
+        rig.quickFields(Host, QString::number(server.control.port()), QStringLiteral("me"), QStringLiteral("pw"));
+        rig.prompts.expectMessage(QStringLiteral("Operation Aported Succesfully"));
+        w.QuickConnect();
+        VERIFY_PROMPTS_DONE(rig.prompts);
+        QCOMPARE(listingsWhileBusy, 1);
+        const QByteArrayList sent = server.control.connection(0)->requests();
+        for (const QByteArray &line : sent)
+            QVERIFY2(!line.startsWith("CWD") && !line.startsWith("CDUP") && !line.startsWith("MKD"), line.constData());
+        QVERIFY(!w.isBusy());
+        // Afterwards the refresh of the abort runs again.
+        QTRY_COMPARE_WITH_TIMEOUT(rig.remoteNames(), QStringList{"a.txt"}, 5000);
+        QVERIFY(w.commandAction(QStringLiteral("IDC_FS_RemoteRefresh"))->isEnabled());
+    }
+
+    // Closing the window while a file is received aborts the transfer, then
+    // disconnects and ends the program.
+    void closingDuringATransferAbortsThenShutsDown()
+    {
+        StallingTransferServer server;
+        MainRig rig;
+        frmMain &w = *rig.window;
+        w.show();
+        QSignalSpy quit(&w, &frmMain::quitRequested);
+        rig.quickFields(Host, QString::number(server.control.port()), QStringLiteral("me"), QStringLiteral("pw"));
+        w.QuickConnect();
+        QCOMPARE(rig.remoteNames(), QStringList{"big.bin"});
+        bool closedAtOnce = true;
+        server.onRetr = [&] {
+            QVERIFY(w.isBusy());
+            closedAtOnce = w.close();
+        };
+        w.lstRemoteFileList->selectRow(0);
+        rig.prompts.expectMessage(QStringLiteral("Operation Aported Succesfully"));
+        w.ReceiveSelectedFiles(); // returns once the aborted transfer has
+        QVERIFY(!closedAtOnce);
+        QVERIFY(rig.messages().contains(QStringLiteral("Download successfully aborted.")));
+        QTRY_COMPARE_WITH_TIMEOUT(quit.count(), 1, 5000);
+        VERIFY_PROMPTS_DONE(rig.prompts);
+        const QByteArrayList sent = server.control.connection(0)->requests();
+        const qsizetype abor = sent.indexOf("ABOR\r\n");
+        QVERIFY(abor >= 0);
+        QVERIFY(sent.indexOf("QUIT\r\n") > abor);
+        QCOMPARE(rig.ftp.currentState(), qint32(FtpComponent::NotConnected));
+        QVERIFY(!w.isVisible());
+        QVERIFY(w.isShuttingDown());
     }
 
     void encryptedProfiles_data()
