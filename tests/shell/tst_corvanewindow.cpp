@@ -418,6 +418,25 @@ private Q_SLOTS:
         QCOMPARE(rig.chmodAsked.size(), 0);
     }
 
+    // Every button and menu entry of the shipped toolbar sends a command the
+    // window knows, and the window's toolbar is that file's.
+    void shippedToolbarSendsKnownCommands()
+    {
+        WindowRig rig;
+        ToolbarMovie shipped;
+        QVERIFY(shipped.load(qEnvironmentVariable("SUITE_SOURCE_DIR") + QStringLiteral("/resources/toolbar/QFTP.swf")));
+        QVERIFY(shipped.commands().size() > 40);
+        for (const QString &command : shipped.commands())
+            QVERIFY2(rig.window->commandNames().contains(command), qPrintable(command));
+        QCOMPARE(rig.window->toolbar()->commands(), shipped.commands());
+        // The toolbar's buttons reach the window.
+        QAction *hide = rig.window->toolbar()->actionFor(QStringLiteral("IDC_FS_HideA"));
+        QVERIFY(hide);
+        rig.window->show();
+        hide->trigger();
+        QVERIFY(!rig.window->frameQuickConnect->isVisible());
+    }
+
     void laterPartsStayDisabledWithoutTheirHooks()
     {
         ScriptedPrompts prompts;
