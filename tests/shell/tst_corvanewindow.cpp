@@ -6,6 +6,9 @@
 #include "config/cregister.h"
 #include "controls/ui/tray.h"
 #include "ftpclient/ftpcomponent.h"
+#include "ftpclient/profilestore.h"
+#include "ftpclient/ui/frmConnectionInfo.h"
+#include "ftpclient/ui/frmftpexist.h"
 #include "ftpclient/remoteops.h"
 #include "ftpclient/ui/filelistview.h"
 #include "ftpclient/ui/frmfindfiles.h"
@@ -35,9 +38,12 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
+#include <QTabWidget>
 #include <QStandardItemModel>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTreeWidget>
+#include <QRegularExpression>
 #include <QUrl>
 
 using namespace std::chrono_literals;
@@ -79,6 +85,7 @@ struct WindowRig {
     FtpComponent ftp{std::make_shared<const SocketFactory>()};
     QStringList hooksRun;
     QList<int> chmodAsked;
+    qint64 clockMs = 0;
     PyftpdlibServer server;
     QString home; // the server's folder of the user
     std::unique_ptr<frmMain> window;
@@ -106,6 +113,8 @@ struct WindowRig {
         s.shell = &shell;
         s.tray = &tray;
         s.tesselProgram = dir.filePath(QStringLiteral("tessel"));
+        // Each reading 40 ms after the last: a steady rate in the status bar.
+        s.clock = [this] { return clockMs += 40; };
         s.chmodPrompt = [this](int mode) {
             chmodAsked.append(mode);
             return std::optional<int>();
@@ -605,7 +614,7 @@ private Q_SLOTS:
         // A local tree with text and binary files, three levels deep.
         const QString src = rig.localPath() + QStringLiteral("/tree");
         const QMap<QString, QByteArray> files{{"notes.txt", "line one\nline two\n"},
-                                              {"bin/data.bin", QByteArray(70000, '\xA5')},
+                                              {"bin/data.bin", QByteArray(3000000, '\xA5')},
                                               {"bin/deeper/readme.log", "log\n"},
                                               {"empty.dat", QByteArray()}};
         for (auto it = files.cbegin(); it != files.cend(); ++it) {
@@ -616,7 +625,13 @@ private Q_SLOTS:
         }
         rig.selectLocal(QStringLiteral("tree"));
         rig.prompts.expectMessage(QStringLiteral("Do you want to send any subfolders"), PromptAnswer::Yes);
+        // The status bar shows the rate and time left beside the status.
+        QStringList rates;
+        connect(&rig.ftp, &FtpComponent::transferStatus, this,
+                [&] { rates.append(rig.window->lblRate->text()); });
         rig.window->runCommand("IDC_FS_Upload");
+        QVERIFY(!rates.filter(QRegularExpression(QStringLiteral("^[0-9.,]+ (bytes|KB|MB)/s, \\d\\d:\\d\\d:\\d\\d left$"))).isEmpty());
+        QCOMPARE(rig.window->lblRate->text(), QString()); // nothing runs now
         VERIFY_PROMPTS_DONE(rig.prompts);
         QCOMPARE(tree(rig.remote("tree")), files);
         QVERIFY(rig.window->remoteNames().contains(QStringLiteral("tree")));
@@ -633,6 +648,90 @@ private Q_SLOTS:
         VERIFY_PROMPTS_DONE(rig.prompts);
         QCOMPARE(rig.status(), QStringLiteral("File download(s) complete."));
         QCOMPARE(tree(back + QStringLiteral("/tree")), files);
+    }
+
+    // The pictures of the documentation, when SUITE_SCREENSHOT_DIR names a
+    // folder: the connected window in report view with a transfer running,
+    // the site manager and the existing-file prompt.
+    void screenshots()
+    {
+        const QString out = qEnvironmentVariable("SUITE_SCREENSHOT_DIR");
+        if (out.isEmpty())
+            QSKIP("SUITE_SCREENSHOT_DIR is not set");
+        WindowRig rig;
+        rig.home = rig.server.addUser(User, Password);
+        for (const char *folder : {"incoming", "pub", "releases", "www"})
+            rig.server.addFolder(User, QLatin1String(folder));
+        rig.server.addFile(User, QStringLiteral("README.txt"), "Welcome\n");
+        rig.server.addFile(User, QStringLiteral("release-notes.txt"), QByteArray(18000, 'r'));
+        rig.server.addFile(User, QStringLiteral("photo.jpg"), QByteArray(2400000, 'p'));
+        QVERIFY(QFile::link(QStringLiteral("releases"), rig.home + QStringLiteral("/latest")));
+        const QMap<QString, QByteArray> local{{"backup-2026.tar.gz", QByteArray(160 * 1024 * 1024, 'b')},
+                                              {"notes.txt", "notes\n"},
+                                              {"photo.jpg", QByteArray(1200000, 'q')},
+                                              {"report.pdf", QByteArray(420000, 'd')}};
+        for (auto it = local.cbegin(); it != local.cend(); ++it) {
+            QFile f(rig.localPath() + '/' + it.key());
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(it.value());
+        }
+        QDir().mkpath(rig.localPath() + QStringLiteral("/projects"));
+        SUITE_START_SERVER(rig.server);
+        frmMain &w = *rig.window;
+        w.resize(1180, 760);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+
+        // The site manager, with two saved sites.
+        for (const char *site : {"Home server", "Project mirror"}) {
+            SiteProfile profile{QLatin1String(site), Host, QString::number(rig.server.port()), User, Password, true,
+                                FtpSecurity::Plain};
+            QCOMPARE(profiles::save(rig.dir.path(), profile, false), profiles::SaveResult::Saved);
+        }
+        QTimer::singleShot(300, &w, [&] {
+            auto *form = w.findChild<frmConnectionInfo *>();
+            QVERIFY(form);
+            const auto nodes = form->tvlPrivate->findItems(QStringLiteral("Home server.Profile"),
+                                                           Qt::MatchExactly | Qt::MatchRecursive);
+            if (!nodes.isEmpty()) {
+                form->tabProfiles->setCurrentIndex(1); // the user's own sites
+                form->tvlPrivate->expandAll();
+                form->tvlPrivate->setCurrentItem(nodes.first());
+                form->NodeClick(form->tvlPrivate, nodes.first());
+            }
+            QTest::qWait(200);
+            QVERIFY(form->grab().save(out + QStringLiteral("/corvane-site-manager.png")));
+            form->cmdCancel->click();
+        });
+        w.ConnectFromProfile();
+        rig.connectTo(rig.server.port());
+        w.runCommand(QStringLiteral("IDC_FS_RemoteDetailsIcons"));
+        w.runCommand(QStringLiteral("IDC_FS_LocalDetailsIcons"));
+
+        // The existing-file prompt, for a photo of another size on the server.
+        rig.selectLocal(QStringLiteral("photo.jpg"));
+        QTimer::singleShot(300, &w, [&] {
+            auto *prompt = w.findChild<corvane::frmExist *>();
+            QVERIFY(prompt && prompt->isVisible());
+            QVERIFY(prompt->grab().save(out + QStringLiteral("/corvane-file-exists.png")));
+            prompt->cmdSkip->click();
+        });
+        w.runCommand(QStringLiteral("IDC_FS_Upload"));
+
+        // A large upload, pictured when about a third has gone.
+        rig.selectLocal(QStringLiteral("backup-2026.tar.gz"));
+        bool pictured = false;
+        connect(&rig.ftp, &FtpComponent::transferStatus, this,
+                [&](const QString &, const QString &, qint64, qint64, int percent) {
+                    if (pictured || percent < 35)
+                        return;
+                    pictured = true;
+                    QVERIFY(!w.lblRate->text().isEmpty());
+                    QVERIFY(w.grab().save(out + QStringLiteral("/corvane-transfer.png")));
+                });
+        w.runCommand(QStringLiteral("IDC_FS_Upload"));
+        QVERIFY(pictured);
+        VERIFY_PROMPTS_DONE(rig.prompts);
     }
 };
 

@@ -421,9 +421,9 @@ QWidget *frmMain::buildRemotePane()
     lstRemoteFileList->setObjectName(QStringLiteral("lstRemoteFileList"));
     lstRemoteFileList->setModel(new RemoteIconModel(m_remote->pane(), this));
     lstRemoteFileList->setViewMode(FileListView::Report);
-    lstRemoteFileList->setColumnWidth(RemoteListModel::NameColumn, 220);
+    lstRemoteFileList->setColumnWidth(RemoteListModel::NameColumn, 200);
     lstRemoteFileList->setColumnWidth(RemoteListModel::SizeColumn, 90);
-    lstRemoteFileList->setColumnWidth(RemoteListModel::DateColumn, 130);
+    lstRemoteFileList->setColumnWidth(RemoteListModel::DateColumn, 150);
     lstRemoteFileList->setColumnWidth(RemoteListModel::KindColumn, 0);
     lstRemoteFileList->setDragEncoder([this](const QList<int> &rows) { return encodeRemoteRows(rows); });
     lstRemoteFileList->setAcceptedDropTypes({LocalPane::DragMimeType, QStringLiteral("text/uri-list")});
@@ -451,9 +451,9 @@ QWidget *frmMain::buildRemotePane()
     lstDel = new FileListView;
     lstDel->setObjectName(QStringLiteral("lstDel"));
     lstDel->setModel(new RemoteIconModel(m_remote->overlay(), this));
-    lstDel->setColumnWidth(RemoteListModel::NameColumn, 220);
+    lstDel->setColumnWidth(RemoteListModel::NameColumn, 200);
     lstDel->setColumnWidth(RemoteListModel::SizeColumn, 90);
-    lstDel->setColumnWidth(RemoteListModel::DateColumn, 130);
+    lstDel->setColumnWidth(RemoteListModel::DateColumn, 150);
     lstDel->setColumnWidth(RemoteListModel::KindColumn, 0);
     auto *overlay = new QWidget;
     auto *overlayLayout = new QVBoxLayout(overlay);
