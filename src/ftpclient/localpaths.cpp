@@ -277,6 +277,8 @@ bool removeTree(const QString &path, QString *error)
 
 bool moveToTrash(const QString &path, QString *error)
 {
+    // A new account may have no data folder yet; the trash goes inside it.
+    QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
     QFile file(path);
     if (file.moveToTrash())
         return true;
@@ -405,6 +407,7 @@ LocalItem itemForPath(const QString &path)
     item.name = info.fileName();
     item.isLink = info.isSymLink();
     item.kind = info.isDir() ? LocalKind::Folder : LocalKind::File;
+    item.text = item.name; // not a row of the pane: shown as the file manager shows it
     return item;
 }
 

@@ -33,10 +33,11 @@ struct LocalEntry {
 
 // A local file or folder handed from the pane to a transfer.
 struct LocalItem {
-    QString name; // the real name, without folder
+    QString name; // the real name on disk, without folder
     QString path; // the full path; folders without a trailing "/"
     LocalKind kind = LocalKind::File;
     bool isLink = false;
+    QString text; // the row's text as the pane shows it (folders in capitals)
 
     bool operator==(const LocalItem &) const = default;
 };
@@ -73,7 +74,7 @@ public:
     // contents of " + sPath and returns false without AddToLocalPaths.
     bool RetrieveLocalFolderContents(const QString &sPath);
     // The same, limited to names that match definedType (wildcards, several
-    // separated by ";"). "*.*" means every name, as "*" does. A failure also
+    // separated by ";", ignoring case). "*.*" means every name, as "*" does. A failure also
     // reports "Cannot read the contents of " + sPath as a message line.
     bool RetrieveDefinedLocalFolderContents(const QString &sPath, const QString &definedType);
     // Raises LogicalDriveFound for each of drives(), in order.

@@ -1,6 +1,9 @@
 #include "ftpclient/remotelistmodel.h"
 
 #include <QLocale>
+#include <QMimeData>
+
+#include <algorithm>
 
 RemoteListModel::RemoteListModel(QObject *parent) : QAbstractTableModel(parent) {}
 
@@ -41,6 +44,19 @@ RemoteRow RemoteListModel::row(int index) const
     if (index < 0 || index >= m_rows.size())
         return {QString(), 0, QDateTime(), RemoteKind::None};
     return m_rows.at(index);
+}
+
+QList<RemoteRow> RemoteListModel::rowsAt(const QList<int> &indexes) const
+{
+    QList<int> order;
+    for (int i : indexes)
+        if (i >= 0 && i < m_rows.size() && !order.contains(i))
+            order.append(i);
+    std::sort(order.begin(), order.end());
+    QList<RemoteRow> rows;
+    for (int i : std::as_const(order))
+        rows.append(m_rows.at(i));
+    return rows;
 }
 
 QString RemoteListModel::kindLetter(RemoteKind kind)
@@ -125,6 +141,31 @@ QVariant RemoteListModel::headerData(int section, Qt::Orientation orientation, i
     default:
         return {};
     }
+}
+
+Qt::ItemFlags RemoteListModel::flags(const QModelIndex &index) const
+{
+    if (!index.isValid())
+        return Qt::ItemIsDropEnabled;
+    return Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsDragEnabled | Qt::ItemNeverHasChildren;
+}
+
+QStringList RemoteListModel::mimeTypes() const
+{
+    return {QStringLiteral("text/plain")};
+}
+
+QMimeData *RemoteListModel::mimeData(const QModelIndexList &indexes) const
+{
+    QList<int> rows;
+    for (const QModelIndex &index : indexes)
+        rows.append(index.row());
+    QStringList names;
+    for (const RemoteRow &r : rowsAt(rows))
+        names.append(r.name);
+    auto *data = new QMimeData;
+    data->setText(names.join(QLatin1Char('\n')));
+    return data;
 }
 
 bool CopyRemoteListToDelList(const RemoteListModel &pane, RemoteListModel &overlay)

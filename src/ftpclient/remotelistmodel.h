@@ -10,6 +10,9 @@
 #include <QDateTime>
 #include <QList>
 #include <QString>
+#include <QStringList>
+
+class QMimeData;
 
 // Kinds of remote rows; the numbers are those of the pane's icons.
 enum class RemoteKind { None = 0, File = 1, Folder = 2, Link = 3 };
@@ -48,6 +51,9 @@ public:
     // The row at index (a default row when out of range).
     RemoteRow row(int index) const;
     RemoteKind kind(int index) const { return row(index).kind; }
+    // The rows at these indexes in list order; repeats and indexes out of
+    // range are dropped (a selection as the operations take it).
+    QList<RemoteRow> rowsAt(const QList<int> &indexes) const;
 
     // "F", "D", "E" (empty for None).
     static QString kindLetter(RemoteKind kind);
@@ -59,6 +65,12 @@ public:
     int columnCount(const QModelIndex &parent = {}) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    // Rows are selectable and can be dragged; a drag carries the names as
+    // plain text, one a line (the drop side reads the other pane's
+    // selection, not the text).
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+    QStringList mimeTypes() const override;
+    QMimeData *mimeData(const QModelIndexList &indexes) const override;
 
 private:
     QList<RemoteRow> m_rows;

@@ -4,8 +4,6 @@
 #include "ftpclient/ftpcomponent.h"
 #include "platform/prompts.h"
 
-#include <algorithm>
-
 namespace {
 
 const QString ProgramTitle = QStringLiteral("FTP Client");
@@ -57,14 +55,11 @@ QString RemoteOps::errorDescription() const
     return m_services.xFtp->lastError().description;
 }
 
-QList<int> RemoteOps::inListOrder(const QList<int> &rows) const
+bool RemoteOps::abortedNow()
 {
-    QList<int> ordered;
-    for (int r : rows)
-        if (r >= 0 && r < m_pane.rowCount() && !ordered.contains(r))
-            ordered.append(r);
-    std::sort(ordered.begin(), ordered.end());
-    return ordered;
+    if (m_services.xFtp->lastError().number == FtpErrors::Aborted)
+        m_aborted = true;
+    return m_aborted;
 }
 
 void RemoteOps::Abort()
@@ -242,13 +237,23 @@ void RemoteOps::DeleteSelectedRemoteItems(const QList<int> &selectedRows)
     emit overlayVisible(true);
     if (yes) {
         // The pane changes during the walk: take names and kinds first.
-        QList<RemoteRow> chosen;
-        for (int r : inListOrder(selectedRows))
-            chosen.append(m_pane.row(r));
-        for (const RemoteRow &row : std::as_const(chosen)) {
+        const QList<RemoteRow> chosen = m_pane.rowsAt(selectedRows);
+        QString start;
+        m_services.xFtp->currentFolder(start);
+        m_aborted = false;
+        for (const RemoteRow &row : chosen) {
             if (row.kind == RemoteKind::Folder) {
-                DeleteRemoteFolderRec(row.name);
-                continue;
+                deleteTree(row.name);
+                if (!m_aborted)
+                    continue;
+                // Stopped somewhere inside the tree: back to where the
+                // delete began, and nothing more is deleted.
+                emit message(QStringLiteral("Error: ") + errorDescription());
+                if (!start.isEmpty())
+                    ChangeCurrentRemoteFolder(start, false);
+                RefreshRemoteList();
+                emit overlayVisible(false);
+                return;
             }
             // Files, and links as links: the link's own name is deleted.
             if (!m_services.xFtp->deleteFile(row.name)) {
@@ -267,12 +272,20 @@ void RemoteOps::DeleteSelectedRemoteItems(const QList<int> &selectedRows)
 void RemoteOps::DeleteRemoteFolderRec(const QString &Path)
 {
     BusyScope busy(this);
+    m_aborted = false;
+    deleteTree(Path);
+}
+
+void RemoteOps::deleteTree(const QString &Path)
+{
     // A name that is not one plain component could lead anywhere on the
     // server ("..", "a/b"): such a folder is never entered.
-    if (!isSafeLocalName(Path))
+    if (m_aborted || !isSafeLocalName(Path))
         return;
-    if (!ChangeCurrentRemoteFolder(Path, true))
+    if (!ChangeCurrentRemoteFolder(Path, true)) {
+        abortedNow();
         return;
+    }
     ClearRemoteList();
     emit abortEnabled(true);
     ListFilesOnServer();
@@ -280,22 +293,32 @@ void RemoteOps::DeleteRemoteFolderRec(const QString &Path)
     emit remoteCommandsChanged();
 
     QStringList folders;
-    const QList<RemoteRow> rows = m_pane.rows();
+    const QList<RemoteRow> rows = m_aborted || abortedNow() ? QList<RemoteRow>() : m_pane.rows();
     for (const RemoteRow &row : rows) {
         if (row.kind == RemoteKind::Folder) {
             folders.append(row.name);
             continue;
         }
         // A file, or a link removed as a link and never followed; a failure
-        // here is passed over.
-        m_services.xFtp->deleteFile(row.name);
+        // here is passed over, an abort ends the walk.
+        if (!m_services.xFtp->deleteFile(row.name) && abortedNow())
+            break;
     }
-    for (const QString &folder : std::as_const(folders))
-        DeleteRemoteFolderRec(folder);
+    for (const QString &folder : std::as_const(folders)) {
+        if (m_aborted)
+            break;
+        deleteTree(folder);
+    }
+    if (m_aborted)
+        return;
     // Only once back in the parent is the folder itself removed; when the
     // way up fails, nothing of the same name below is touched.
-    if (GoUpOneLevel())
-        m_services.xFtp->removeFolder(Path);
+    if (GoUpOneLevel()) {
+        if (!m_services.xFtp->removeFolder(Path))
+            abortedNow();
+    } else {
+        abortedNow();
+    }
 }
 
 // ---- rename, create, move, go to, permissions ----
@@ -358,10 +381,9 @@ void RemoteOps::MoveSelectedRemoteItems(const QList<int> &selectedRows, int focu
                                 ConfirmTitle, PromptButtons::YesNo, PromptIcon::Question, m_services.owner)
         != PromptAnswer::Yes)
         return;
-    QStringList names;
-    for (int r : inListOrder(selectedRows))
-        names.append(m_pane.row(r).name);
-    for (const QString &name : std::as_const(names)) {
+    const QList<RemoteRow> rows = m_pane.rowsAt(selectedRows);
+    for (const RemoteRow &row : rows) {
+        const QString &name = row.name;
         const QString target = m_services.prompts
                                    ->input({QStringLiteral("Move ") + name + QStringLiteral(" to : "),
                                             QStringLiteral("Corvane"), {}, false, m_services.owner})
@@ -402,12 +424,11 @@ void RemoteOps::ChmodSelectedRemoteItems(const QList<int> &selectedRows, int mod
         return;
     }
     BusyScope busy(this);
-    QStringList names;
-    for (int r : inListOrder(selectedRows))
-        names.append(m_pane.row(r).name);
-    if (names.isEmpty())
+    const QList<RemoteRow> rows = m_pane.rowsAt(selectedRows);
+    if (rows.isEmpty())
         return;
-    for (const QString &name : std::as_const(names)) {
+    for (const RemoteRow &row : rows) {
+        const QString &name = row.name;
         if (!m_services.xFtp->sendCommand(QStringLiteral("SITE CHMOD ") + digits + QLatin1Char(' ') + name))
             emit message(QStringLiteral("Error changing the permissions of ") + name + QStringLiteral(": ")
                          + errorDescription());

@@ -48,6 +48,8 @@ public:
 
     RemoteListModel *pane() { return &m_pane; }
     RemoteListModel *overlay() { return &m_overlay; }
+    const RemoteListModel *pane() const { return &m_pane; }
+    const RemoteListModel *overlay() const { return &m_overlay; }
     FtpComponent *component() const { return m_services.xFtp; }
 
     // The session's Abort (the hook, else the component's abort property).
@@ -84,12 +86,16 @@ public:
     // ---- operations on rows of pane() ----
     // "Delete": the selected rows (indexes into pane(), any order; taken in
     // list order) after the question; the overlay shows the starting folder
-    // meanwhile; one relist at the end.
+    // meanwhile; one relist at the end. An abort stops the whole delete and
+    // returns to the starting folder.
     void DeleteSelectedRemoteItems(const QList<int> &selectedRows);
     // Deletes the folder tree Path (a folder name in the current folder),
     // depth first; links inside are deleted as links, never entered. Ends
-    // with the starting folder current again.
+    // with the starting folder current again. Failures of single deletions
+    // are passed over; an abort stops the walk (aborted() tells).
     void DeleteRemoteFolderRec(const QString &Path);
+    // Whether the last recursive delete was stopped by an abort.
+    bool aborted() const { return m_aborted; }
     // "Rename File" for one row.
     void RenameRemoteItem(int row);
     // "Create Folder".
@@ -122,10 +128,15 @@ Q_SIGNALS:
 private:
     class BusyScope;
     QString errorDescription() const;
-    QList<int> inListOrder(const QList<int> &rows) const;
+    // After a failed call: whether it failed because of an abort, which
+    // then stops the recursive delete.
+    bool abortedNow();
+    // One step of a recursive delete: the tree Path, depth first.
+    void deleteTree(const QString &Path);
 
     Services m_services;
     RemoteListModel m_pane;
     RemoteListModel m_overlay;
     int m_busyDepth = 0;
+    bool m_aborted = false;
 };

@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QTimeZone>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
@@ -98,6 +99,26 @@ QString transferStatusText(qint32 state, const QString &name, qint64 fileSize, q
         what = QStringLiteral("Downloading file '");
     return what + name + QStringLiteral("' (") + QString::number(std::max<qint64>(0, bytesDone) / 1024)
            + QStringLiteral(" of ") + QString::number(std::max<qint64>(0, fileSize) / 1024) + QStringLiteral("K)");
+}
+
+QString rateText(qint64 bytesPerSecond, qint64 secondsLeft)
+{
+    if (bytesPerSecond < 0)
+        return {};
+    const double rate = double(bytesPerSecond);
+    QString text;
+    if (rate < 1024.0)
+        text = QString::number(bytesPerSecond) + QStringLiteral(" Bytes/s");
+    else if (rate < 1048576.0)
+        text = QString::number(rate / 1024.0, 'f', 2) + QStringLiteral(" KB/s");
+    else
+        text = QString::number(rate / 1048576.0, 'f', 2) + QStringLiteral(" MB/s");
+    if (secondsLeft >= 0)
+        text += QStringLiteral(", %1:%2:%3 left")
+                    .arg(secondsLeft / 3600, 2, 10, QLatin1Char('0'))
+                    .arg(secondsLeft / 60 % 60, 2, 10, QLatin1Char('0'))
+                    .arg(secondsLeft % 60, 2, 10, QLatin1Char('0'));
+    return text;
 }
 
 QString skippedFileText(const QString &first, const QString &second, int reason)
@@ -246,7 +267,7 @@ bool Transfers::SendFileAutoMode(const QString &file)
     return m_services.xFtp->sendFile(file, 0, QFileInfo(file).fileName(), false);
 }
 
-bool Transfers::SendFolderTree(const QString &folderPath, bool *entered)
+bool Transfers::SendFolderTree(const QString &folderPath, const QString &remoteName, bool *entered)
 {
     if (entered)
         *entered = false;
@@ -256,7 +277,7 @@ bool Transfers::SendFolderTree(const QString &folderPath, bool *entered)
     FtpComponent *ftp = m_services.xFtp;
     if (ftp->currentState() != FtpComponent::Idle)
         return true;
-    const QString name = QDir(path).dirName();
+    const QString name = remoteName.isEmpty() ? QDir(path).dirName() : remoteName;
 
     QList<FtpListEntry> here;
     if (!ftp->folderContents(QString(), here))
@@ -286,7 +307,7 @@ bool Transfers::SendFolderTree(const QString &folderPath, bool *entered)
     }
     for (const QString &folder : std::as_const(folders)) {
         bool inside = false;
-        if (!SendFolderTree(path + folder + QLatin1Char('/'), &inside))
+        if (!SendFolderTree(path + folder + QLatin1Char('/'), QString(), &inside))
             return false;
         if (inside)
             m_services.remote->GoUpOneLevel();
@@ -340,6 +361,7 @@ void Transfers::SendSelectedFiles(const QString &localPath, const QList<LocalIte
     bool ok = true;
     for (const LocalItem &item : selected) {
         const QString path = base + item.name;
+        const QString remoteName = item.name;
         if (item.kind == LocalKind::Folder) {
             const bool yes =
                 m_services.prompts->ask(QStringLiteral("Do you want to send any subfolders that are contained in the '")
@@ -348,15 +370,15 @@ void Transfers::SendSelectedFiles(const QString &localPath, const QList<LocalIte
                 == PromptAnswer::Yes;
             if (yes && m_auto) {
                 bool entered = false;
-                ok = SendFolderTree(path, &entered);
+                ok = SendFolderTree(path, remoteName, &entered);
                 // Back to the starting remote folder for the next rows.
                 if (ok && entered)
                     m_services.remote->GoUpOneLevel();
             } else {
-                ok = ftp->sendFiles(path + QStringLiteral("/*"), item.name, true, yes);
+                ok = ftp->sendFiles(path + QStringLiteral("/*"), remoteName, true, yes);
             }
         } else {
-            ok = sendFileRow(path, item.name);
+            ok = sendFileRow(path, remoteName);
         }
         if (!ok)
             break;
@@ -376,10 +398,10 @@ void Transfers::SendSelectedFiles(const QString &localPath, const QList<LocalIte
         emit message(QStringLiteral("Error while uploading file(s). Description: ") + errorDescription());
         emit status(QStringLiteral("Error while uploading file(s)."));
     }
-    finishSend(ok);
+    finishSend();
 }
 
-void Transfers::finishSend(bool)
+void Transfers::finishSend()
 {
     emit progress(0);
     resetRate();
@@ -398,15 +420,7 @@ void Transfers::ReceiveSelectedFiles(const QString &localPath, const QList<int> 
     if (!base.endsWith(QLatin1Char('/')))
         base += QLatin1Char('/');
 
-    QList<int> order;
-    for (int r : selectedRows)
-        if (!order.contains(r))
-            order.append(r);
-    std::sort(order.begin(), order.end());
-    QList<RemoteRow> rows;
-    for (int r : std::as_const(order))
-        if (r >= 0 && r < m_services.remote->pane()->rowCount())
-            rows.append(m_services.remote->pane()->row(r));
+    const QList<RemoteRow> rows = m_services.remote->pane()->rowsAt(selectedRows);
 
     bool ok = true;
     QString description;

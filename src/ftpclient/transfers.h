@@ -55,7 +55,9 @@ struct SendDecision {
     bool operator==(const SendDecision &) const = default;
 };
 
-// A selected row of the local pane is a LocalItem (ftpclient/localpaths.h).
+// A selected row of the local pane is a LocalItem (ftpclient/localpaths.h):
+// its name on disk is read, and the server gets the row's text (folders are
+// shown in capitals), or the name when there is no text.
 
 // ---- the pure rules ----
 
@@ -83,6 +85,9 @@ ExistRequest existRequest(const QString &name, const FtpListEntry &remote, qint6
 // 20), "Downloading file '" (11, 13), else "Processing file '", then
 // name, "' (", done KB, " of ", size KB, "K)" (rounded down).
 QString transferStatusText(qint32 state, const QString &name, qint64 fileSize, qint64 bytesDone);
+// The status bar's rate: "512 Bytes/s", "1.50 KB/s" or "2.00 MB/s", then
+// ", HH:MM:SS left" when the time left is known; empty when the rate is not.
+QString rateText(qint64 bytesPerSecond, qint64 secondsLeft);
 // The skipping-file message line (the first name, or the second when the
 // first is empty; the code in upper-case hexadecimal).
 QString skippedFileText(const QString &first, const QString &second, int reason);
@@ -117,15 +122,17 @@ public:
     QStringList autoTypes() const { return m_autoTypes; }
     void setAutoTypes(const QStringList &types) { m_autoTypes = types; }
 
-    // Sends the selected local rows of localPath ("/"-terminated), in the
-    // order given; relists the remote pane at the end.
+    // Sends the selected local rows of the folder localPath, in the order
+    // given (each read from localPath + its name on disk); relists the
+    // remote pane at the end.
     void SendSelectedFiles(const QString &localPath, const QList<LocalItem> &selected);
     // Sends a local folder tree into a remote folder of the same name in the
     // current remote folder (made when missing), each file in automatic
     // mode, and stays in that remote folder (the caller goes up). False when
     // a call failed (lastError of the component says why); a folder that
     // cannot be entered sends nothing and is not a failure (entered() false).
-    bool SendFolderTree(const QString &path, bool *entered = nullptr);
+    // remoteName: the remote folder's name, empty for the last element of path.
+    bool SendFolderTree(const QString &path, const QString &remoteName = {}, bool *entered = nullptr);
     // Sends one file under its own name from offset 0, replacing the remote
     // copy, in the automatic type when Auto is the mode. False on failure.
     bool SendFileAutoMode(const QString &file);
@@ -154,7 +161,7 @@ private:
     void connectComponent();
     void onTransferStatus(const QString &name, qint64 fileSize, qint64 bytesDone, int percent);
     bool sendFileRow(const QString &path, const QString &name);
-    void finishSend(bool ok);
+    void finishSend();
     void resetRate();
     qint64 now() const;
     QString errorDescription() const;

@@ -3,6 +3,7 @@
 #include "ftpclient/localpaths.h"
 #include "platform/prompts.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -90,7 +91,9 @@ int frmFindFiles::Find()
         return 0;
     }
     bool truncated = false;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
     m_results = localpath::findFiles(folder, txtMask->text(), {}, &truncated);
+    QApplication::restoreOverrideCursor();
     for (const QString &path : std::as_const(m_results)) {
         const QFileInfo info(path);
         auto *item = new QTreeWidgetItem(lstResults);

@@ -8,7 +8,9 @@
 
 #include <QAbstractItemView>
 #include <QActionGroup>
+#include <QApplication>
 #include <QComboBox>
+#include <QCompleter>
 #include <QDir>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -31,6 +33,16 @@ namespace {
 
 const QString ConfirmTitle = QStringLiteral("FTP Client[Confirm]");
 
+// The wait pointer while a longer file system operation runs; the normal
+// pointer comes back however the operation ends.
+class WaitPointer {
+public:
+    WaitPointer() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitPointer() { QApplication::restoreOverrideCursor(); }
+    WaitPointer(const WaitPointer &) = delete;
+    WaitPointer &operator=(const WaitPointer &) = delete;
+};
+
 QString kindLetter(LocalKind kind) { return kind == LocalKind::Folder ? QStringLiteral("D") : QStringLiteral("F"); }
 
 } // namespace
@@ -46,6 +58,12 @@ LocalPane::LocalPane(Services services, QWidget *parent) : QWidget(parent), m_se
     cboLocalPath->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     cboLocalPath->setMinimumContentsLength(16);
     cboLocalPath->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    // Suggestions in a popup and by exact case: an inline completion would
+    // turn a typed "/tmp/" into some longer, upper-case entry on Enter.
+    if (QCompleter *completer = cboLocalPath->completer()) {
+        completer->setCompletionMode(QCompleter::PopupCompletion);
+        completer->setCaseSensitivity(Qt::CaseSensitive);
+    }
 
     cmdUpLocal = new QToolButton(this);
     cmdUpLocal->setObjectName(QStringLiteral("cmdUpLocal"));
@@ -61,7 +79,7 @@ LocalPane::LocalPane(Services services, QWidget *parent) : QWidget(parent), m_se
     lstLocalFileList->setColumnWidth(ColSize, 90);
     lstLocalFileList->setColumnWidth(ColDate, 140);
     lstLocalFileList->setColumnWidth(ColKind, 0);
-    lstLocalFileList->setDragEncoder([this](const QList<int> &rows) { return dragData(rows); });
+    lstLocalFileList->setDragEncoder([this](const QList<int> &rows) { return mimeDataForRows(rows); });
 
     auto *pathRow = new QHBoxLayout;
     pathRow->setContentsMargins(0, 0, 0, 0);
@@ -80,9 +98,8 @@ LocalPane::LocalPane(Services services, QWidget *parent) : QWidget(parent), m_se
         addPathToComboBox(path, path.toUpper());
     });
     connect(m_xLocalPaths, &clsLocalPaths::LogicalDriveFound, this, [this](const QString &drive) {
-        cboLocalPath->addItem(drive.toUpper(), drive);
-        const int index = cboLocalPath->count() - 1;
-        cboLocalPath->setItemData(index, drive, Qt::ToolTipRole);
+        if (findPathInCombo(drive) < 0)
+            appendComboEntry(drive, drive.toUpper());
     });
     connect(m_xLocalPaths, &clsLocalPaths::messageLine, this, &LocalPane::messageLine);
 
@@ -199,12 +216,13 @@ QList<LocalItem> LocalPane::selectedItems() const
         local.path = m_strLocalPath + local.name;
         local.kind = LocalKind(item->data(KindRole).toInt());
         local.isLink = item->data(LinkRole).toBool();
+        local.text = item->text();
         items.append(local);
     }
     return items;
 }
 
-QMimeData *LocalPane::dragData(const QList<int> &rows) const
+QMimeData *LocalPane::mimeDataForRows(const QList<int> &rows) const
 {
     QJsonArray array;
     QList<QUrl> urls;
@@ -216,7 +234,8 @@ QMimeData *LocalPane::dragData(const QList<int> &rows) const
         array.append(QJsonObject{{QStringLiteral("name"), name},
                                  {QStringLiteral("path"), m_strLocalPath + name},
                                  {QStringLiteral("kind"), item->data(KindRole).toInt()},
-                                 {QStringLiteral("link"), item->data(LinkRole).toBool()}});
+                                 {QStringLiteral("link"), item->data(LinkRole).toBool()},
+                                 {QStringLiteral("text"), item->text()}});
         urls.append(QUrl::fromLocalFile(m_strLocalPath + name));
     }
     if (array.isEmpty())
@@ -242,6 +261,7 @@ QList<LocalItem> LocalPane::itemsFromMimeData(const QMimeData *data)
             const int kind = object.value(QStringLiteral("kind")).toInt();
             item.kind = kind == int(LocalKind::Folder) ? LocalKind::Folder : LocalKind::File;
             item.isLink = object.value(QStringLiteral("link")).toBool();
+            item.text = object.value(QStringLiteral("text")).toString();
             if (!item.name.isEmpty() && item.path.startsWith(QLatin1Char('/')))
                 items.append(item);
         }
@@ -276,9 +296,7 @@ void LocalPane::addEntry(const LocalEntry &entry)
     const LocalKind kind = entry.kind();
     const bool folder = kind == LocalKind::Folder;
     auto *name = new QStandardItem(folder ? entry.name.toUpper() : entry.name);
-    QStyle::StandardPixmap icon = folder ? (entry.isLink ? QStyle::SP_DirLinkIcon : QStyle::SP_DirIcon)
-                                         : (entry.isLink ? QStyle::SP_FileLinkIcon : QStyle::SP_FileIcon);
-    name->setIcon(style()->standardIcon(icon));
+    name->setIcon(rowIcon(folder, entry.isLink));
     name->setData(entry.name, RealNameRole);
     name->setData(int(kind), KindRole);
     name->setData(entry.isLink, LinkRole);
@@ -295,6 +313,26 @@ void LocalPane::addEntry(const LocalEntry &entry)
     localModel->appendRow({name, size, date, letter});
 }
 
+QIcon LocalPane::rowIcon(bool folder, bool link)
+{
+    const int key = (folder ? 2 : 0) + (link ? 1 : 0);
+    if (m_icons[key].isNull()) {
+        const QIcon plain = style()->standardIcon(folder ? QStyle::SP_DirIcon : QStyle::SP_FileIcon);
+        if (!link) {
+            m_icons[key] = plain;
+        } else {
+            // The style draws its link marker at small sizes only; the big
+            // icons view shows the plain picture instead of a shrunken one.
+            const QIcon marked = style()->standardIcon(folder ? QStyle::SP_DirLinkIcon : QStyle::SP_FileLinkIcon);
+            QIcon icon;
+            icon.addPixmap(marked.pixmap(16, 16));
+            icon.addPixmap(plain.pixmap(32, 32));
+            m_icons[key] = icon;
+        }
+    }
+    return m_icons[key];
+}
+
 int LocalPane::findPathInCombo(const QString &path) const
 {
     // Real paths are compared exactly: this file system tells "a" from "A".
@@ -308,12 +346,18 @@ int LocalPane::findPathInCombo(const QString &path) const
 void LocalPane::addPathToComboBox(const QString &path, const QString &display)
 {
     int index = findPathInCombo(path);
-    if (index < 0) {
-        cboLocalPath->addItem(display, path);
-        index = cboLocalPath->count() - 1;
-        cboLocalPath->setItemData(index, path, Qt::ToolTipRole);
-    }
+    if (index < 0)
+        index = appendComboEntry(path, display);
     cboLocalPath->setCurrentIndex(index);
+}
+
+int LocalPane::appendComboEntry(const QString &path, const QString &display)
+{
+    cboLocalPath->addItem(display);
+    const int index = cboLocalPath->count() - 1;
+    cboLocalPath->setItemData(index, path, RealPathRole);
+    cboLocalPath->setItemData(index, path, Qt::ToolTipRole);
+    return index;
 }
 
 bool LocalPane::ChangeCurrentLocalFolder(const QString &sNewLocalPath)
@@ -506,6 +550,7 @@ void LocalPane::DeleteToRecycleBin()
                                                         ConfirmTitle, PromptButtons::YesNo);
     if (answer != PromptAnswer::Yes)
         return;
+    const WaitPointer wait;
     for (const LocalItem &item : items) {
         QString error;
         if (!localpath::moveToTrash(item.path, &error) && !error.isEmpty())
@@ -642,6 +687,7 @@ void LocalPane::EmptyRecycleBin()
         PromptButtons::YesNo);
     if (answer != PromptAnswer::Yes)
         return;
+    const WaitPointer wait;
     QString error;
     if (!localpath::emptyTrash(&error) && !error.isEmpty())
         emit messageLine(QStringLiteral("Error ") + error);

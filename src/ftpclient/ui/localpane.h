@@ -2,6 +2,7 @@
 
 #include "ftpclient/localpaths.h"
 
+#include <QIcon>
 #include <QList>
 #include <QPointer>
 #include <QString>
@@ -72,6 +73,9 @@ public:
     // dragged from the desktop's file manager (text/uri-list of local
     // files). Empty when the data holds neither.
     static QList<LocalItem> itemsFromMimeData(const QMimeData *data);
+    // The data a drag of rows carries (DragMimeType and text/uri-list); the
+    // caller owns it. Null when rows name no row.
+    QMimeData *mimeDataForRows(const QList<int> &rows) const;
 
     // The commands that would start a component call (Upload) need a
     // connection; while the window is busy with a call, every command that
@@ -155,13 +159,14 @@ signals:
 private:
     void buildMenus();
     void addEntry(const LocalEntry &entry);
+    QIcon rowIcon(bool folder, bool link);
     void addPathToComboBox(const QString &path, const QString &display);
     int findPathInCombo(const QString &path) const;
+    int appendComboEntry(const QString &path, const QString &display);
     bool changeFolder(const QString &sNewLocalPath, const QString &display);
     bool goTo(const QString &path, const QString &display);
     void pathPicked(int index);
     QString rowPath(int row) const;
-    QMimeData *dragData(const QList<int> &rows) const;
     QString ShowInputDialog(const QString &prompt, const QString &title, const QString &defaultText);
 
     Services m_services;
@@ -169,4 +174,5 @@ private:
     bool m_connected = false;
     bool m_busy = false;
     QPointer<frmFindFiles> m_findDialog;
+    QIcon m_icons[4]; // file, file link, folder, folder link
 };
