@@ -630,7 +630,7 @@ private Q_SLOTS:
         connect(&rig.ftp, &FtpComponent::transferStatus, this,
                 [&] { rates.append(rig.window->lblRate->text()); });
         rig.window->runCommand("IDC_FS_Upload");
-        QVERIFY(!rates.filter(QRegularExpression(QStringLiteral("^[0-9.,]+ (bytes|KB|MB)/s, \\d\\d:\\d\\d:\\d\\d left$"))).isEmpty());
+        QVERIFY(!rates.filter(QRegularExpression(QStringLiteral("^[0-9.,]+ (Bytes|KB|MB)/s, \\d\\d:\\d\\d:\\d\\d left$"))).isEmpty());
         QCOMPARE(rig.window->lblRate->text(), QString()); // nothing runs now
         VERIFY_PROMPTS_DONE(rig.prompts);
         QCOMPARE(tree(rig.remote("tree")), files);

@@ -128,28 +128,6 @@ private:
     QIcon m_icons[3];
 };
 
-// Transfer rate and time left as the status bar shows them.
-QString rateText(qint64 bytesPerSecond, qint64 secondsLeft)
-{
-    if (bytesPerSecond <= 0)
-        return {};
-    const QLocale locale;
-    QString rate;
-    if (bytesPerSecond >= 1024 * 1024)
-        rate = locale.toString(double(bytesPerSecond) / (1024 * 1024), 'f', 1) + QStringLiteral(" MB/s");
-    else if (bytesPerSecond >= 1024)
-        rate = locale.toString(double(bytesPerSecond) / 1024, 'f', 1) + QStringLiteral(" KB/s");
-    else
-        rate = QString::number(bytesPerSecond) + QStringLiteral(" bytes/s");
-    if (secondsLeft < 0)
-        return rate;
-    const qint64 h = secondsLeft / 3600, m = secondsLeft / 60 % 60, s = secondsLeft % 60;
-    return rate + QStringLiteral(", %1:%2:%3 left")
-                      .arg(h, 2, 10, QLatin1Char('0'))
-                      .arg(m, 2, 10, QLatin1Char('0'))
-                      .arg(s, 2, 10, QLatin1Char('0'));
-}
-
 } // namespace
 
 QString frmMain::remoteRowsMimeType()
@@ -576,7 +554,8 @@ void frmMain::setProgress(int value)
 
 void frmMain::showRate(qint64 bytesPerSecond, qint64 secondsLeft)
 {
-    lblRate->setText(rateText(bytesPerSecond, secondsLeft));
+    // 0: no transfer runs; below 0: not known yet.
+    lblRate->setText(bytesPerSecond > 0 ? rateText(bytesPerSecond, secondsLeft) : QString());
 }
 
 void frmMain::buildMenus()
