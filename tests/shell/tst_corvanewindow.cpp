@@ -23,6 +23,7 @@
 #include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
@@ -591,6 +592,64 @@ private Q_SLOTS:
         delete fromLocal;
         delete fromRemote;
         delete fromDesktop;
+    }
+
+    // While a delete walks the folders, the overlay keeps showing the
+    // starting folder; afterwards the pane is relisted without the rows.
+    void deleteShowsTheStartingFolderMeanwhile()
+    {
+        WindowRig rig;
+        rig.prepareServer();
+        rig.server.addFile(User, QStringLiteral("pub/sub/deep.bin"), "deep\n");
+        SUITE_START_SERVER(rig.server);
+        rig.window->show();
+        rig.connectTo(rig.server.port());
+        const QStringList before = rig.window->remoteNames();
+        rig.window->lstRemoteFileList->clearSelection();
+        for (const char *name : {"top.txt", "pub"})
+            rig.window->lstRemoteFileList->setRowSelected(int(before.indexOf(QLatin1String(name))), true);
+        QStringList seen; // what the overlay showed at each DELE
+        connect(&rig.ftp, &FtpComponent::logLine, this, [&](const QString &line) {
+            if (!line.startsWith(QLatin1String("DELE")))
+                return;
+            QStringList overlay;
+            for (const RemoteRow &row : rig.window->remoteOps()->overlay()->rows())
+                overlay.append(row.name);
+            seen.append(QStringLiteral("%1 %2 %3").arg(rig.window->lstDel->isVisible()).arg(rig.window->cmbDel->currentText(),
+                                                                                           overlay.join(QLatin1Char(','))));
+        });
+        rig.prompts.expectMessage(QStringLiteral("Are you sure you want to delete the selected remote items?"),
+                                  PromptAnswer::Yes);
+        rig.window->runCommand(QStringLiteral("IDC_FS_RDelete"));
+        VERIFY_PROMPTS_DONE(rig.prompts);
+        const QString expected = QStringLiteral("1 / ") + before.join(QLatin1Char(','));
+        QCOMPARE(seen, QStringList(3, expected)); // top.txt, pub/readme.txt, pub/sub/deep.bin
+        QVERIFY(!rig.window->lstDel->isVisible());
+        QVERIFY(rig.window->lstRemoteFileList->isVisible());
+        QVERIFY(!rig.window->remoteNames().contains(QStringLiteral("top.txt")));
+        QVERIFY(!rig.window->remoteNames().contains(QStringLiteral("pub")));
+        QVERIFY(!QFileInfo::exists(rig.remote("pub")));
+    }
+
+    void transferModeOptions()
+    {
+        WindowRig rig;
+        frmMain &w = *rig.window;
+        QVERIFY(w.optAuto->isChecked());
+        QVERIFY(!w.optAscii->isEnabled()); // only while connected
+        w.SetConnectedState(true);
+        QVERIFY(w.optAscii->isEnabled());
+        w.optAscii->click();
+        QCOMPARE(rig.ftp.representationType, 1);
+        QVERIFY(!w.transfers()->autoFlag());
+        w.optBinary->click();
+        QCOMPARE(rig.ftp.representationType, 0);
+        QVERIFY(!w.transfers()->autoFlag());
+        w.optAscii->click();
+        w.optAuto->click();
+        QVERIFY(w.transfers()->autoFlag());
+        QCOMPARE(rig.ftp.representationType, 1); // Auto chooses per file when sending
+        w.SetConnectedState(false);
     }
 
     // Connect, browse, send a folder tree and receive it again, all through
