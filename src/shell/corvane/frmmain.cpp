@@ -38,6 +38,7 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
+#include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -387,10 +388,11 @@ QWidget *frmMain::buildRemotePane()
             [this] { RemotePathEntered(cboRemotePath->currentText()); });
     connect(cboRemotePath, &QComboBox::activated, this,
             [this](int index) { RemotePathEntered(cboRemotePath->itemText(index)); });
-    cmdUpFtp = makeButton(QStringLiteral("cmdUpFtp"), QString());
+    cmdUpFtp = new QToolButton;
+    cmdUpFtp->setObjectName(QStringLiteral("cmdUpFtp"));
     cmdUpFtp->setIcon(style()->standardIcon(QStyle::SP_FileDialogToParent));
     cmdUpFtp->setToolTip(QStringLiteral("Go Up a Directory Level"));
-    connect(cmdUpFtp, &QPushButton::clicked, this, &frmMain::GoUpOneLevel);
+    connect(cmdUpFtp, &QToolButton::clicked, this, &frmMain::GoUpOneLevel);
     auto *pathRow = new QHBoxLayout;
     pathRow->addWidget(cboRemotePath, 1);
     pathRow->addWidget(cmdUpFtp);

@@ -33,6 +33,7 @@ class QRadioButton;
 class QSplitter;
 class QStackedWidget;
 class QTimer;
+class QToolButton;
 class RemoteOps;
 class ToolbarMovie;
 class Tray;
@@ -197,7 +198,7 @@ public:
     QPushButton *cmdDisconnect = nullptr;
     QPushButton *cmdAbort = nullptr;
     QComboBox *cboRemotePath = nullptr;
-    QPushButton *cmdUpFtp = nullptr;
+    QToolButton *cmdUpFtp = nullptr;
     QPushButton *cmdSend = nullptr;
     QPushButton *cmdReceive = nullptr;
     QRadioButton *optAscii = nullptr;
