@@ -468,7 +468,23 @@ private Q_SLOTS:
             QVERIFY2(!entry->isEnabled(), qPrintable(entry->text()));
         QCOMPARE(window.miFtpCommands->actions().size(), 9);
         QVERIFY(window.miRemoteRefresh->isEnabled());
+
+        // Given later, the hooks switch their entries on.
+        QStringList ran;
+        frmMain::Services::Hooks hooks;
+        hooks.options = [&] { ran.append(QStringLiteral("options")); };
+        hooks.syncRemoteFromLocal = [&] { ran.append(QStringLiteral("sync")); };
+        hooks.ftpCommand = [&](const QString &command) { ran.append(command); };
+        window.setHooks(hooks);
+        window.runCommand(QStringLiteral("IDC_FS_Options"));
+        window.runCommand(QStringLiteral("IDC_FS_LDirSynchronize"));
+        window.runCommand(QStringLiteral("IDC_FS_CustomCommand")); // still without a hook
+        window.miFtpCommands->actions().at(1)->trigger();
+        QCOMPARE(ran, (QStringList{"options", "sync", "CWD"}));
+        QVERIFY(!window.commandAction(QStringLiteral("IDC_FS_CustomCommand"))->isEnabled());
         window.SetConnectedState(false);
+        QVERIFY(!window.miFtpCommands->actions().at(1)->isEnabled());
+        QVERIFY(window.miOptions->isEnabled()); // options need no connection
     }
 
     void trayMenuExitShutsDown()
