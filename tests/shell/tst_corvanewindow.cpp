@@ -86,6 +86,7 @@ struct WindowRig {
     FtpComponent ftp{std::make_shared<const SocketFactory>()};
     QStringList hooksRun;
     QList<int> chmodAsked;
+    std::optional<int> chmodAnswer; // what the permission dialog answers
     qint64 clockMs = 0;
     PyftpdlibServer server;
     QString home; // the server's folder of the user
@@ -118,7 +119,7 @@ struct WindowRig {
         s.clock = [this] { return clockMs += 40; };
         s.chmodPrompt = [this](int mode) {
             chmodAsked.append(mode);
-            return std::optional<int>();
+            return chmodAnswer;
         };
         const auto hook = [this](const char *name) { return [this, name] { hooksRun.append(QLatin1String(name)); }; };
         s.hooks.options = hook("options");
@@ -645,6 +646,31 @@ private Q_SLOTS:
         QVERIFY(!rig.window->remoteNames().contains(QStringLiteral("top.txt")));
         QVERIFY(!rig.window->remoteNames().contains(QStringLiteral("pub")));
         QVERIFY(!QFileInfo::exists(rig.remote("pub")));
+    }
+
+    // The permission dialog's number goes to the server for each selected
+    // row, and the pane is relisted.
+    void chmodOfTheSelection()
+    {
+        WindowRig rig;
+        rig.prepareServer();
+        rig.server.addFile(User, QStringLiteral("second.txt"), "2\n");
+        SUITE_START_SERVER(rig.server);
+        rig.window->show();
+        rig.connectTo(rig.server.port());
+        QFile::setPermissions(rig.remote("pub/readme.txt"), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        rig.selectRemote(QStringLiteral("top.txt"));
+        const int second = int(rig.window->remoteNames().indexOf(QStringLiteral("second.txt")));
+        rig.window->lstRemoteFileList->setRowSelected(second, true);
+        rig.chmodAnswer = 640;
+        rig.window->runCommand(QStringLiteral("IDC_FS_Chmod"));
+        const auto mode = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup;
+        for (const char *name : {"top.txt", "second.txt"})
+            QCOMPARE(QFileInfo(rig.remote(name)).permissions() & ~(QFileDevice::ReadUser | QFileDevice::WriteUser), mode);
+        // Only the selection changed.
+        QCOMPARE(QFileInfo(rig.remote("pub/readme.txt")).permissions() & ~(QFileDevice::ReadUser | QFileDevice::WriteUser),
+                 QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        QCOMPARE(rig.window->remoteNames().size(), 3);
     }
 
     void transferModeOptions()
