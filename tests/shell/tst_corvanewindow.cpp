@@ -486,6 +486,7 @@ private Q_SLOTS:
         rig.window->show();
         QVERIFY(rig.trayHost->shown);
         QCOMPARE(rig.tray.TrayToolTip(), QStringLiteral("Corvane"));
+        QVERIFY(!rig.tray.TrayImage().pixmap(32, 32).isNull());
         QMenu *menu = rig.window->trayMenu();
         QCOMPARE(menu->title(), QStringLiteral("Popup Menu"));
         QCOMPARE(menu->actions().size(), 1);

@@ -139,8 +139,10 @@ QString frmMain::remoteRowsMimeType()
 frmMain::frmMain(Services services, QWidget *parent) : QMainWindow(parent), m_services(std::move(services))
 {
     setObjectName(QStringLiteral("frmMain"));
-    // The window caption and the tray's tooltip take the title.
+    // The window caption and the tray's tooltip take the title; the window
+    // and the tray show the program's mark.
     setWindowTitle(m_services.appTitle);
+    setWindowIcon(tintedToolbarIcon(QStringLiteral("corvane"), 64, QColor(0x1f, 0x5f, 0x9f), QColor(Qt::gray)));
     strLocalPath = m_services.localPath.isEmpty() ? QDir::homePath() : m_services.localPath;
     if (!strLocalPath.endsWith(QLatin1Char('/')))
         strLocalPath += QLatin1Char('/');
