@@ -365,7 +365,10 @@ void Transfers::SendSelectedFiles(const QString &localPath, const QList<LocalIte
     bool ok = true;
     for (const LocalItem &item : selected) {
         const QString path = base + item.name;
-        const QString remoteName = item.text.isEmpty() ? item.name : item.text;
+        // The server gets the folder's real name, not the capitals the local
+        // pane shows it in: on a server whose names are case-sensitive the
+        // shown text would rename the user's folder.
+        const QString remoteName = item.name;
         if (item.kind == LocalKind::Folder) {
             const bool yes =
                 m_services.prompts->ask(QStringLiteral("Do you want to send any subfolders that are contained in the '")

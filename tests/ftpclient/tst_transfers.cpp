@@ -414,16 +414,16 @@ private Q_SLOTS:
         QVERIFY(connectUpload(rig, server));
         rig.transfers.setMode(TransferMode(mode));
         // The pane lists the folder docs as DOCS; the question names the
-        // folder on disk, the server gets the row's text.
+        // folder on disk, and the server gets the folder's real name.
         rig.prompts.expectMessage(QStringLiteral("contained in the '") + dir.filePath(QStringLiteral("docs"))
                                       + QStringLiteral("' folder?"),
                                   subfolders ? PromptAnswer::Yes : PromptAnswer::No);
         rig.transfers.SendSelectedFiles(dir.path(), {localRow(dir.path(), "docs", true, "DOCS")});
         VERIFY_PROMPTS_DONE(rig.prompts);
-        std::map<QString, QByteArray> expected{{"DOCS/", {}}, {"DOCS/a.bin", binaryBytes(300, 1)}};
+        std::map<QString, QByteArray> expected{{"docs/", {}}, {"docs/a.bin", binaryBytes(300, 1)}};
         if (subfolders) {
-            expected["DOCS/sub/"] = {};
-            expected["DOCS/sub/b.bin"] = binaryBytes(200, 2);
+            expected["docs/sub/"] = {};
+            expected["docs/sub/b.bin"] = binaryBytes(200, 2);
         }
         QCOMPARE(snapshot(server.uploadPath()), expected);
         QString folder;
