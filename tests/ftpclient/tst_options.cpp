@@ -1,0 +1,243 @@
+// Corvane's options: what is stored and read back, the defaults and the
+// readers' rules, the language list, and the firewall as the next connect
+// uses it (the first bytes the proxy receives name the SOCKS version).
+#include "ftpclient/options.h"
+
+#include "config/cregister.h"
+#include "fakeserver.h"
+#include "ftpclient/ftpcomponent.h"
+#include "platform/socketchannel.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTcpSocket>
+#include <QTest>
+
+namespace {
+
+class PlainSockets final : public SocketFactory {
+public:
+    QAbstractSocket *createSocket(QObject *parent) const override { return new QTcpSocket(parent); }
+    void startEncryption(QAbstractSocket *, const QString &, Ready, Failed failed) const override
+    {
+        failed(TlsFailure{});
+    }
+};
+
+struct Store {
+    QTemporaryDir dir;
+    Registry registry{dir.filePath(QStringLiteral("config"))};
+    CRegister reg{registry};
+    QString value(const QString &key) const
+    {
+        return reg.REGGetSetting(CRegister::HKEY_LOCAL_MACHINE, CorvaneSection, key, QStringLiteral("<none>"));
+    }
+    void set(const QString &key, const QString &value)
+    {
+        reg.REGSaveSetting(CRegister::HKEY_LOCAL_MACHINE, CorvaneSection, key, value);
+    }
+};
+
+void touch(const QString &path)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+}
+
+} // namespace
+
+class TestOptions : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void nothingStoredReadsTheDefaults()
+    {
+        Store s;
+        const CorvaneOptions o = CorvaneOptions::load(s.reg);
+        QCOMPARE(o.addToStartup, false);
+        QCOMPARE(o.logFileName, QStringLiteral("FTP.LOG"));
+        QCOMPARE(o.deleteLogOnStartup, true);
+        QCOMPARE(o.deleteLogIfSizeExceeds, false);
+        QCOMPARE(o.logFileSize, QStringLiteral("1000"));
+        QCOMPARE(o.autoModeTypes.join(u';'), QStringLiteral("txt;htm;html;php;cgi;asp;ini;inf;log"));
+        QCOMPARE(o.firewallUse, false);
+        QCOMPARE(o.firewallPort, QStringLiteral("1080"));
+        QCOMPARE(o.firewallType, QStringLiteral("SOCKS 4"));
+        QCOMPARE(o.language, QStringLiteral("English.ini"));
+        QCOMPARE(o.syncBySize, false);
+    }
+
+    void savedOptionsReadBackInTheirStoredForms()
+    {
+        Store s;
+        CorvaneOptions o;
+        o.addToStartup = true;
+        o.logFileName = QStringLiteral("transfers.txt");
+        o.deleteLogOnStartup = false;
+        o.deleteLogIfSizeExceeds = true;
+        o.logFileSize = QStringLiteral("2048");
+        o.autoModeTypes = {QStringLiteral("TXT"), QStringLiteral("md")};
+        o.firewallUse = true;
+        o.firewallHost = QStringLiteral("proxy.local");
+        o.firewallPort = QStringLiteral("1081");
+        o.firewallUser = QStringLiteral("bob");
+        o.firewallPassword = QStringLiteral("pw");
+        o.firewallType = QStringLiteral("SOCKS 5");
+        o.language = QStringLiteral("Deutsch.ini");
+        o.syncBySize = true;
+        o.save(s.reg);
+
+        const QList<std::pair<QString, QString>> stored = {
+            {OptionKeys::AddToStartup, QStringLiteral("1")},
+            {OptionKeys::LogFileName, QStringLiteral("transfers.txt")},
+            {OptionKeys::DeleteLogOnStartup, QStringLiteral("False")},
+            {OptionKeys::DeleteLogIfSizeExceeds, QStringLiteral("True")},
+            {OptionKeys::LogFileSize, QStringLiteral("2048")},
+            {OptionKeys::AutoModeTypes, QStringLiteral("TXT;md")},
+            {OptionKeys::FirewallUse, QStringLiteral("1")},
+            {OptionKeys::FirewallHost, QStringLiteral("proxy.local")},
+            {OptionKeys::FirewallPort, QStringLiteral("1081")},
+            {OptionKeys::FirewallUser, QStringLiteral("bob")},
+            {OptionKeys::FirewallPassword, QStringLiteral("pw")},
+            {OptionKeys::FirewallType, QStringLiteral("SOCKS 5")},
+            {OptionKeys::Language, QStringLiteral("Deutsch.ini")},
+            {OptionKeys::DirSyncBySize, QStringLiteral("1")},
+        };
+        for (const auto &[key, value] : stored)
+            QCOMPARE(s.value(key), value);
+
+        const CorvaneOptions back = CorvaneOptions::load(s.reg);
+        QCOMPARE(back.addToStartup, true);
+        QCOMPARE(back.deleteLogOnStartup, false);
+        QCOMPARE(back.deleteLogIfSizeExceeds, true);
+        QCOMPARE(back.autoModeTypes, o.autoModeTypes);
+        QCOMPARE(back.firewallUse, true);
+        QCOMPARE(back.firewallPassword, QStringLiteral("pw"));
+        QCOMPARE(back.syncBySize, true);
+    }
+
+    void readersFollowTheStoredTexts_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<bool>("on");
+        QTest::newRow("True") << OptionKeys::DeleteLogIfSizeExceeds << "True" << true;
+        QTest::newRow("true any case") << OptionKeys::DeleteLogIfSizeExceeds << "TRUE" << true;
+        QTest::newRow("non-zero number") << OptionKeys::DeleteLogIfSizeExceeds << "-1" << true;
+        QTest::newRow("False") << OptionKeys::DeleteLogOnStartup << "False" << false;
+        QTest::newRow("zero") << OptionKeys::DeleteLogOnStartup << "0" << false;
+        QTest::newRow("word") << OptionKeys::DeleteLogOnStartup << "yes" << false;
+        QTest::newRow("firewall 1") << OptionKeys::FirewallUse << "1" << true;
+        QTest::newRow("firewall True is not 1") << OptionKeys::FirewallUse << "True" << false;
+        QTest::newRow("firewall 2 is not 1") << OptionKeys::FirewallUse << "2" << false;
+        QTest::newRow("sync 1") << OptionKeys::DirSyncBySize << "1" << true;
+        QTest::newRow("sync True is not 1") << OptionKeys::DirSyncBySize << "True" << false;
+    }
+    void readersFollowTheStoredTexts()
+    {
+        QFETCH(QString, key);
+        QFETCH(QString, stored);
+        QFETCH(bool, on);
+        Store s;
+        s.set(key, stored);
+        const CorvaneOptions o = CorvaneOptions::load(s.reg);
+        const bool read = key == OptionKeys::DeleteLogIfSizeExceeds ? o.deleteLogIfSizeExceeds
+                          : key == OptionKeys::DeleteLogOnStartup   ? o.deleteLogOnStartup
+                          : key == OptionKeys::FirewallUse          ? o.firewallUse
+                                                                    : syncBySize(s.reg);
+        QCOMPARE(read, on);
+    }
+
+    void emptyExtensionListReadsBackAsTheDefault()
+    {
+        Store s;
+        CorvaneOptions o;
+        o.autoModeTypes.clear();
+        o.save(s.reg);
+        QCOMPARE(loadAsciiExtensions(s.reg).join(u';'), OptionDefaults::AutoModeTypes);
+        s.set(OptionKeys::AutoModeTypes, QStringLiteral("a;;B;"));
+        QCOMPARE(loadAsciiExtensions(s.reg), (QStringList{QStringLiteral("a"), QStringLiteral("B")}));
+    }
+
+    void languagesNeedABitmapOfTheSameName()
+    {
+        QTemporaryDir dir;
+        for (const char *name : {"English.ini", "English.bmp", "Deutsch.ini", "Deutsch.BMP", "Francais.ini",
+                                 "Italiano.bmp", "notes.txt", "espanol.ini", "Espanol.bmp"})
+            touch(dir.filePath(QString::fromLatin1(name)));
+        QString why;
+        const QList<LanguageEntry> found = scanLanguages(dir.path(), &why);
+        QStringList names;
+        for (const LanguageEntry &e : found)
+            names << e.name;
+        QCOMPARE(names, (QStringList{QStringLiteral("Deutsch"), QStringLiteral("English")}));
+        QCOMPARE(found.at(0).bitmapPath, dir.filePath(QStringLiteral("Deutsch.BMP")));
+        QVERIFY(why.isEmpty());
+        QVERIFY(scanLanguages(dir.filePath(QStringLiteral("missing")), &why).isEmpty());
+        QVERIFY(!why.isEmpty());
+    }
+
+    // The stored firewall reaches the component at the next connect: the
+    // proxy sees the SOCKS version's first byte, or nothing when the
+    // firewall is off.
+    void storedFirewallReachesTheNextConnect_data()
+    {
+        QTest::addColumn<QString>("use");
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<int>("proxyType");
+        QTest::newRow("SOCKS 5") << "1" << "SOCKS 5" << 5;
+        QTest::newRow("SOCKS 4") << "1" << "SOCKS 4" << 4;
+        QTest::newRow("other text is SOCKS 5") << "1" << "socks 4" << 5;
+        QTest::newRow("off") << "0" << "SOCKS 5" << 0;
+    }
+    void storedFirewallReachesTheNextConnect()
+    {
+        QFETCH(QString, use);
+        QFETCH(QString, type);
+        QFETCH(int, proxyType);
+        FakeServer proxy;
+        proxy.setTerminator(QByteArray(1, '\0'));
+        // No acceptable method (SOCKS 5) or request rejected (SOCKS 4): the
+        // connect ends at once.
+        proxy.setResponder([](FakeConnection &c, const QByteArray &) {
+            return FakePlan().send(c.received().startsWith('\x05') ? QByteArray("\x05\xff", 2)
+                                                                    : QByteArray("\x00\x5b\0\0\0\0\0\0", 8)).close();
+        });
+        FakeServer ftp; // the direct target when the firewall is off
+        ftp.setTerminator("\r\n");
+        ftp.setGreeting(FakePlan().send("421 Busy\r\n").close());
+
+        Store s;
+        CorvaneOptions o;
+        o.firewallUse = use == QLatin1String("1");
+        o.firewallHost = QStringLiteral("127.0.0.1");
+        o.firewallPort = QString::number(proxy.port());
+        o.firewallUser = QStringLiteral("bob");
+        o.firewallPassword = QStringLiteral("pw");
+        o.firewallType = type;
+        o.save(s.reg);
+        s.set(OptionKeys::FirewallUse, use);
+
+        FtpComponent c(std::make_shared<PlainSockets>());
+        c.proxyType = 4; // whatever was there before is replaced
+        applyFirewallOptions(s.reg, c);
+        QCOMPARE(c.proxyType, proxyType);
+        c.serverAddress = QStringLiteral("127.0.0.1");
+        c.serverPort = ftp.port();
+        QVERIFY(!c.connectToServer());
+        if (proxyType == 0) {
+            QCOMPARE(proxy.connectionCount(), 0);
+            QCOMPARE(c.proxyPort, quint16(1080));
+            QVERIFY(c.proxyHost.isEmpty() && c.proxyUserName.isEmpty() && c.proxyPassword.isEmpty());
+            QCOMPARE(ftp.connectionCount(), 1);
+        } else {
+            QCOMPARE(proxy.connectionCount(), 1);
+            QCOMPARE(int(proxy.connection(0)->received().at(0)), proxyType);
+            QCOMPARE(ftp.connectionCount(), 0);
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestOptions)
+#include "tst_options.moc"
