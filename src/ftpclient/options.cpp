@@ -75,18 +75,33 @@ CorvaneOptions CorvaneOptions::load(const CRegister &reg)
 
 void CorvaneOptions::save(CRegister &reg) const
 {
+    saveGeneral(reg);
+    saveFirewall(reg);
+    saveLanguageAndSync(reg);
+}
+
+void CorvaneOptions::saveGeneral(CRegister &reg) const
+{
     put(reg, OptionKeys::AddToStartup, checkText(addToStartup));
     put(reg, OptionKeys::LogFileName, logFileName);
     put(reg, OptionKeys::DeleteLogOnStartup, optionText(deleteLogOnStartup));
     put(reg, OptionKeys::DeleteLogIfSizeExceeds, optionText(deleteLogIfSizeExceeds));
     put(reg, OptionKeys::LogFileSize, logFileSize);
     put(reg, OptionKeys::AutoModeTypes, autoModeTypes.join(u';'));
+}
+
+void CorvaneOptions::saveFirewall(CRegister &reg) const
+{
     put(reg, OptionKeys::FirewallHost, firewallHost);
     put(reg, OptionKeys::FirewallPort, firewallPort);
     put(reg, OptionKeys::FirewallUse, checkText(firewallUse));
     put(reg, OptionKeys::FirewallUser, firewallUser);
     put(reg, OptionKeys::FirewallPassword, firewallPassword);
     put(reg, OptionKeys::FirewallType, firewallType);
+}
+
+void CorvaneOptions::saveLanguageAndSync(CRegister &reg) const
+{
     put(reg, OptionKeys::Language, language);
     put(reg, OptionKeys::DirSyncBySize, checkText(syncBySize));
 }

@@ -66,6 +66,10 @@ struct CorvaneOptions {
     // Writes every value: the general ones, the extension list, the firewall
     // ones, then the language and the comparison mode.
     void save(CRegister &reg) const;
+    // The parts of save(), for a caller that does more in between.
+    void saveGeneral(CRegister &reg) const;   // start-up box, log values, extension list
+    void saveFirewall(CRegister &reg) const;
+    void saveLanguageAndSync(CRegister &reg) const;
 };
 
 // "Auto Mode Types" split at ";" (empty parts left out); the default list
