@@ -85,6 +85,11 @@ private Q_SLOTS:
         QVERIFY(d->optDeleteOnStartup->isChecked());
         QVERIFY(!d->txtLogSize->isEnabled());
         QVERIFY(!d->cmdSave->isEnabled());
+        // The documentation's picture of the dialog, when asked for.
+        if (const QString shots = qEnvironmentVariable("SUITE_SCREENSHOT_DIR"); !shots.isEmpty()) {
+            d->resize(560, 480);
+            QVERIFY(d->grab().save(QDir(shots).filePath(QStringLiteral("corvane-options.png"))));
+        }
 
         d->chkUseFirewall->setChecked(false);
         for (QWidget *w : std::initializer_list<QWidget *>{d->txtFirewallHost, d->txtFirewallPort, d->txtFirewallUser,

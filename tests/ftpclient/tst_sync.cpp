@@ -334,23 +334,6 @@ private Q_SLOTS:
             QCOMPARE(rig.remoteBytes(name), readAll(rig.local + name));
     }
 
-    // The comparison mode is read at the start of every run.
-    void modeIsReadAtEveryRun()
-    {
-        Rig rig{ServerKind::Pyftpdlib};
-        QVERIFY(rig.putRemote(QStringLiteral("a.txt"), QByteArray(100, 'r'), hoursAgo(5)));
-        START_RIG(rig);
-        QVERIFY(rig.putLocal(QStringLiteral("a.txt"), QByteArray(120, 'l'), hoursAgo(1)));
-        QTemporaryDir config;
-        Registry registry(config.path());
-        CRegister reg(registry);
-        DirectorySync sync(rig.ftp, [&] { return modeOf(syncBySize(reg)); });
-        QCOMPARE(sync.SyncLocalFromRemote(rig.local, rig.remoteFolder()).copied, QStringList{});
-        reg.REGSaveSetting(CRegister::HKEY_LOCAL_MACHINE, CorvaneSection, OptionKeys::DirSyncBySize, QStringLiteral("1"));
-        QCOMPARE(sync.SyncLocalFromRemote(rig.local, rig.remoteFolder()).copied, QStringList{QStringLiteral("a.txt")});
-        QCOMPARE(readAll(rig.local + QStringLiteral("a.txt")), QByteArray(100, 'r'));
-    }
-
     // An abort during the copy over an existing local file leaves that file
     // as it was, and no partial file beside it.
     void abortedSyncLeavesTheLocalFileIntact()

@@ -90,19 +90,6 @@ private Q_SLOTS:
                  QFileDevice::Permissions{});
     }
 
-    void unwritableLogReportsAndGoesOn()
-    {
-        QTemporaryDir dir;
-        // "log" is a plain file, so the folder cannot be made.
-        QFile blocker(dir.filePath(QStringLiteral("log")));
-        QVERIFY(blocker.open(QIODevice::WriteOnly));
-        blocker.close();
-        TransferLog log(dir.path(), nullptr);
-        QString why;
-        QVERIFY(!log.write(QStringLiteral("x"), &why));
-        QVERIFY(!why.isEmpty());
-    }
-
     // A login with a password, its lines logged as the window logs them:
     // the password never reaches the file.
     void passwordOfARealLoginNeverReachesTheLog()
@@ -136,6 +123,9 @@ private Q_SLOTS:
         QTest::addColumn<bool>("logKept");
         QTest::addColumn<bool>("folderKept");
         QTest::newRow("deleted on start-up by default") << QStringList{} << qint64(10) << false << false << false;
+        QTest::newRow("no log at all") << QStringList{QStringLiteral("DELETE LOG ON STARTUP=False"),
+                                                      QStringLiteral("DELETE LOG IF SIZE EXCEEDS=True")}
+                                       << qint64(-1) << false << false << true;
         QTest::newRow("read-only log deleted too") << QStringList{} << qint64(10) << true << false << false;
         QTest::newRow("kept when neither choice is on")
             << QStringList{QStringLiteral("DELETE LOG ON STARTUP=False")} << qint64(5000) << false << true << true;
@@ -170,28 +160,17 @@ private Q_SLOTS:
         QVERIFY(QDir().mkpath(program + QStringLiteral("/log")));
         const QString path = program + QStringLiteral("/log/FTP.log");
         QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(QByteArray(logSize, 'x'));
-        f.close();
+        if (logSize >= 0) {
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(QByteArray(logSize, 'x'));
+            f.close();
+        }
         if (readOnly)
             QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner));
         QString why;
         QVERIFY2(TransferLog::maintain(program, reg, &why), qPrintable(why));
         QCOMPARE(QFileInfo::exists(path), logKept);
         QCOMPARE(QFileInfo(program + QStringLiteral("/log")).isDir(), folderKept);
-    }
-
-    void startupMaintenanceWithoutALogIsNoError()
-    {
-        QTemporaryDir dir;
-        Registry registry(dir.filePath(QStringLiteral("config")));
-        CRegister reg(registry);
-        QString why;
-        QVERIFY(TransferLog::maintain(dir.path(), reg, &why));
-        setValue(reg, OptionKeys::DeleteLogOnStartup, QStringLiteral("False"));
-        setValue(reg, OptionKeys::DeleteLogIfSizeExceeds, QStringLiteral("True"));
-        QVERIFY(TransferLog::maintain(dir.path(), reg, &why));
-        QVERIFY(why.isEmpty());
     }
 };
 
