@@ -6,26 +6,16 @@
 
 #include "ftpclient/ftpcomponent.h"
 #include "ftpfolderserver.h"
-#include "platform/socketchannel.h"
+#include "platform/tlssocketfactory.h"
 #include "scriptedprompts.h"
 
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
 namespace {
-
-class PlainSockets final : public SocketFactory {
-public:
-    QAbstractSocket *createSocket(QObject *parent) const override { return new QTcpSocket(parent); }
-    void startEncryption(QAbstractSocket *, const QString &, Ready, Failed failed) const override
-    {
-        failed(TlsFailure{});
-    }
-};
 
 // An answer of a prompt in a table: "<cancel>" for Cancel, "<none>" when no
 // prompt is expected.
@@ -36,7 +26,7 @@ std::optional<QString> answerOf(const QString &text)
 
 struct Console {
     FtpFolderServer server;
-    FtpComponent ftp{std::make_shared<PlainSockets>()};
+    FtpComponent ftp{std::make_shared<TlsSocketFactory>()};
     ScriptedPrompts prompts;
     QTemporaryDir local;
     QStringList names; // name prompts asked

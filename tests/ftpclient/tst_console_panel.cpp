@@ -5,25 +5,14 @@
 #include "ftpclient/console.h"
 #include "ftpclient/ftpcomponent.h"
 #include "ftpfolderserver.h"
-#include "platform/socketchannel.h"
+#include "platform/tlssocketfactory.h"
 #include "scriptedprompts.h"
 
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QTcpSocket>
 #include <QTest>
 
-namespace {
-class PlainSockets final : public SocketFactory {
-public:
-    QAbstractSocket *createSocket(QObject *parent) const override { return new QTcpSocket(parent); }
-    void startEncryption(QAbstractSocket *, const QString &, Ready, Failed failed) const override
-    {
-        failed(TlsFailure{});
-    }
-};
-} // namespace
 
 class TestConsolePanel : public QObject {
     Q_OBJECT
@@ -32,7 +21,7 @@ private Q_SLOTS:
     void enterSendsAndEmptiesTheBox()
     {
         FtpFolderServer server;
-        FtpComponent ftp(std::make_shared<PlainSockets>());
+        FtpComponent ftp(std::make_shared<TlsSocketFactory>());
         ftp.serverAddress = QStringLiteral("127.0.0.1");
         ftp.serverPort = server.control.port();
         ftp.userName = QStringLiteral("joe");

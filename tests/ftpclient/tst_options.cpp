@@ -5,24 +5,14 @@
 #include "config/cregister.h"
 #include "fakeserver.h"
 #include "ftpclient/ftpcomponent.h"
-#include "platform/socketchannel.h"
+#include "platform/tlssocketfactory.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-#include <QTcpSocket>
 #include <QTest>
 
 namespace {
-
-class PlainSockets final : public SocketFactory {
-public:
-    QAbstractSocket *createSocket(QObject *parent) const override { return new QTcpSocket(parent); }
-    void startEncryption(QAbstractSocket *, const QString &, Ready, Failed failed) const override
-    {
-        failed(TlsFailure{});
-    }
-};
 
 struct Store {
     QTemporaryDir dir;
@@ -140,7 +130,7 @@ private Q_SLOTS:
         o.save(s.reg);
         s.set(OptionKeys::FirewallUse, use);
 
-        FtpComponent c(std::make_shared<PlainSockets>());
+        FtpComponent c(std::make_shared<TlsSocketFactory>());
         c.proxyType = 4; // whatever was there before is replaced
         applyFirewallOptions(s.reg, c);
         QCOMPARE(c.proxyType, proxyType);

@@ -12,14 +12,13 @@
 #include "ftpclient/ftpcomponent.h"
 #include "ftpclient/options.h"
 #include "ftpservers.h"
-#include "platform/socketchannel.h"
+#include "platform/tlssocketfactory.h"
 #include "pyftpdserver.h"
 
 #include <QDir>
 #include <QFile>
 #include <QLocale>
 #include <QProcess>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -27,15 +26,6 @@
 #include <memory>
 
 namespace {
-
-class PlainSockets final : public SocketFactory {
-public:
-    QAbstractSocket *createSocket(QObject *parent) const override { return new QTcpSocket(parent); }
-    void startEncryption(QAbstractSocket *, const QString &, Ready, Failed failed) const override
-    {
-        failed(TlsFailure{});
-    }
-};
 
 QByteArray readAll(const QString &path)
 {
@@ -150,7 +140,7 @@ public:
     PyftpdlibServer py;
     VsftpdServer vs;
     FtpFolderServer minute;
-    FtpComponent ftp{std::make_shared<PlainSockets>()};
+    FtpComponent ftp{std::make_shared<TlsSocketFactory>()};
     QString local;
 
 private:

@@ -6,25 +6,15 @@
 #include "config/cregister.h"
 #include "ftpclient/ftpcomponent.h"
 #include "ftpclient/options.h"
-#include "platform/socketchannel.h"
+#include "platform/tlssocketfactory.h"
 #include "pyftpdserver.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-#include <QTcpSocket>
 #include <QTest>
 
 namespace {
-
-class PlainSockets final : public SocketFactory {
-public:
-    QAbstractSocket *createSocket(QObject *parent) const override { return new QTcpSocket(parent); }
-    void startEncryption(QAbstractSocket *, const QString &, Ready, Failed failed) const override
-    {
-        failed(TlsFailure{});
-    }
-};
 
 QByteArray readAll(const QString &path)
 {
@@ -99,7 +89,7 @@ private Q_SLOTS:
         SUITE_START_SERVER(ftp);
         QTemporaryDir dir;
         TransferLog log(dir.path(), nullptr);
-        FtpComponent c(std::make_shared<PlainSockets>());
+        FtpComponent c(std::make_shared<TlsSocketFactory>());
         QObject::connect(&c, &FtpComponent::logLine, &c, [&log](const QString &line) { QVERIFY(log.write(line)); });
         c.serverAddress = QStringLiteral("127.0.0.1");
         c.serverPort = ftp.port();
