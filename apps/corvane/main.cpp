@@ -1,14 +1,5 @@
 // Corvane, the FTP client.
-#include "config/cregister.h"
-#include "ftpclient/ftpcomponent.h"
-#include "platform/programdir.h"
-#include "platform/registrystore.h"
-#include "platform/singleinstance.h"
-#include "platform/tlssocketfactory.h"
-#include "platform/truststore.h"
-#include "platform/ui/qtprompts.h"
-#include "platform/ui/skin.h"
-#include "shell/corvane/frmmain.h"
+#include "shell/corvane/corvaneapp.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -17,9 +8,10 @@
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
-    const QString title = QStringLiteral("Corvane");
     QApplication::setApplicationName(QStringLiteral("corvane"));
-    QApplication::setApplicationDisplayName(title);
+    QApplication::setApplicationDisplayName(QStringLiteral("Corvane"));
+    // The window may hide in the tray; the program ends by its shutdown.
+    QApplication::setQuitOnLastWindowClosed(false);
 
     QCommandLineParser options;
     options.addHelpOption();
@@ -29,35 +21,10 @@ int main(int argc, char **argv)
     options.addOption(exitAfter);
     options.process(app);
 
-    QtPrompts prompts;
-    SingleInstance instance(QStringLiteral("corvane"));
-    if (!instance.tryAcquire()) {
-        prompts.inform(QStringLiteral("There is running instance"), title, PromptIcon::Error);
+    CorvaneApp corvane({});
+    QObject::connect(&corvane, &CorvaneApp::quitRequested, &app, &QApplication::quit, Qt::QueuedConnection);
+    if (!corvane.start())
         return 1;
-    }
-
-    const ProgramDir programDir = ProgramDir::locate(QCoreApplication::applicationDirPath());
-    Registry registry(Registry::defaultDirectory());
-    CRegister reg(registry);
-
-    Skin skin(programDir.file(QStringLiteral("QFTP.skn")));
-    skin.load();
-
-    // One FTP component for the whole run. Its sockets check certificates
-    // against the trust store, which remembers the ones the user accepted.
-    auto trust = std::make_shared<TrustStore>(registry.root(RegistryRoot::LocalMachine),
-                                              CorvaneSection + QStringLiteral("TrustedCertificates"));
-    FtpComponent xFtp(std::make_shared<const TlsSocketFactory>(trust), trust);
-
-    frmMain::Services services;
-    services.programDir = programDir.path();
-    services.appTitle = title;
-    services.prompts = &prompts;
-    services.xFtp = &xFtp;
-    services.reg = &reg;
-    frmMain window(services);
-    window.show();
-
     if (options.isSet(exitAfter))
         QTimer::singleShot(options.value(exitAfter).toInt(), &app, &QApplication::quit);
     return app.exec();

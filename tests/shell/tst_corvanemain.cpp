@@ -6,7 +6,11 @@
 #include "config/cregister.h"
 #include "ftpclient/ftpcomponent.h"
 #include "ftpclient/profilestore.h"
+#include "ftpclient/remotelistmodel.h"
+#include "ftpclient/remoteops.h"
+#include "ftpclient/ui/filelistview.h"
 #include "ftpclient/ui/frmConnectionInfo.h"
+#include "platform/ui/toolbarmovie.h"
 #include "platform/registrystore.h"
 #include "platform/socketchannel.h"
 #include "platform/tlssocketfactory.h"
@@ -63,17 +67,13 @@ struct MainRig {
     }
     QString localPath() const { return dir.filePath(QStringLiteral("local")); }
     QString status() const { return window->lblStatus->text(); }
-    QStringList remoteNames() const
+    QStringList remoteNames() const { return window->remoteNames(); }
+    // The row of the remote pane named name, -1 when there is none.
+    int row(const QString &name) const { return int(window->remoteNames().indexOf(name)); }
+    QString cell(const QString &name, int column) const
     {
-        QStringList names;
-        for (int i = 0; i < window->lstRemoteFileList->topLevelItemCount(); ++i)
-            names.append(window->lstRemoteFileList->topLevelItem(i)->text(0));
-        return names;
-    }
-    QTreeWidgetItem *row(const QString &name) const
-    {
-        const auto found = window->lstRemoteFileList->findItems(name, Qt::MatchExactly);
-        return found.isEmpty() ? nullptr : found.first();
+        const QAbstractItemModel *model = window->lstRemoteFileList->model();
+        return model->index(row(name), column).data().toString();
     }
     QStringList messages() const
     {
@@ -91,10 +91,9 @@ struct MainRig {
     }
     void doubleClick(const QString &name)
     {
-        QTreeWidgetItem *r = row(name);
-        QVERIFY2(r, qPrintable(name));
-        window->lstRemoteFileList->clearSelection();
-        r->setSelected(true);
+        const int r = row(name);
+        QVERIFY2(r >= 0, qPrintable(name));
+        window->lstRemoteFileList->selectRow(r);
         window->RemoteDoubleClick(r);
     }
     // Answers the site manager once it is shown: picks a private profile and
@@ -164,6 +163,54 @@ struct StallingFtpServer {
                     return FakePlan().send("150 Here it comes\r\n");
                 }
                 return FakePlan().send("150 Here it comes\r\n").wait(30).send("226 Done\r\n");
+            }
+            if (command == "ABOR")
+                return FakePlan().send("426 Transfer aborted\r\n226 ABOR done\r\n");
+            if (command == "QUIT")
+                return FakePlan().send("221 bye\r\n").close();
+            return FakePlan().send("502 not here\r\n");
+        });
+    }
+};
+
+// A scripted FTP server whose listing shows one file, big.bin, and whose
+// RETR of it never sends its data: a transfer that runs until the window
+// aborts it.
+struct StallingTransferServer {
+    FakeServer control;
+    FakeServer data;
+    std::function<void()> onRetr;
+
+    StallingTransferServer()
+    {
+        QObject::connect(&data, &FakeServer::newConnection, &data, [this](FakeConnection *c) {
+            if (data.connectionCount() == 1)
+                c->run(FakePlan().send("-rw-r--r-- 1 ftp ftp 100000 Jan 01  2024 big.bin\r\n").close());
+            else
+                c->run(FakePlan().send(QByteArray(1000, 'b')).stall());
+        });
+        control.setTerminator("\r\n");
+        control.setGreeting(FakePlan().send("220 ready\r\n"));
+        control.setResponder([this](FakeConnection &, const QByteArray &request) {
+            const QByteArray command = request.trimmed();
+            if (command.startsWith("USER "))
+                return FakePlan().send("331 password please\r\n");
+            if (command.startsWith("PASS "))
+                return FakePlan().send("230 in\r\n");
+            if (command == "PWD")
+                return FakePlan().send("257 \"/\" is current\r\n");
+            if (command.startsWith("TYPE") || command.startsWith("OPTS"))
+                return FakePlan().send("200 ok\r\n");
+            if (command == "SIZE big.bin")
+                return FakePlan().send("213 100000\r\n");
+            if (command == "EPSV")
+                return FakePlan().send("229 Entering Extended Passive Mode (|||" + QByteArray::number(data.port())
+                                       + "|)\r\n");
+            if (command == "LIST")
+                return FakePlan().send("150 Here it comes\r\n").wait(30).send("226 Done\r\n");
+            if (command == "RETR big.bin") {
+                QTimer::singleShot(50, &control, [this] { onRetr(); });
+                return FakePlan().send("150 Sending\r\n");
             }
             if (command == "ABOR")
                 return FakePlan().send("426 Transfer aborted\r\n226 ABOR done\r\n");
@@ -302,10 +349,17 @@ private Q_SLOTS:
         QStringList names = rig.remoteNames();
         names.sort();
         QCOMPARE(names, (QStringList{"pub", "top-link", "top.txt"}));
-        QCOMPARE(frmMain::rowKind(rig.row(QStringLiteral("top-link"))), frmMain::KindLink);
-        QCOMPARE(frmMain::rowKind(rig.row(QStringLiteral("pub"))), frmMain::KindFolder);
-        QCOMPARE(frmMain::rowKind(rig.row(QStringLiteral("top.txt"))), frmMain::KindFile);
-        QCOMPARE(rig.row(QStringLiteral("top.txt"))->text(1), QStringLiteral("10"));
+        QCOMPARE(w.rowKind(rig.row(QStringLiteral("top-link"))), frmMain::KindLink);
+        QCOMPARE(w.rowKind(rig.row(QStringLiteral("pub"))), frmMain::KindFolder);
+        QCOMPARE(w.rowKind(rig.row(QStringLiteral("top.txt"))), frmMain::KindFile);
+        QCOMPARE(rig.cell(QStringLiteral("top.txt"), RemoteListModel::SizeColumn), QStringLiteral("10"));
+        QCOMPARE(rig.cell(QStringLiteral("top-link"), RemoteListModel::KindColumn), QStringLiteral("E"));
+        // Each kind has its own icon.
+        const QAbstractItemModel *rows = w.lstRemoteFileList->model();
+        const auto icon = [&](const char *name) {
+            return rows->index(rig.row(QLatin1String(name)), 0).data(Qt::DecorationRole).value<QIcon>().cacheKey();
+        };
+        QVERIFY(icon("top.txt") != icon("pub") && icon("pub") != icon("top-link") && icon("top.txt") != icon("top-link"));
 
         // Every message line is in the transfer log too.
         QVERIFY(!rig.messages().isEmpty());
@@ -525,6 +579,85 @@ private Q_SLOTS:
             QCOMPARE(rig.ftp.currentState(), qint32(FtpComponent::Idle));
             QVERIFY(!w.cmdAbort->isEnabled());
         }
+    }
+
+    // While a call runs, the commands that would start another one are
+    // refused; Abort and the views stay live.
+    void busyRefusesASecondCall()
+    {
+        StallingFtpServer server;
+        MainRig rig;
+        frmMain &w = *rig.window;
+        w.show();
+        int listingsWhileBusy = -1;
+        server.onFirstListing = [&] {
+            QVERIFY(w.isBusy());
+            QVERIFY(w.cmdAbort->isEnabled());
+            const QStringList linesBefore = rig.messages();
+            const QString statusBefore = rig.status();
+            for (const char *command : {"IDC_FS_RemoteRefresh", "IDC_FS_RemoteUpLevel", "IDC_FS_RCreateFolder",
+                                        "IDC_FS_Download", "IDC_FS_Upload", "IDC_FS_GoToRemoteDir"})
+                rig.window->runCommand(QLatin1String(command)); // no prompt may show: the script has none
+            w.RemotePathEntered(QStringLiteral("/elsewhere"));
+            w.GoUpOneLevel();
+            w.RemoteDoubleClick(0);
+            // Refused before anything reached the component: no error line,
+            // the status of the running call stays.
+            QCOMPARE(rig.messages(), linesBefore);
+            QCOMPARE(rig.status(), statusBefore);
+            QVERIFY(!w.cmdQConnect->isEnabled());
+            QVERIFY(!w.cmdUpFtp->isEnabled());
+            // A view change is no call.
+            w.runCommand(QStringLiteral("IDC_FS_RemoteLargeIcons"));
+            QCOMPARE(w.lstRemoteFileList->viewMode(), int(FileListView::LargeIcons));
+            listingsWhileBusy = server.listings;
+            w.cmdAbort->click();
+        };
+        rig.quickFields(Host, QString::number(server.control.port()), QStringLiteral("me"), QStringLiteral("pw"));
+        rig.prompts.expectMessage(QStringLiteral("Operation Aported Succesfully"));
+        w.QuickConnect();
+        VERIFY_PROMPTS_DONE(rig.prompts);
+        QCOMPARE(listingsWhileBusy, 1);
+        const QByteArrayList sent = server.control.connection(0)->requests();
+        for (const QByteArray &line : sent)
+            QVERIFY2(!line.startsWith("CWD") && !line.startsWith("CDUP") && !line.startsWith("MKD"), line.constData());
+        QVERIFY(!w.isBusy());
+        // Afterwards the refresh of the abort runs again.
+        QTRY_COMPARE_WITH_TIMEOUT(rig.remoteNames(), QStringList{"a.txt"}, 5000);
+        QVERIFY(w.commandAction(QStringLiteral("IDC_FS_RemoteRefresh"))->isEnabled());
+    }
+
+    // Closing the window while a file is received aborts the transfer, then
+    // disconnects and ends the program.
+    void closingDuringATransferAbortsThenShutsDown()
+    {
+        StallingTransferServer server;
+        MainRig rig;
+        frmMain &w = *rig.window;
+        w.show();
+        QSignalSpy quit(&w, &frmMain::quitRequested);
+        rig.quickFields(Host, QString::number(server.control.port()), QStringLiteral("me"), QStringLiteral("pw"));
+        w.QuickConnect();
+        QCOMPARE(rig.remoteNames(), QStringList{"big.bin"});
+        bool closedAtOnce = true;
+        server.onRetr = [&] {
+            QVERIFY(w.isBusy());
+            closedAtOnce = w.close();
+        };
+        w.lstRemoteFileList->selectRow(0);
+        rig.prompts.expectMessage(QStringLiteral("Operation Aported Succesfully"));
+        w.ReceiveSelectedFiles(); // returns once the aborted transfer has
+        QVERIFY(!closedAtOnce);
+        QVERIFY(rig.messages().contains(QStringLiteral("Download successfully aborted.")));
+        QTRY_COMPARE_WITH_TIMEOUT(quit.count(), 1, 5000);
+        VERIFY_PROMPTS_DONE(rig.prompts);
+        const QByteArrayList sent = server.control.connection(0)->requests();
+        const qsizetype abor = sent.indexOf("ABOR\r\n");
+        QVERIFY(abor >= 0);
+        QVERIFY(sent.indexOf("QUIT\r\n") > abor);
+        QCOMPARE(rig.ftp.currentState(), qint32(FtpComponent::NotConnected));
+        QVERIFY(!w.isVisible());
+        QVERIFY(w.isShuttingDown());
     }
 
     void encryptedProfiles_data()

@@ -3,31 +3,42 @@
 #include "config/cregister.h"
 #include "ftp/listing.h"
 #include "ftpclient/ftpcomponent.h"
+#include "ftpclient/remotelistmodel.h"
+#include "ftpclient/remoteops.h"
+#include "ftpclient/ui/filelistview.h"
 #include "ftpclient/ui/frmConnectionInfo.h"
+#include "ftpclient/ui/frmftpexist.h"
+#include "ftpclient/ui/frmremotechangemode.h"
+#include "ftpclient/ui/localpane.h"
 #include "platform/certificatequestion.h"
 #include "platform/programdir.h"
 #include "platform/prompts.h"
 #include "platform/ui/skinform.h"
+#include "platform/ui/toolbarmovie.h"
 
 #include <QApplication>
-#include <QCloseEvent>
+#include <QButtonGroup>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QHeaderView>
+#include <QIdentityProxyModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QLocale>
+#include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QSplitter>
+#include <QStackedWidget>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QUrl>
 #include <QVBoxLayout>
 
 namespace {
@@ -38,8 +49,8 @@ const QString ConfirmTitle = ProgramTitle + QStringLiteral("[Confirm]");
 const QString ConnectedVar = QStringLiteral("_root.Connected");
 const QString StatusVar = QStringLiteral("_root.status_txt.text");
 const QString ProgressVar = QStringLiteral("_root.Progress_mc._xscale");
+const QString ProgramVar = QStringLiteral("_root.Program");
 const QString DefaultPort = QStringLiteral("21");
-constexpr int KindColumn = 3;
 // How often, and how many times, a disconnect waiting for an aborted call
 // looks at the component's state (30 s in all).
 constexpr std::chrono::milliseconds DisconnectCheckPeriod{50};
@@ -76,25 +87,144 @@ QLineEdit *makeEdit(const QString &name)
     return edit;
 }
 
+QGroupBox *makeFrame(const QString &name, const QString &caption)
+{
+    auto *frame = new QGroupBox(caption);
+    frame->setObjectName(name);
+    return frame;
+}
+
+// The remote rows with the icons of their kinds (file, folder, link) and the
+// real name as the name cell's tooltip.
+class RemoteIconModel final : public QIdentityProxyModel {
+public:
+    RemoteIconModel(QAbstractItemModel *rows, QObject *parent) : QIdentityProxyModel(parent)
+    {
+        setSourceModel(rows);
+        const QStyle *style = QApplication::style();
+        m_icons[0] = style->standardIcon(QStyle::SP_FileIcon);
+        m_icons[1] = style->standardIcon(QStyle::SP_DirIcon);
+        m_icons[2] = style->standardIcon(QStyle::SP_FileLinkIcon);
+    }
+
+    QVariant data(const QModelIndex &index, int role) const override
+    {
+        if (index.column() == RemoteListModel::NameColumn) {
+            if (role == Qt::DecorationRole) {
+                switch (RemoteKind(index.data(RemoteListModel::KindRole).toInt())) {
+                case RemoteKind::File: return m_icons[0];
+                case RemoteKind::Folder: return m_icons[1];
+                case RemoteKind::Link: return m_icons[2];
+                case RemoteKind::None: return {};
+                }
+            }
+            if (role == Qt::ToolTipRole)
+                return index.data(RemoteListModel::NameRole);
+        }
+        return QIdentityProxyModel::data(index, role);
+    }
+
+private:
+    QIcon m_icons[3];
+};
+
+// Transfer rate and time left as the status bar shows them.
+QString rateText(qint64 bytesPerSecond, qint64 secondsLeft)
+{
+    if (bytesPerSecond <= 0)
+        return {};
+    const QLocale locale;
+    QString rate;
+    if (bytesPerSecond >= 1024 * 1024)
+        rate = locale.toString(double(bytesPerSecond) / (1024 * 1024), 'f', 1) + QStringLiteral(" MB/s");
+    else if (bytesPerSecond >= 1024)
+        rate = locale.toString(double(bytesPerSecond) / 1024, 'f', 1) + QStringLiteral(" KB/s");
+    else
+        rate = QString::number(bytesPerSecond) + QStringLiteral(" bytes/s");
+    if (secondsLeft < 0)
+        return rate;
+    const qint64 h = secondsLeft / 3600, m = secondsLeft / 60 % 60, s = secondsLeft % 60;
+    return rate + QStringLiteral(", %1:%2:%3 left")
+                      .arg(h, 2, 10, QLatin1Char('0'))
+                      .arg(m, 2, 10, QLatin1Char('0'))
+                      .arg(s, 2, 10, QLatin1Char('0'));
+}
+
 } // namespace
+
+QString frmMain::remoteRowsMimeType()
+{
+    return QStringLiteral("application/x-corvane-remote-rows");
+}
 
 frmMain::frmMain(Services services, QWidget *parent) : QMainWindow(parent), m_services(std::move(services))
 {
     setObjectName(QStringLiteral("frmMain"));
+    // The window caption and the tray's tooltip take the title.
     setWindowTitle(m_services.appTitle);
     strLocalPath = m_services.localPath.isEmpty() ? QDir::homePath() : m_services.localPath;
     if (!strLocalPath.endsWith(QLatin1Char('/')))
         strLocalPath += QLatin1Char('/');
 
+    RemoteOps::Services rs;
+    rs.xFtp = m_services.xFtp;
+    rs.prompts = m_services.prompts;
+    rs.owner = this;
+    rs.abort = [this] { Abort(); };
+    m_remote = std::make_unique<RemoteOps>(rs);
+
+    Transfers::Services ts;
+    ts.xFtp = m_services.xFtp;
+    ts.remote = m_remote.get();
+    ts.prompts = m_services.prompts;
+    ts.owner = this;
+    ts.reg = m_services.reg;
+    ts.clock = m_services.clock;
+    ts.existPrompt = m_services.existPrompt;
+    if (!ts.existPrompt) {
+        // The window's own prompt, loaded on first use and kept hidden
+        // between uses.
+        ts.existPrompt = [this](const ExistRequest &request) {
+            auto *dialog = findChild<corvane::frmExist *>();
+            if (!dialog)
+                dialog = new corvane::frmExist(m_services.reg, this);
+            return dialog->ask(request);
+        };
+    }
+    m_transfers = std::make_unique<Transfers>(ts);
+
     buildControls();
     buildMenus();
+    buildCommands();
     connectComponent();
+    connectEngines();
+    buildTray();
 
-    setMovieVariable(QStringLiteral("_root.Program"), QStringLiteral("FTP"));
+    // The toolbar knows which program it is in; the progress starts at 0.
+    setMovieVariable(ProgramVar, QStringLiteral("FTP"));
+    if (m_services.hooks.logMaintenance)
+        m_services.hooks.logMaintenance();
+    // The ASCII extensions of the automatic mode, read once.
+    m_transfers->LoadAutoTypes();
+    m_languageFile = m_services.reg ? m_services.reg->REGGetSetting(CRegister::HKEY_LOCAL_MACHINE, CorvaneSection,
+                                                                    QStringLiteral("Language"), QString())
+                                    : QString();
+    if (m_languageFile.isEmpty())
+        m_languageFile = QStringLiteral("English.ini");
+
     SetConnectedState(false);
     SetAbortEnabled(false);
     UpdateRemoteCommands();
     setProgress(0);
+    showOverlay(false);
+    frameCustomCommand->hide(); // the panel's Close
+    optAuto->setChecked(true);
+    m_transfers->setMode(TransferMode::Auto);
+    // The local folder: the drives, then the start folder, listed.
+    m_local->start(strLocalPath);
+    strLocalPath = m_local->currentPath();
+    UpdateLocalCommands();
+    restoreGeometryFromStore();
     SkinForm(this, MainWindowSkinName, SkinFlavour::CorvaneMain);
 }
 
@@ -102,8 +232,12 @@ frmMain::~frmMain() = default;
 
 void frmMain::buildControls()
 {
-    frameQuickConnect = new QGroupBox(QStringLiteral("Quick Connect"));
-    frameQuickConnect->setObjectName(QStringLiteral("frameQuickConnect"));
+    m_toolbar = new ToolbarMovie;
+    m_toolbar->setObjectName(QStringLiteral("toolbar"));
+    m_toolbar->load(joinPath(m_services.programDir, QStringLiteral("QFTP.swf")));
+    connect(m_toolbar, &ToolbarMovie::commandTriggered, this, &frmMain::runCommand);
+
+    frameQuickConnect = makeFrame(QStringLiteral("frameQuickConnect"), QStringLiteral("Quick Connect"));
     txtQaddress = makeEdit(QStringLiteral("txtQaddress"));
     txtQport = makeEdit(QStringLiteral("txtQport"));
     txtQport->setText(DefaultPort);
@@ -119,6 +253,13 @@ void frmMain::buildControls()
     connect(cmdQConnect, &QPushButton::clicked, this, &frmMain::QuickConnect);
     for (QLineEdit *edit : {txtQaddress, txtQport, txtQuser, txtQpassword})
         connect(edit, &QLineEdit::returnPressed, cmdQConnect, &QPushButton::click);
+    cmdConnect = makeButton(QStringLiteral("cmdConnect"), QStringLiteral("&Connect"));
+    cmdConnect->setToolTip(QStringLiteral("Open the site manager"));
+    cmdDisconnect = makeButton(QStringLiteral("cmdDisconnect"), QStringLiteral("&Disconnect"));
+    cmdAbort = makeButton(QStringLiteral("cmdAbort"), QStringLiteral("Abort"));
+    connect(cmdConnect, &QPushButton::clicked, this, &frmMain::ConnectFromProfile);
+    connect(cmdDisconnect, &QPushButton::clicked, this, &frmMain::DisconnectFromServer);
+    connect(cmdAbort, &QPushButton::clicked, this, &frmMain::Abort);
     auto *quick = new QHBoxLayout(frameQuickConnect);
     quick->addWidget(new QLabel(QStringLiteral("Host")));
     quick->addWidget(txtQaddress, 3);
@@ -129,81 +270,116 @@ void frmMain::buildControls()
     quick->addWidget(new QLabel(QStringLiteral("Password")));
     quick->addWidget(txtQpassword, 2);
     quick->addWidget(cmdQConnect);
+    quick->addSpacing(12);
+    quick->addWidget(cmdConnect);
+    quick->addWidget(cmdDisconnect);
+    quick->addWidget(cmdAbort);
 
-    cmdConnect = makeButton(QStringLiteral("cmdConnect"), QStringLiteral("&Connect"));
-    cmdDisconnect = makeButton(QStringLiteral("cmdDisconnect"), QStringLiteral("&Disconnect"));
-    cmdAbort = makeButton(QStringLiteral("cmdAbort"), QStringLiteral("Abort"));
-    connect(cmdConnect, &QPushButton::clicked, this, &frmMain::ConnectFromProfile);
-    connect(cmdDisconnect, &QPushButton::clicked, this, &frmMain::DisconnectFromServer);
-    connect(cmdAbort, &QPushButton::clicked, this, &frmMain::Abort);
-    auto *session = new QHBoxLayout;
-    session->addWidget(cmdConnect);
-    session->addWidget(cmdDisconnect);
-    session->addWidget(cmdAbort);
-    session->addStretch();
+    // The file lists: the local pane, the transfer buttons and modes, the
+    // remote pane.
+    LocalPane::Services ls;
+    ls.prompts = m_services.prompts;
+    ls.shell = m_services.shell;
+    ls.appTitle = m_services.appTitle;
+    m_local = new LocalPane(ls);
+    m_local->setObjectName(QStringLiteral("localPane"));
 
-    cboRemotePath = new QComboBox;
-    cboRemotePath->setObjectName(QStringLiteral("cboRemotePath"));
-    cboRemotePath->setEditable(true);
-    cboRemotePath->setInsertPolicy(QComboBox::NoInsert);
-    connect(cboRemotePath->lineEdit(), &QLineEdit::returnPressed, this,
-            [this] { RemotePathEntered(cboRemotePath->currentText()); });
-    connect(cboRemotePath, &QComboBox::activated, this,
-            [this](int index) { RemotePathEntered(cboRemotePath->itemText(index)); });
-    cmdUpFtp = makeButton(QStringLiteral("cmdUpFtp"), QStringLiteral("Up"));
-    cmdUpFtp->setIcon(style()->standardIcon(QStyle::SP_FileDialogToParent));
-    cmdUpFtp->setToolTip(QStringLiteral("Go Up a Directory Level"));
-    connect(cmdUpFtp, &QPushButton::clicked, this, &frmMain::GoUpOneLevel);
+    cmdSend = makeButton(QStringLiteral("cmdSend"), QStringLiteral("->"));
+    cmdSend->setToolTip(QStringLiteral("Upload File(s)"));
+    connect(cmdSend, &QPushButton::clicked, this, &frmMain::SendSelectedFiles);
     cmdReceive = makeButton(QStringLiteral("cmdReceive"), QStringLiteral("<-"));
     cmdReceive->setToolTip(QStringLiteral("Download File(s)"));
     connect(cmdReceive, &QPushButton::clicked, this, &frmMain::ReceiveSelectedFiles);
-    auto *pathRow = new QHBoxLayout;
-    pathRow->addWidget(cmdReceive);
-    pathRow->addWidget(cboRemotePath, 1);
-    pathRow->addWidget(cmdUpFtp);
+    optAscii = new QRadioButton(QStringLiteral("ASCII"));
+    optAscii->setObjectName(QStringLiteral("optAscii"));
+    optAscii->setToolTip(QStringLiteral("ASCII transfer mode"));
+    optBinary = new QRadioButton(QStringLiteral("Binary"));
+    optBinary->setObjectName(QStringLiteral("optBinary"));
+    optBinary->setToolTip(QStringLiteral("Binary transfer mode"));
+    optAuto = new QRadioButton(QStringLiteral("Auto"));
+    optAuto->setObjectName(QStringLiteral("optAuto"));
+    auto *modes = new QButtonGroup(this);
+    modes->addButton(optAscii);
+    modes->addButton(optBinary);
+    modes->addButton(optAuto);
+    connect(optAscii, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            m_transfers->setMode(TransferMode::Ascii);
+    });
+    connect(optBinary, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            m_transfers->setMode(TransferMode::Binary);
+    });
+    connect(optAuto, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            m_transfers->setMode(TransferMode::Auto);
+    });
+    auto *middle = new QWidget;
+    auto *middleLayout = new QVBoxLayout(middle);
+    middleLayout->setContentsMargins(2, 0, 2, 0);
+    middleLayout->addStretch();
+    middleLayout->addWidget(cmdSend);
+    middleLayout->addWidget(cmdReceive);
+    middleLayout->addSpacing(12);
+    middleLayout->addWidget(optAscii);
+    middleLayout->addWidget(optBinary);
+    middleLayout->addWidget(optAuto);
+    middleLayout->addStretch();
 
-    lstRemoteFileList = new QTreeWidget;
-    lstRemoteFileList->setObjectName(QStringLiteral("lstRemoteFileList"));
-    lstRemoteFileList->setRootIsDecorated(false);
-    lstRemoteFileList->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    lstRemoteFileList->setHeaderLabels(
-        {QStringLiteral("Name"), QStringLiteral("Size (bytes)"), QStringLiteral("Date"), QString()});
-    lstRemoteFileList->header()->resizeSection(0, 260);
-    lstRemoteFileList->header()->resizeSection(1, 110);
-    lstRemoteFileList->header()->resizeSection(2, 160);
-    lstRemoteFileList->setColumnHidden(KindColumn, true);
-    connect(lstRemoteFileList, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem *row) { RemoteDoubleClick(row); });
-    connect(lstRemoteFileList, &QTreeWidget::itemSelectionChanged, this, &frmMain::UpdateRemoteCommands);
+    FrameMainLists = makeFrame(QStringLiteral("FrameMainLists"), QString());
+    m_panesSplitter = new QSplitter(Qt::Horizontal);
+    m_panesSplitter->setObjectName(QStringLiteral("panesSplitter"));
+    m_panesSplitter->setChildrenCollapsible(false);
+    m_panesSplitter->addWidget(m_local);
+    m_panesSplitter->addWidget(middle);
+    m_panesSplitter->addWidget(buildRemotePane());
+    m_panesSplitter->setStretchFactor(0, 1);
+    m_panesSplitter->setStretchFactor(1, 0);
+    m_panesSplitter->setStretchFactor(2, 1);
+    auto *listsLayout = new QVBoxLayout(FrameMainLists);
+    listsLayout->setContentsMargins(4, 4, 4, 4);
+    listsLayout->addWidget(m_panesSplitter);
 
-    auto *lists = new QGroupBox(QStringLiteral("Remote Site"));
-    lists->setObjectName(QStringLiteral("FrameMainLists"));
-    auto *listsLayout = new QVBoxLayout(lists);
-    listsLayout->addLayout(pathRow);
-    listsLayout->addWidget(lstRemoteFileList, 1);
-
-    frameLog = new QGroupBox(QStringLiteral("Connection Log"));
-    frameLog->setObjectName(QStringLiteral("frameLog"));
+    frameLog = makeFrame(QStringLiteral("frameLog"), QStringLiteral("Connection Log"));
     lstConnectionInfo = new QListWidget;
     lstConnectionInfo->setObjectName(QStringLiteral("lstConnectionInfo"));
     lstConnectionInfo->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     auto *logLayout = new QVBoxLayout(frameLog);
     logLayout->addWidget(lstConnectionInfo);
 
+    // The custom command panel's place; the panel itself is put into it.
+    frameCustomCommand = makeFrame(QStringLiteral("frameCustomCommand"), QStringLiteral("Custom Command"));
+    new QVBoxLayout(frameCustomCommand);
+
+    m_listsSplitter = new QSplitter(Qt::Vertical);
+    m_listsSplitter->setObjectName(QStringLiteral("listsSplitter"));
+    m_listsSplitter->setChildrenCollapsible(false);
+    m_listsSplitter->addWidget(FrameMainLists);
+    m_listsSplitter->addWidget(frameLog);
+    m_listsSplitter->addWidget(frameCustomCommand);
+    m_listsSplitter->setStretchFactor(0, 3);
+    m_listsSplitter->setStretchFactor(1, 1);
+    m_listsSplitter->setStretchFactor(2, 0);
+
     auto *central = new QWidget;
     auto *layout = new QVBoxLayout(central);
+    layout->setContentsMargins(6, 0, 6, 0);
+    layout->addWidget(m_toolbar);
     layout->addWidget(frameQuickConnect);
-    layout->addLayout(session);
-    layout->addWidget(lists, 3);
-    layout->addWidget(frameLog, 1);
+    layout->addWidget(m_listsSplitter, 1);
     setCentralWidget(central);
 
     lblStatus = new QLabel;
     lblStatus->setObjectName(QStringLiteral("lblStatus"));
+    lblStatus->setMinimumWidth(100);
+    lblRate = new QLabel;
+    lblRate->setObjectName(QStringLiteral("lblRate"));
     prgStatus = new QProgressBar;
     prgStatus->setObjectName(QStringLiteral("prgStatus"));
     prgStatus->setRange(0, 100);
     prgStatus->setMaximumWidth(200);
     statusBar()->addWidget(lblStatus, 1);
+    statusBar()->addPermanentWidget(lblRate);
     statusBar()->addPermanentWidget(prgStatus);
 
     tmrRefresh = new QTimer(this);
@@ -211,59 +387,322 @@ void frmMain::buildControls()
     tmrRefresh->setSingleShot(true);
     tmrRefresh->setInterval(m_services.refreshDelay);
     connect(tmrRefresh, &QTimer::timeout, this, [this] {
-        RefreshRemoteList();
+        asCall([this] { m_remote->RefreshRemoteList(); });
         UpdateRemoteCommands();
     });
     tmrDisconnect = new QTimer(this);
     tmrDisconnect->setObjectName(QStringLiteral("tmrDisconnect"));
     tmrDisconnect->setInterval(DisconnectCheckPeriod);
     connect(tmrDisconnect, &QTimer::timeout, this, &frmMain::disconnectCheck);
-    resize(760, 600);
+    resize(1000, 720);
+}
+
+QWidget *frmMain::buildRemotePane()
+{
+    cboRemotePath = new QComboBox;
+    cboRemotePath->setObjectName(QStringLiteral("cboRemotePath"));
+    cboRemotePath->setEditable(true);
+    cboRemotePath->setInsertPolicy(QComboBox::NoInsert);
+    cboRemotePath->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    cboRemotePath->setMinimumContentsLength(10);
+    connect(cboRemotePath->lineEdit(), &QLineEdit::returnPressed, this,
+            [this] { RemotePathEntered(cboRemotePath->currentText()); });
+    connect(cboRemotePath, &QComboBox::activated, this,
+            [this](int index) { RemotePathEntered(cboRemotePath->itemText(index)); });
+    cmdUpFtp = makeButton(QStringLiteral("cmdUpFtp"), QString());
+    cmdUpFtp->setIcon(style()->standardIcon(QStyle::SP_FileDialogToParent));
+    cmdUpFtp->setToolTip(QStringLiteral("Go Up a Directory Level"));
+    connect(cmdUpFtp, &QPushButton::clicked, this, &frmMain::GoUpOneLevel);
+    auto *pathRow = new QHBoxLayout;
+    pathRow->addWidget(cboRemotePath, 1);
+    pathRow->addWidget(cmdUpFtp);
+
+    lstRemoteFileList = new FileListView;
+    lstRemoteFileList->setObjectName(QStringLiteral("lstRemoteFileList"));
+    lstRemoteFileList->setModel(new RemoteIconModel(m_remote->pane(), this));
+    lstRemoteFileList->setViewMode(FileListView::Report);
+    lstRemoteFileList->setColumnWidth(RemoteListModel::NameColumn, 200);
+    lstRemoteFileList->setColumnWidth(RemoteListModel::SizeColumn, 90);
+    lstRemoteFileList->setColumnWidth(RemoteListModel::DateColumn, 150);
+    lstRemoteFileList->setColumnWidth(RemoteListModel::KindColumn, 0);
+    lstRemoteFileList->setDragEncoder([this](const QList<int> &rows) { return encodeRemoteRows(rows); });
+    lstRemoteFileList->setAcceptedDropTypes({LocalPane::DragMimeType, QStringLiteral("text/uri-list")});
+    connect(lstRemoteFileList, &FileListView::activated, this, &frmMain::RemoteDoubleClick);
+    connect(lstRemoteFileList, &FileListView::selectionChanged, this, &frmMain::UpdateRemoteCommands);
+    connect(lstRemoteFileList, &FileListView::contextMenuRequested, this, [this](const QPoint &pos) {
+        if (miRemote->isEnabled())
+            miRemote->popup(pos);
+    });
+    connect(lstRemoteFileList, &FileListView::dropReceived, this,
+            [this](const QMimeData *data, int) { remoteDrop(data); }, Qt::DirectConnection);
+
+    auto *pane = new QWidget;
+    auto *paneLayout = new QVBoxLayout(pane);
+    paneLayout->setContentsMargins(0, 0, 0, 0);
+    paneLayout->addLayout(pathRow);
+    paneLayout->addWidget(lstRemoteFileList, 1);
+
+    // The overlay: a snapshot of the pane that stays in front while long
+    // operations keep changing the remote folder.
+    cmbDel = new QComboBox;
+    cmbDel->setObjectName(QStringLiteral("cmbDel"));
+    cmbDel->setEditable(true);
+    cmbDel->setEnabled(false);
+    lstDel = new FileListView;
+    lstDel->setObjectName(QStringLiteral("lstDel"));
+    lstDel->setModel(new RemoteIconModel(m_remote->overlay(), this));
+    lstDel->setColumnWidth(RemoteListModel::NameColumn, 200);
+    lstDel->setColumnWidth(RemoteListModel::SizeColumn, 90);
+    lstDel->setColumnWidth(RemoteListModel::DateColumn, 150);
+    lstDel->setColumnWidth(RemoteListModel::KindColumn, 0);
+    auto *overlay = new QWidget;
+    auto *overlayLayout = new QVBoxLayout(overlay);
+    overlayLayout->setContentsMargins(0, 0, 0, 0);
+    overlayLayout->addWidget(cmbDel);
+    overlayLayout->addWidget(lstDel, 1);
+
+    m_remoteStack = new QStackedWidget;
+    m_remoteStack->setObjectName(QStringLiteral("remotePane"));
+    m_remoteStack->addWidget(pane);
+    m_remoteStack->addWidget(overlay);
+    return m_remoteStack;
+}
+
+void frmMain::showOverlay(bool visible)
+{
+    if (visible) {
+        cmbDel->setEditText(cboRemotePath->currentText());
+        lstDel->setViewMode(lstRemoteFileList->viewMode());
+    }
+    m_remoteStack->setCurrentIndex(visible ? 1 : 0);
+    lstDel->setVisible(visible);
+    cmbDel->setVisible(visible);
+}
+
+void frmMain::connectEngines()
+{
+    RemoteOps *remote = m_remote.get();
+    connect(remote, &RemoteOps::status, this, &frmMain::StatusBarInfo);
+    connect(remote, &RemoteOps::message, this, &frmMain::DisplayMessage);
+    connect(remote, &RemoteOps::abortEnabled, this, &frmMain::SetAbortEnabled);
+    connect(remote, &RemoteOps::remotePathAdded, this,
+            [this](const QString &path) { AddPathToComboBox(path, cboRemotePath); });
+    connect(remote, &RemoteOps::remotePathShown, this, [this](const QString &path) { cboRemotePath->setEditText(path); });
+    connect(remote, &RemoteOps::overlayVisible, this, &frmMain::showOverlay);
+    connect(remote, &RemoteOps::remoteCommandsChanged, this, &frmMain::UpdateRemoteCommands);
+
+    Transfers *transfers = m_transfers.get();
+    connect(transfers, &Transfers::status, this, &frmMain::StatusBarInfo);
+    connect(transfers, &Transfers::message, this, &frmMain::DisplayMessage);
+    connect(transfers, &Transfers::abortEnabled, this, &frmMain::SetAbortEnabled);
+    connect(transfers, &Transfers::progress, this, &frmMain::setProgress);
+    connect(transfers, &Transfers::rate, this, &frmMain::showRate);
+    connect(transfers, &Transfers::localRelistRequested, this, [this] { m_local->RefreshLocalList(); });
+
+    // The hourglass follows the engines' own busy state.
+    connect(remote, &RemoteOps::busyChanged, this, &frmMain::setWaitCursor);
+    connect(transfers, &Transfers::busyChanged, this, &frmMain::setWaitCursor);
+
+    connect(m_local, &LocalPane::statusText, this, &frmMain::StatusBarInfo);
+    connect(m_local, &LocalPane::messageLine, this, &frmMain::DisplayMessage);
+    connect(m_local, &LocalPane::sendItemsRequested, this, &frmMain::SendItems);
+    connect(m_local, &LocalPane::currentPathChanged, this, [this](const QString &path) { strLocalPath = path; });
+    connect(m_local->lstLocalFileList, &FileListView::selectionChanged, this, &frmMain::UpdateLocalCommands);
+    m_local->lstLocalFileList->setAcceptedDropTypes({remoteRowsMimeType()});
+    connect(m_local->lstLocalFileList, &FileListView::dropReceived, this, [this](const QMimeData *data, int) {
+        // The dropped rows are the remote pane's selection: receive it once
+        // the drag has ended.
+        if (data->hasFormat(remoteRowsMimeType()))
+            QTimer::singleShot(0, this, [this] { ReceiveSelectedFiles(); });
+    }, Qt::DirectConnection);
+}
+
+// ---- reporting ----
+
+void frmMain::StatusBarInfo(const QString &sMessage)
+{
+    lblStatus->setText(sMessage);
+    setMovieVariable(StatusVar, sMessage);
+}
+
+void frmMain::UpdateAction(const QString &sMessage)
+{
+    StatusBarInfo(sMessage);
+}
+
+void frmMain::DisplayMessage(const QString &sMessage)
+{
+    const int index = AddMessageLine(lstConnectionInfo, sMessage);
+    lstConnectionInfo->setCurrentRow(index);
+    lstConnectionInfo->scrollToItem(lstConnectionInfo->item(index));
+
+    // Every message line also goes to the transfer log.
+    const QString path = transferLogPath();
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile log(path);
+    if (log.open(QIODevice::WriteOnly | QIODevice::Append))
+        log.write(sMessage.toUtf8() + '\n');
+}
+
+int frmMain::AddMessageLine(QListWidget *list, const QString &text)
+{
+    // The list widens its horizontal scroll range to its widest line itself.
+    list->addItem(text);
+    return list->count() - 1;
+}
+
+void frmMain::ClearLog()
+{
+    lstConnectionInfo->clear();
+}
+
+QString frmMain::transferLogPath() const
+{
+    return joinPath(m_services.programDir, QStringLiteral("log/transfer.log"));
+}
+
+void frmMain::setMovieVariable(const QString &name, const QString &value)
+{
+    m_movie.insert(name, value);
+    m_toolbar->setVariable(name, value);
+}
+
+void frmMain::setProgress(int value)
+{
+    value = qBound(0, value, 100);
+    prgStatus->setValue(value);
+    setMovieVariable(ProgressVar, QString::number(value));
+}
+
+void frmMain::showRate(qint64 bytesPerSecond, qint64 secondsLeft)
+{
+    lblRate->setText(rateText(bytesPerSecond, secondsLeft));
 }
 
 void frmMain::buildMenus()
 {
+    const Services::Hooks &h = m_services.hooks;
+    const auto remote = [this](QAction *action) {
+        m_remoteActions.append(action);
+        return action;
+    };
+
     miFile = menuBar()->addMenu(QStringLiteral("&File"));
+    miFile->setObjectName(QStringLiteral("miFile"));
     miConnect = miFile->addAction(QStringLiteral("Connect"), this, &frmMain::ConnectFromProfile);
     miDisconnect = miFile->addAction(QStringLiteral("Disconnect"), this, &frmMain::DisconnectFromServer);
     miFile->addSeparator();
-    miFile->addAction(QStringLiteral("Exit"), this, &QWidget::close);
+    miExit = miFile->addAction(QStringLiteral("Exit"), this, &QWidget::close);
+
+    // The local pane's own menu; its upload entry asks the window to send
+    // (sendItemsRequested), its synchronise entry is the window's to wire.
+    miLocal = m_local->localMenu();
+    menuBar()->addMenu(miLocal);
+    miLocalUp = m_local->actUpLevel;
+    miLocalRefresh = m_local->actRefresh;
+    miLocalOpen = m_local->actOpenFile;
+    miLocalErase = m_local->actErase;
+    miLocalTrash = m_local->actRecycle;
+    miLocalRename = m_local->actRename;
+    miLocalCreateFolder = m_local->actCreateFolder;
+    miLocalFind = m_local->actFindFiles;
+    miLocalProperties = m_local->actProperties;
+    miLocalDefineTypes = m_local->actDefineTypes;
+    miEmptyTrash = m_local->actEmptyRecycleBin;
+    miUpload = m_local->actUpload;
+    miSyncRemoteFromLocal = m_local->actSynchronize;
+    miSyncRemoteFromLocal->setProperty("needsHook", !h.syncRemoteFromLocal);
+    if (h.syncRemoteFromLocal) {
+        connect(miSyncRemoteFromLocal, &QAction::triggered, this,
+                [this] { asCall(m_services.hooks.syncRemoteFromLocal); });
+        remote(miSyncRemoteFromLocal);
+    }
 
     miRemote = menuBar()->addMenu(QStringLiteral("&Remote"));
     miRemote->setObjectName(QStringLiteral("miRemote"));
-    miRemote->addAction(QStringLiteral("Refresh"), this, [this] {
-        RefreshRemoteList();
+    miRemoteRefresh = remote(miRemote->addAction(QStringLiteral("Refresh"), this, [this] {
+        asCall([this] { m_remote->RefreshRemoteList(); });
         UpdateRemoteCommands();
-    });
-    miRemote->addAction(QStringLiteral("Go Up a Directory Level"), this, &frmMain::GoUpOneLevel);
-    miRemote->addAction(QStringLiteral("Download File(s)"), this, &frmMain::ReceiveSelectedFiles);
+    }));
+    miRemoteUp = remote(miRemote->addAction(QStringLiteral("Go Up a Directory Level"), this, &frmMain::GoUpOneLevel));
+    miDownload = remote(miRemote->addAction(QStringLiteral("Download File(s)"), this, &frmMain::ReceiveSelectedFiles));
+    miSyncLocalFromRemote = remote(hookAction(miRemote, QStringLiteral("Synchronize Directory"), h.syncLocalFromRemote));
+    miRemote->addSeparator();
+    miManualReceive = remote(hookAction(miRemote, QStringLiteral("Manual File Receive"), h.manualReceive));
+    miManualSend = remote(hookAction(miRemote, QStringLiteral("Manual File Send"), h.manualSend));
+    miCustomCommand = remote(hookAction(miRemote, QStringLiteral("Send Custom Command"), h.customCommand));
+    miFtpCommands = miRemote->addMenu(QStringLiteral("FTP Commands"));
+    miFtpCommands->setObjectName(QStringLiteral("miFtpCommands"));
+    for (const char *command : {"HELP", "CWD", "PWD", "SYST", "QUOTE", "LIST", "NLST", "RETR", "STOR"}) {
+        const QString text = QLatin1String(command);
+        std::function<void()> run;
+        if (h.ftpCommand)
+            run = [this, text] { m_services.hooks.ftpCommand(text); };
+        remote(hookAction(miFtpCommands, text, run));
+    }
+    miRemote->addSeparator();
+    miRemoteDelete = remote(miRemote->addAction(QStringLiteral("Delete"), this, &frmMain::DeleteSelectedRemoteItems));
+    miRemoteRename = remote(miRemote->addAction(QStringLiteral("Rename File"), this, &frmMain::RenameRemoteItem));
+    miRemoteCreateFolder =
+        remote(miRemote->addAction(QStringLiteral("Create Folder"), this, &frmMain::CreateRemoteFolder));
+    miRemoteMove =
+        remote(miRemote->addAction(QStringLiteral("Move File(s) / Folder(s)"), this, &frmMain::MoveSelectedRemoteItems));
+    miRemoteGoTo =
+        remote(miRemote->addAction(QStringLiteral("Go To Remote Directory"), this, &frmMain::GoToRemoteDirectory));
+    QMenu *filters = miRemote->addMenu(QStringLiteral("Directory Filters"));
+    miRemoteAllFiles =
+        remote(filters->addAction(QStringLiteral("All Files (*.*)"), this, &frmMain::ShowAllRemoteFiles));
+    miRemoteDefineTypes =
+        remote(filters->addAction(QStringLiteral("Define Types (*.?)"), this, &frmMain::DefineRemoteTypes));
+    miRemoteChmod = remote(
+        miRemote->addAction(QStringLiteral("Chmod File(s) or Folders(s)"), this, &frmMain::ChmodSelectedRemoteItems));
 
-    QMenu *tools = menuBar()->addMenu(QStringLiteral("&Tools"));
-    tools->addAction(QStringLiteral("Clear Log"), this, &frmMain::ClearLog);
+    miTools = menuBar()->addMenu(QStringLiteral("&Tools"));
+    miTools->setObjectName(QStringLiteral("miTools"));
+    const QStringList views{QStringLiteral("Show Big Icons"), QStringLiteral("Show Small Icons"),
+                            QStringLiteral("Show List"), QStringLiteral("Show Report")};
+    QMenu *localViews = m_local->viewMenu();
+    localViews->setTitle(QStringLiteral("Local"));
+    miTools->addMenu(localViews);
+    miLocalViews = m_local->actViews;
+    QMenu *remoteViews = miTools->addMenu(QStringLiteral("Remote"));
+    for (int mode = 0; mode < int(views.size()); ++mode)
+        miRemoteViews.append(
+            remoteViews->addAction(views.at(mode), this, [this, mode] { lstRemoteFileList->setViewMode(mode); }));
+    miTools->addSeparator();
+    miTools->addAction(miEmptyTrash);
+    miClearLog = miTools->addAction(QStringLiteral("Clear Log"), this, &frmMain::ClearLog);
+    miTools->addSeparator();
+    miOptions = hookAction(miTools, QStringLiteral("Options..."), h.options);
+
+    QMenu *help = menuBar()->addMenu(QStringLiteral("&Help"));
+    miUserGuide = help->addAction(QStringLiteral("User's Guide"), this, &frmMain::openHelp);
+    help->addAction(QStringLiteral("About Corvane"), this, [this] { runCommand(QStringLiteral("IDC_FS_openAbout")); });
+}
+
+QAction *frmMain::hookAction(QMenu *menu, const QString &text, const std::function<void()> &hook)
+{
+    QAction *action = menu->addAction(text);
+    // An entry of a later part: present, and off until its part is wired.
+    action->setProperty("needsHook", !hook);
+    action->setEnabled(bool(hook));
+    if (hook)
+        connect(action, &QAction::triggered, this, [this, hook] { asCall(hook); });
+    return action;
+}
+
+void frmMain::setWaitCursor(bool busy)
+{
+    if (busy)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QApplication::restoreOverrideCursor();
 }
 
 void frmMain::connectComponent()
 {
     FtpComponent *ftp = m_services.xFtp;
-    connect(ftp, &FtpComponent::listingEntry, this,
-            [this](const QString &name, const QDateTime &date, qint64 size, int type, const QString &) {
-                addRemoteRow(name, date, size, type);
-            });
     connect(ftp, &FtpComponent::logLine, this, &frmMain::DisplayMessage);
-    connect(ftp, &FtpComponent::transferStatus, this,
-            [this](const QString &first, const QString &, qint64 fileSize, qint64 bytesDone, int percent, qint64,
-                   qint64) { transferStatus(fileSize, bytesDone, percent, first); });
-    connect(ftp, &FtpComponent::receivingFile, this,
-            [this](const QString &name) { StatusBarInfo(QStringLiteral("Receiving ") + name); });
-    connect(ftp, &FtpComponent::sendingFile, this,
-            [this](const QString &name) { StatusBarInfo(QStringLiteral("Sending ") + name); });
-    connect(ftp, &FtpComponent::scanningFolder, this,
-            [this](const QString &name) { StatusBarInfo(QStringLiteral("Scanning this folder ") + name); });
-    connect(ftp, &FtpComponent::skippingFile, this, [this](const QString &first, const QString &second, int reason) {
-        const QString name = first.isEmpty() ? second : first;
-        DisplayMessage(name + QStringLiteral(" was skipped. Reason code: 0x")
-                       + QString::number(quint32(reason), 16).toUpper());
-    });
     // The questions are answered while the component waits: direct connections.
     connect(
         ftp, &FtpComponent::replacingFile, this,
@@ -311,61 +750,6 @@ void frmMain::connectComponent()
         SetConnectedState(false);
         UpdateRemoteCommands();
     });
-}
-
-// ---- reporting ----
-
-void frmMain::StatusBarInfo(const QString &sMessage)
-{
-    lblStatus->setText(sMessage);
-    setMovieVariable(StatusVar, sMessage);
-}
-
-void frmMain::UpdateAction(const QString &sMessage)
-{
-    StatusBarInfo(sMessage);
-}
-
-void frmMain::DisplayMessage(const QString &sMessage)
-{
-    const int index = AddMessageLine(lstConnectionInfo, sMessage);
-    lstConnectionInfo->setCurrentRow(index);
-    lstConnectionInfo->scrollToItem(lstConnectionInfo->item(index));
-
-    // Stand-in for the transfer log: every message line, appended.
-    const QString path = transferLogPath();
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile log(path);
-    if (log.open(QIODevice::WriteOnly | QIODevice::Append))
-        log.write(sMessage.toUtf8() + '\n');
-}
-
-int frmMain::AddMessageLine(QListWidget *list, const QString &text)
-{
-    // The list widens its horizontal scroll range to its widest line itself.
-    list->addItem(text);
-    return list->count() - 1;
-}
-
-void frmMain::ClearLog()
-{
-    lstConnectionInfo->clear();
-}
-
-QString frmMain::transferLogPath() const
-{
-    return joinPath(m_services.programDir, QStringLiteral("log/transfer.log"));
-}
-
-void frmMain::setMovieVariable(const QString &name, const QString &value)
-{
-    m_movie.insert(name, value);
-}
-
-void frmMain::setProgress(int value)
-{
-    prgStatus->setValue(value);
-    setMovieVariable(ProgressVar, QString::number(value));
 }
 
 // ---- session ----
@@ -425,6 +809,8 @@ void frmMain::ApplyConnectionOptions()
 
 void frmMain::ConnectFromProfile()
 {
+    if (isBusy())
+        return;
     setMovieVariable(ConnectedVar, QStringLiteral("0"));
     const bool chosen = [this] {
         frmConnectionInfo dialog({m_services.programDir, m_services.prompts, m_services.appTitle}, this);
@@ -461,6 +847,8 @@ void frmMain::ConnectFromProfile()
 
 void frmMain::QuickConnect()
 {
+    if (isBusy())
+        return;
     if (txtQaddress->text().isEmpty() || txtQuser->text().isEmpty() || txtQport->text().isEmpty()) {
         m_services.prompts->inform(QStringLiteral("Please enter conncetion information"), m_services.appTitle,
                                    PromptIcon::None, this);
@@ -491,6 +879,7 @@ void frmMain::QuickConnect()
 
 void frmMain::connectWithFields()
 {
+    BusyScope busy(this);
     StatusBarInfo(QStringLiteral("Connecting to ") + host());
     ConnectToServer();
     if (m_services.xFtp->currentState() == FtpComponent::Idle) {
@@ -532,7 +921,7 @@ void frmMain::ConnectToServer()
 bool frmMain::isSettled() const
 {
     const qint32 state = m_services.xFtp->currentState();
-    return state == FtpComponent::NotConnected || state == FtpComponent::Idle;
+    return m_busy == 0 && (state == FtpComponent::NotConnected || state == FtpComponent::Idle);
 }
 
 void frmMain::DisconnectFromServer()
@@ -561,7 +950,9 @@ void frmMain::disconnectCheck()
     if (isSettled()) {
         tmrDisconnect->stop();
         DisconnectFromServer();
-        if (m_closeWhenDisconnected)
+        if (m_launchWhenDisconnected)
+            LaunchTessel();
+        else if (m_closeWhenDisconnected)
             close();
         return;
     }
@@ -569,6 +960,7 @@ void frmMain::disconnectCheck()
     if (++m_disconnectChecks > DisconnectChecks) {
         tmrDisconnect->stop();
         m_closeWhenDisconnected = false;
+        m_launchWhenDisconnected = false;
         StatusBarInfo(QStringLiteral("Cannot disconnect: the current operation does not end."));
     }
 }
@@ -582,73 +974,90 @@ void frmMain::Abort()
 
 void frmMain::SetConnectedState(bool connected)
 {
-    for (QWidget *w : std::initializer_list<QWidget *>{cmdDisconnect, cmdUpFtp, cboRemotePath})
+    m_connected = connected;
+    const bool idle = !isBusy();
+    for (QWidget *w : std::initializer_list<QWidget *>{cmdUpFtp, cboRemotePath})
+        w->setEnabled(connected && idle);
+    // The transfer mode may change while a transfer runs: it is used from
+    // the next file on.
+    for (QWidget *w : std::initializer_list<QWidget *>{optAscii, optBinary, optAuto})
         w->setEnabled(connected);
+    // Disconnect stays live during a call: it aborts the call first.
+    cmdDisconnect->setEnabled(connected);
     miDisconnect->setEnabled(connected);
-    miRemote->menuAction()->setEnabled(connected);
     miRemote->setEnabled(connected);
-    cmdConnect->setEnabled(!connected);
-    cmdQConnect->setEnabled(!connected);
-    miConnect->setEnabled(!connected);
+    miRemote->menuAction()->setEnabled(connected);
+    for (QAction *action : std::as_const(m_remoteActions))
+        action->setEnabled(connected && idle && !action->property("needsHook").toBool());
+    cmdConnect->setEnabled(!connected && idle);
+    cmdQConnect->setEnabled(!connected && idle);
+    miConnect->setEnabled(!connected && idle);
+    UpdateRemoteCommands();
+    UpdateLocalCommands();
 }
 
 void frmMain::SetAbortEnabled(bool enabled)
 {
+    m_abortEnabled = enabled;
     cmdAbort->setEnabled(enabled);
 }
 
 void frmMain::UpdateRemoteCommands()
 {
-    const int n = CountSelectedItems(lstRemoteFileList);
-    cmdReceive->setEnabled(n >= 1);
+    const QList<int> rows = lstRemoteFileList->selectedRows();
+    const int n = int(rows.size());
+    const bool selected = n > 0;
+    const RemoteKind k = n == 1 ? rowKind(rows.first()) : KindNone;
+    const bool on = m_connected && !isBusy();
+    miRemoteDelete->setEnabled(on && selected && (k == KindFile || k == KindFolder || n > 1));
+    miRemoteRename->setEnabled(on && selected && (k == KindFile || k == KindFolder));
+    miRemoteMove->setEnabled(on && selected);
+    miRemoteChmod->setEnabled(on && selected);
+    cmdReceive->setEnabled(on && n >= 1);
+    miDownload->setEnabled(on && n >= 1);
+}
+
+void frmMain::UpdateLocalCommands()
+{
+    m_local->setConnected(m_connected);
+    m_local->setBusy(isBusy());
+    m_local->UpdateLocalCommands();
+    cmdSend->setEnabled(miUpload->isEnabled());
 }
 
 void frmMain::ClearRemoteList()
 {
-    lstRemoteFileList->clear();
+    m_remote->ClearRemoteList();
 }
 
-int frmMain::CountSelectedItems(QTreeWidget *list) const
+int frmMain::CountSelectedItems(FileListView *list) const
 {
-    return int(list->selectedItems().size());
+    return int(list->selectedRows().size());
+}
+
+frmMain::RemoteKind frmMain::rowKind(int row) const
+{
+    return RemoteKind(int(m_remote->pane()->kind(row)));
+}
+
+QStringList frmMain::remoteNames() const
+{
+    QStringList names;
+    for (const RemoteRow &row : m_remote->pane()->rows())
+        names.append(row.name);
+    return names;
 }
 
 // ---- remote folder ----
 
 QString frmMain::GetRemoteFolder()
 {
-    QString folder;
-    if (!m_services.xFtp->currentFolder(folder)) {
-        DisplayMessage(QStringLiteral("Error while querying current remote folder. Description: ") + errorDescription());
-        return {};
-    }
-    return folder;
+    return m_remote->GetRemoteFolder();
 }
 
 bool frmMain::ChangeCurrentRemoteFolder(const QString &sNewRemotePath, bool bInteractive)
 {
-    FtpComponent *ftp = m_services.xFtp;
-    if (!ftp->changeFolder(sNewRemotePath)) {
-        if (bInteractive) {
-            DisplayMessage(QStringLiteral("Error while attempting to change current remote folder to '")
-                           + sNewRemotePath + QStringLiteral("'. Description: ") + errorDescription());
-            StatusBarInfo(QStringLiteral("Could not change current remote folder."));
-        }
-        return false;
-    }
-    QString folder;
-    if (!ftp->currentFolder(folder)) {
-        if (bInteractive) {
-            DisplayMessage(QStringLiteral("Error obtaining new current remote folder while attempting to change "
-                                          "current remote folder to '")
-                           + sNewRemotePath + QStringLiteral("'. Description: ") + errorDescription());
-            StatusBarInfo(QStringLiteral("Current folder changed but new path unknown."));
-        }
-        return false;
-    }
-    AddPathToComboBox(folder, cboRemotePath);
-    StatusBarInfo(QStringLiteral("Remote folder changed to ") + folder);
-    return true;
+    return m_remote->ChangeCurrentRemoteFolder(sNewRemotePath, bInteractive);
 }
 
 bool frmMain::FindPathInCombo(const QString &path, QComboBox *combo) const
@@ -672,197 +1081,187 @@ void frmMain::AddPathToComboBox(const QString &sPathToAdd, QComboBox *combo)
 
 void frmMain::ListFilesOnServer()
 {
-    FtpComponent *ftp = m_services.xFtp;
-    SetAbortEnabled(true);
-    ftp->listingOption = 1;
-    StatusBarInfo(QStringLiteral("Obtaining remote folder's contents..."));
-    if (!ftp->listFolderContents(QString())) {
-        DisplayMessage(QStringLiteral("Error while listing remote folder's contents. Description: ")
-                       + errorDescription());
-        StatusBarInfo(QStringLiteral("Could not list remote folder's contents."));
-        SetAbortEnabled(false);
-        return;
-    }
-    SetAbortEnabled(false);
-    StatusBarInfo(QStringLiteral("Listing of remote folder completed."));
+    m_remote->ListFilesOnServer();
 }
 
 void frmMain::RefreshRemoteList()
 {
-    WaitCursor wait;
-    ClearRemoteList();
-    SetAbortEnabled(true);
-    ListFilesOnServer();
-    SetAbortEnabled(false);
-    cboRemotePath->setEditText(GetRemoteFolder());
+    m_remote->RefreshRemoteList();
 }
 
 void frmMain::RemotePathEntered(const QString &text)
 {
-    if (text == GetRemoteFolder())
-        return;
-    if (ChangeCurrentRemoteFolder(text, true)) {
-        ClearRemoteList();
-        ListFilesOnServer();
-        UpdateRemoteCommands();
-    }
+    asCall([&] { m_remote->RemotePathEntered(text); });
 }
 
 void frmMain::GoUpOneLevel()
 {
-    FtpComponent *ftp = m_services.xFtp;
-    QString before;
-    if (!ftp->currentFolder(before) || !ftp->changeToParentFolder()) {
-        DisplayMessage(QStringLiteral("Error while attempting to change current remote folder to its parent folder. "
-                                      "Description: ")
-                       + errorDescription());
-        StatusBarInfo(QStringLiteral("Could not change to remote folder's parent."));
+    asCall([&] { m_remote->GoUpOneLevel(); });
+}
+
+void frmMain::RemoteDoubleClick(int row)
+{
+    if (row < 0 || row >= m_remote->pane()->rowCount() || m_services.xFtp->currentState() != FtpComponent::Idle)
         return;
-    }
-    const QString after = GetRemoteFolder();
-    if (after == before) {
-        StatusBarInfo(QStringLiteral("Remote path already at a root folder."));
-        return;
-    }
-    if (!ChangeCurrentRemoteFolder(after, true))
-        return;
-    ClearRemoteList();
-    ListFilesOnServer();
+    const QString name = m_remote->pane()->row(row).name;
+    const RemoteKind kind = rowKind(row);
+    asCall([&] {
+        switch (kind) {
+        case KindFile:
+            m_transfers->ReceiveSelectedFiles(currentLocalPath(), {row});
+            break;
+        case KindFolder:
+            if (m_remote->EnterRemoteFolder(name, true))
+                StatusBarInfo(QStringLiteral("Changed current remote folder."));
+            else
+                StatusBarInfo(QStringLiteral("Unable to change current remote folder."));
+            break;
+        case KindLink:
+            // A link to a folder is entered; any other link is received.
+            if (m_remote->EnterRemoteFolder(name, false))
+                StatusBarInfo(QStringLiteral("Changed current remote folder."));
+            else
+                m_transfers->ReceiveSelectedFiles(currentLocalPath(), {row});
+            break;
+        case KindNone:
+            break;
+        }
+    });
     UpdateRemoteCommands();
-    StatusBarInfo(QStringLiteral("Remote path now up one folder."));
 }
 
-frmMain::RemoteKind frmMain::rowKind(const QTreeWidgetItem *row)
+// ---- remote operations ----
+
+void frmMain::DeleteSelectedRemoteItems()
 {
-    if (!row)
-        return KindNone;
-    const QString kind = row->text(KindColumn);
-    if (kind == QLatin1String("F"))
-        return KindFile;
-    if (kind == QLatin1String("D"))
-        return KindFolder;
-    if (kind == QLatin1String("E"))
-        return KindLink;
-    return KindNone;
+    asCall([this] { m_remote->DeleteSelectedRemoteItems(lstRemoteFileList->selectedRows()); });
 }
 
-void frmMain::RemoteDoubleClick(QTreeWidgetItem *row)
+void frmMain::RenameRemoteItem()
 {
-    if (!row || m_services.xFtp->currentState() != FtpComponent::Idle)
+    const QList<int> rows = lstRemoteFileList->selectedRows();
+    if (rows.isEmpty())
         return;
-    const QString name = row->text(0);
-    const auto changed = [this] {
-        ClearRemoteList();
-        ListFilesOnServer();
-        UpdateRemoteCommands();
-        StatusBarInfo(QStringLiteral("Changed current remote folder."));
-    };
-    switch (rowKind(row)) {
-    case KindFile:
-        ReceiveSelectedFiles();
-        break;
-    case KindFolder:
-        if (ChangeCurrentRemoteFolder(name, true))
-            changed();
-        else
-            StatusBarInfo(QStringLiteral("Unable to change current remote folder."));
-        break;
-    case KindLink:
-        if (ChangeCurrentRemoteFolder(name, false))
-            changed();
-        else
-            ReceiveSelectedFiles();
-        break;
-    case KindNone:
-        break;
+    const int current = lstRemoteFileList->currentRow();
+    asCall([&] { m_remote->RenameRemoteItem(rows.contains(current) ? current : rows.first()); });
+}
+
+void frmMain::CreateRemoteFolder()
+{
+    asCall([this] { m_remote->CreateRemoteFolder(); });
+}
+
+void frmMain::MoveSelectedRemoteItems()
+{
+    const QList<int> rows = lstRemoteFileList->selectedRows();
+    if (rows.isEmpty())
+        return;
+    const int current = lstRemoteFileList->currentRow();
+    asCall([&] { m_remote->MoveSelectedRemoteItems(rows, rows.contains(current) ? current : rows.first()); });
+}
+
+void frmMain::GoToRemoteDirectory()
+{
+    asCall([this] { m_remote->GoToRemoteDirectory(); });
+}
+
+void frmMain::ShowAllRemoteFiles()
+{
+    asCall([this] { m_remote->ShowAllFiles(); });
+}
+
+void frmMain::DefineRemoteTypes()
+{
+    asCall([this] { m_remote->DefineTypes(); });
+}
+
+void frmMain::ChmodSelectedRemoteItems()
+{
+    const QList<int> rows = lstRemoteFileList->selectedRows();
+    if (rows.isEmpty())
+        return;
+    asCall([&] {
+        std::optional<int> mode;
+        if (m_services.chmodPrompt) {
+            mode = m_services.chmodPrompt(0);
+        } else {
+            frmRemoteChangeMode dialog(m_services.reg, this);
+            mode = dialog.ask(0);
+        }
+        if (mode)
+            m_remote->ChmodSelectedRemoteItems(rows, *mode);
+    });
+}
+
+// ---- transfers ----
+
+QString frmMain::currentLocalPath() const
+{
+    return m_local->currentPath();
+}
+
+void frmMain::SendSelectedFiles()
+{
+    SendItems(m_local->selectedItems());
+}
+
+void frmMain::SendItems(const QList<LocalItem> &items)
+{
+    if (m_services.xFtp->currentState() == FtpComponent::NotConnected) {
+        StatusBarInfo(QStringLiteral("Cannot upload file(s) when not connected."));
+        return;
     }
+    if (items.isEmpty())
+        return;
+    // Folder by folder, in the order the items came: the local pane's
+    // selection is one group; files dropped from the desktop may be several.
+    QList<std::pair<QString, QList<LocalItem>>> groups;
+    for (const LocalItem &item : items) {
+        QString folder = item.path.isEmpty() ? currentLocalPath() : QFileInfo(item.path).absolutePath();
+        if (!folder.endsWith(QLatin1Char('/')))
+            folder += QLatin1Char('/');
+        if (groups.isEmpty() || groups.last().first != folder)
+            groups.append({folder, {}});
+        groups.last().second.append(item);
+    }
+    asCall([&] {
+        for (const auto &[folder, group] : std::as_const(groups)) {
+            m_transfers->SendSelectedFiles(folder, group);
+            if (m_services.xFtp->lastError().number == FtpErrors::Aborted)
+                break;
+        }
+    });
+    UpdateRemoteCommands();
 }
 
 void frmMain::ReceiveSelectedFiles()
 {
-    FtpComponent *ftp = m_services.xFtp;
-    WaitCursor wait;
-    SetAbortEnabled(true);
-    bool ok = true;
-    QString description;
-    for (int i = 0; ok && i < lstRemoteFileList->topLevelItemCount(); ++i) {
-        const QTreeWidgetItem *row = lstRemoteFileList->topLevelItem(i);
-        if (!row->isSelected())
-            continue;
-        const QString name = row->text(0);
-        if (!isSafeLocalName(name)) {
-            // A remote name never becomes a path outside the local folder.
-            DisplayMessage(name + QStringLiteral(" was skipped: the name cannot be used as a local file name."));
-            continue;
-        }
-        if (rowKind(row) == KindFolder) {
-            const QString folder = strLocalPath + name + QLatin1Char('/');
-            if (QFileInfo::exists(folder) || !QDir().mkdir(folder)) {
-                ok = false;
-                description = QStringLiteral("Cannot create the folder '%1'.").arg(folder);
-                break;
-            }
-            const bool recurse =
-                m_services.prompts->ask(QStringLiteral("Do you want to receive any subfolders that are contained in "
-                                                       "the '")
-                                            + name + QStringLiteral("' folder?"),
-                                        ConfirmTitle, PromptButtons::YesNo, PromptIcon::Question, this)
-                == PromptAnswer::Yes;
-            ok = ftp->receiveFiles(name + QStringLiteral("/*"), folder, recurse);
-        } else {
-            ok = ftp->receiveFile(name, 0, strLocalPath + name);
-        }
-        if (!ok)
-            description = errorDescription();
-    }
-    if (ok) {
-        StatusBarInfo(QStringLiteral("File download(s) complete."));
-    } else if (ftp->lastError().number == FtpErrors::Aborted) {
-        DisplayMessage(QStringLiteral("Download successfully aborted."));
-        StatusBarInfo(QStringLiteral("Download aborted."));
-    } else {
-        DisplayMessage(QStringLiteral("Error while downloading file(s). Description: ") + description);
-        StatusBarInfo(QStringLiteral("Error downloading file(s)."));
-    }
-    setProgress(0);
-    SetAbortEnabled(false);
+    const QList<int> rows = lstRemoteFileList->selectedRows();
+    asCall([&] { m_transfers->ReceiveSelectedFiles(currentLocalPath(), rows); });
 }
 
-void frmMain::addRemoteRow(const QString &name, const QDateTime &date, qint64 size, int type)
+QMimeData *frmMain::encodeRemoteRows(const QList<int> &rows) const
 {
-    static const char *const letters[] = {"F", "D", "E"};
-    if (type < 0 || type > 2)
-        return;
-    const QStyle::StandardPixmap icons[] = {QStyle::SP_FileIcon, QStyle::SP_DirIcon, QStyle::SP_FileLinkIcon};
-    auto *row = new QTreeWidgetItem(lstRemoteFileList);
-    row->setText(0, name);
-    row->setIcon(0, style()->standardIcon(icons[type]));
-    row->setText(1, QString::number(size < 0 ? 0 : size));
-    row->setText(2, date.isValid() ? QLocale().toString(date.toLocalTime(), QLocale::ShortFormat) : QString());
-    row->setText(KindColumn, QLatin1String(letters[type]));
+    QStringList names;
+    for (int row : rows)
+        names.append(m_remote->pane()->row(row).name);
+    auto *data = new QMimeData;
+    data->setData(remoteRowsMimeType(), names.join(QLatin1Char('\n')).toUtf8());
+    data->setText(names.join(QLatin1Char('\n')));
+    return data;
 }
 
-void frmMain::transferStatus(qint64 fileSize, qint64 bytesDone, int percent, const QString &name)
+void frmMain::remoteDrop(const QMimeData *data)
 {
-    const qint32 state = m_services.xFtp->currentState();
-    QString what = QStringLiteral("Processing file '");
-    if (state == FtpComponent::SendingFiles || state == FtpComponent::Sending)
-        what = QStringLiteral("Uploading file '");
-    else if (state == FtpComponent::ReceivingFiles || state == FtpComponent::Receiving)
-        what = QStringLiteral("Downloading file '");
-    StatusBarInfo(what + name + QStringLiteral("' (") + QString::number(bytesDone / 1024) + QStringLiteral(" of ")
-                  + QString::number(fileSize / 1024) + QStringLiteral("K)"));
-    setProgress(qBound(0, percent, 100));
-}
-
-void frmMain::closeEvent(QCloseEvent *event)
-{
-    DisconnectFromServer();
-    if (!isSettled()) {
-        // Closes once the aborted call has returned and the session is closed.
-        m_closeWhenDisconnected = true;
-        event->ignore();
+    // The drop runs inside the drag of the other pane: the transfer starts
+    // once the drag has ended. Rows of the local pane are its selection; the
+    // desktop's files are read now, while the data is there.
+    if (data->hasFormat(LocalPane::DragMimeType)) {
+        QTimer::singleShot(0, this, [this] { SendSelectedFiles(); });
         return;
     }
-    event->accept();
+    const QList<LocalItem> items = LocalPane::itemsFromMimeData(data);
+    if (!items.isEmpty())
+        QTimer::singleShot(0, this, [this, items] { SendItems(items); });
 }
+
