@@ -110,7 +110,7 @@ bool TransferLog::write(const QString &message, QString *error) const
     return true;
 }
 
-bool TransferLog::maintain(const QString &programDir, const CRegister &reg, QString *error)
+bool TransferLog::maintain(const QString &programDir, const CRegister &reg, QString *error, int *errorNumber)
 {
     const CorvaneOptions options = CorvaneOptions::load(reg);
     const QString folder = logFolder(programDir);
@@ -121,6 +121,8 @@ bool TransferLog::maintain(const QString &programDir, const CRegister &reg, QStr
         if (!QDir(folder).removeRecursively()) {
             if (error)
                 *error = QStringLiteral("Permission denied: %1").arg(folder);
+            if (errorNumber)
+                *errorNumber = int(QFileDevice::RemoveError);
             return false;
         }
         return true;
@@ -139,6 +141,8 @@ bool TransferLog::maintain(const QString &programDir, const CRegister &reg, QStr
     if (!file.remove()) {
         if (error)
             *error = file.errorString();
+        if (errorNumber)
+            *errorNumber = int(file.error());
         return false;
     }
     // The folder goes when the log was all it held.

@@ -42,7 +42,9 @@ public:
     // otherwise, with DELETE LOG IF SIZE EXCEEDS on, a log longer than LOG
     // FILE SIZE bytes goes, and then the folder when nothing else is in it.
     // A missing file or folder is no error; any other failure is returned.
-    static bool maintain(const QString &programDir, const CRegister &reg, QString *error = nullptr);
+    // errorNumber receives the file error's number.
+    static bool maintain(const QString &programDir, const CRegister &reg, QString *error = nullptr,
+                         int *errorNumber = nullptr);
 
 private:
     QString m_programDir;

@@ -128,28 +128,6 @@ private:
     QIcon m_icons[3];
 };
 
-// Transfer rate and time left as the status bar shows them.
-QString rateText(qint64 bytesPerSecond, qint64 secondsLeft)
-{
-    if (bytesPerSecond <= 0)
-        return {};
-    const QLocale locale;
-    QString rate;
-    if (bytesPerSecond >= 1024 * 1024)
-        rate = locale.toString(double(bytesPerSecond) / (1024 * 1024), 'f', 1) + QStringLiteral(" MB/s");
-    else if (bytesPerSecond >= 1024)
-        rate = locale.toString(double(bytesPerSecond) / 1024, 'f', 1) + QStringLiteral(" KB/s");
-    else
-        rate = QString::number(bytesPerSecond) + QStringLiteral(" bytes/s");
-    if (secondsLeft < 0)
-        return rate;
-    const qint64 h = secondsLeft / 3600, m = secondsLeft / 60 % 60, s = secondsLeft % 60;
-    return rate + QStringLiteral(", %1:%2:%3 left")
-                      .arg(h, 2, 10, QLatin1Char('0'))
-                      .arg(m, 2, 10, QLatin1Char('0'))
-                      .arg(s, 2, 10, QLatin1Char('0'));
-}
-
 } // namespace
 
 QString frmMain::remoteRowsMimeType()
@@ -537,6 +515,10 @@ void frmMain::DisplayMessage(const QString &sMessage)
     lstConnectionInfo->scrollToItem(lstConnectionInfo->item(index));
 
     // Every message line also goes to the transfer log.
+    if (m_services.hooks.transferLog) {
+        m_services.hooks.transferLog(sMessage);
+        return;
+    }
     const QString path = transferLogPath();
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile log(path);
