@@ -88,6 +88,14 @@ private Q_SLOTS:
         QTest::keyClick(box, Qt::Key_Return);
         QCOMPARE(server.commands.last(), QByteArray("NOOP"));
         QVERIFY(!w.lstConnectionInfo->findItems(QStringLiteral("200 NOOP ok."), Qt::MatchExactly).isEmpty());
+        // The documentation's picture of the console, when asked for.
+        if (const QString shots = qEnvironmentVariable("SUITE_SCREENSHOT_DIR"); !shots.isEmpty()) {
+            QTest::keyClicks(box, QStringLiteral("HELP"));
+            QTest::keyClick(box, Qt::Key_Return);
+            QTest::keyClicks(box, QStringLiteral("SYST"));
+            QVERIFY(w.grab().save(QDir(shots).filePath(QStringLiteral("corvane-console.png"))));
+            box->clear();
+        }
         w.frameCustomCommand->findChild<QPushButton *>(QStringLiteral("cmdCloseCommand"))->click();
         QVERIFY(w.frameQuickConnect->isVisible() && w.FrameMainLists->isVisible() && !w.frameCustomCommand->isVisible());
 
