@@ -31,7 +31,10 @@ struct Rig {
     Rig()
     {
         QDir().mkpath(dir.filePath(QStringLiteral("Lang")));
-        for (const char *name : {"English.ini", "English.bmp", "Deutsch.ini", "Deutsch.bmp", "Orphan.ini"}) {
+        // The shipped English pair, and a second language without a picture.
+        QFile::copy(QStringLiteral(QT_TESTCASE_SOURCEDIR "/../../resources/Lang/English.bmp"),
+                    dir.filePath(QStringLiteral("Lang/English.bmp")));
+        for (const char *name : {"English.ini", "Deutsch.ini", "Deutsch.bmp", "Orphan.ini"}) {
             QFile f(dir.filePath(QStringLiteral("Lang/")) + QString::fromLatin1(name));
             f.open(QIODevice::WriteOnly);
         }
