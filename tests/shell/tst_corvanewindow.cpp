@@ -23,6 +23,7 @@
 #include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
@@ -85,6 +86,7 @@ struct WindowRig {
     FtpComponent ftp{std::make_shared<const SocketFactory>()};
     QStringList hooksRun;
     QList<int> chmodAsked;
+    std::optional<int> chmodAnswer; // what the permission dialog answers
     qint64 clockMs = 0;
     PyftpdlibServer server;
     QString home; // the server's folder of the user
@@ -117,7 +119,7 @@ struct WindowRig {
         s.clock = [this] { return clockMs += 40; };
         s.chmodPrompt = [this](int mode) {
             chmodAsked.append(mode);
-            return std::optional<int>();
+            return chmodAnswer;
         };
         const auto hook = [this](const char *name) { return [this, name] { hooksRun.append(QLatin1String(name)); }; };
         s.hooks.options = hook("options");
@@ -409,22 +411,14 @@ private Q_SLOTS:
         rig.window->runCommand(command, QStringLiteral("any argument"));
         VERIFY_PROMPTS_DONE(rig.prompts);
         c.check(rig);
+        if (command == QLatin1String("IDC_FS_Reconnect") || command == QLatin1String("IDC_FS_FTPCommands")
+            || command == QLatin1String("IDC_FS_Connect")) {
+            // No action (Connect: off while connected).
+            for (const auto &spy : spies)
+                QCOMPARE(spy->count(), 0);
+        }
         const bool quits = command == QLatin1String("IDC_FS_close") || command == QLatin1String("IDC_FS_launchDM");
         QCOMPARE(quit.count(), quits ? 1 : 0);
-    }
-
-    // The three commands without an action, and Connect while connected,
-    // run no action at all.
-    void commandsWithoutAction()
-    {
-        WindowRig rig;
-        for (const char *command : {"IDC_FS_Reconnect", "IDC_FS_FTPCommands"})
-            QCOMPARE(rig.window->commandAction(QLatin1String(command)), nullptr);
-        // The permission dialog is the one the issue wires.
-        QCOMPARE(rig.window->commandAction("IDC_FS_Chmod"), rig.window->miRemoteChmod);
-        QVERIFY(!rig.window->miRemoteChmod->isEnabled()); // not connected
-        rig.window->runCommand("IDC_FS_Chmod");
-        QCOMPARE(rig.chmodAsked.size(), 0);
     }
 
     // Every button and menu entry of the shipped toolbar sends a command the
@@ -467,7 +461,23 @@ private Q_SLOTS:
             QVERIFY2(!entry->isEnabled(), qPrintable(entry->text()));
         QCOMPARE(window.miFtpCommands->actions().size(), 9);
         QVERIFY(window.miRemoteRefresh->isEnabled());
+
+        // Given later, the hooks switch their entries on.
+        QStringList ran;
+        frmMain::Services::Hooks hooks;
+        hooks.options = [&] { ran.append(QStringLiteral("options")); };
+        hooks.syncRemoteFromLocal = [&] { ran.append(QStringLiteral("sync")); };
+        hooks.ftpCommand = [&](const QString &command) { ran.append(command); };
+        window.setHooks(hooks);
+        window.runCommand(QStringLiteral("IDC_FS_Options"));
+        window.runCommand(QStringLiteral("IDC_FS_LDirSynchronize"));
+        window.runCommand(QStringLiteral("IDC_FS_CustomCommand")); // still without a hook
+        window.miFtpCommands->actions().at(1)->trigger();
+        QCOMPARE(ran, (QStringList{"options", "sync", "CWD"}));
+        QVERIFY(!window.commandAction(QStringLiteral("IDC_FS_CustomCommand"))->isEnabled());
         window.SetConnectedState(false);
+        QVERIFY(!window.miFtpCommands->actions().at(1)->isEnabled());
+        QVERIFY(window.miOptions->isEnabled()); // options need no connection
     }
 
     void trayMenuExitShutsDown()
@@ -476,6 +486,7 @@ private Q_SLOTS:
         rig.window->show();
         QVERIFY(rig.trayHost->shown);
         QCOMPARE(rig.tray.TrayToolTip(), QStringLiteral("Corvane"));
+        QVERIFY(!rig.tray.TrayImage().pixmap(32, 32).isNull());
         QMenu *menu = rig.window->trayMenu();
         QCOMPARE(menu->title(), QStringLiteral("Popup Menu"));
         QCOMPARE(menu->actions().size(), 1);
@@ -593,6 +604,89 @@ private Q_SLOTS:
         delete fromDesktop;
     }
 
+    // While a delete walks the folders, the overlay keeps showing the
+    // starting folder; afterwards the pane is relisted without the rows.
+    void deleteShowsTheStartingFolderMeanwhile()
+    {
+        WindowRig rig;
+        rig.prepareServer();
+        rig.server.addFile(User, QStringLiteral("pub/sub/deep.bin"), "deep\n");
+        SUITE_START_SERVER(rig.server);
+        rig.window->show();
+        rig.connectTo(rig.server.port());
+        const QStringList before = rig.window->remoteNames();
+        rig.window->lstRemoteFileList->clearSelection();
+        for (const char *name : {"top.txt", "pub"})
+            rig.window->lstRemoteFileList->setRowSelected(int(before.indexOf(QLatin1String(name))), true);
+        QStringList seen; // what the overlay showed at each DELE
+        connect(&rig.ftp, &FtpComponent::logLine, this, [&](const QString &line) {
+            if (!line.startsWith(QLatin1String("DELE")))
+                return;
+            QStringList overlay;
+            for (const RemoteRow &row : rig.window->remoteOps()->overlay()->rows())
+                overlay.append(row.name);
+            seen.append(QStringLiteral("%1 %2 %3").arg(rig.window->lstDel->isVisible()).arg(rig.window->cmbDel->currentText(),
+                                                                                           overlay.join(QLatin1Char(','))));
+        });
+        rig.prompts.expectMessage(QStringLiteral("Are you sure you want to delete the selected remote items?"),
+                                  PromptAnswer::Yes);
+        rig.window->runCommand(QStringLiteral("IDC_FS_RDelete"));
+        VERIFY_PROMPTS_DONE(rig.prompts);
+        const QString expected = QStringLiteral("1 / ") + before.join(QLatin1Char(','));
+        QCOMPARE(seen, QStringList(3, expected)); // top.txt, pub/readme.txt, pub/sub/deep.bin
+        QVERIFY(!rig.window->lstDel->isVisible());
+        QVERIFY(rig.window->lstRemoteFileList->isVisible());
+        QVERIFY(!rig.window->remoteNames().contains(QStringLiteral("top.txt")));
+        QVERIFY(!rig.window->remoteNames().contains(QStringLiteral("pub")));
+        QVERIFY(!QFileInfo::exists(rig.remote("pub")));
+    }
+
+    // The permission dialog's number goes to the server for each selected
+    // row, and the pane is relisted.
+    void chmodOfTheSelection()
+    {
+        WindowRig rig;
+        rig.prepareServer();
+        rig.server.addFile(User, QStringLiteral("second.txt"), "2\n");
+        SUITE_START_SERVER(rig.server);
+        rig.window->show();
+        rig.connectTo(rig.server.port());
+        QFile::setPermissions(rig.remote("pub/readme.txt"), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        rig.selectRemote(QStringLiteral("top.txt"));
+        const int second = int(rig.window->remoteNames().indexOf(QStringLiteral("second.txt")));
+        rig.window->lstRemoteFileList->setRowSelected(second, true);
+        rig.chmodAnswer = 640;
+        rig.window->runCommand(QStringLiteral("IDC_FS_Chmod"));
+        const auto mode = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup;
+        for (const char *name : {"top.txt", "second.txt"})
+            QCOMPARE(QFileInfo(rig.remote(name)).permissions() & ~(QFileDevice::ReadUser | QFileDevice::WriteUser), mode);
+        // Only the selection changed.
+        QCOMPARE(QFileInfo(rig.remote("pub/readme.txt")).permissions() & ~(QFileDevice::ReadUser | QFileDevice::WriteUser),
+                 QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        QCOMPARE(rig.window->remoteNames().size(), 3);
+    }
+
+    void transferModeOptions()
+    {
+        WindowRig rig;
+        frmMain &w = *rig.window;
+        QVERIFY(w.optAuto->isChecked());
+        QVERIFY(!w.optAscii->isEnabled()); // only while connected
+        w.SetConnectedState(true);
+        QVERIFY(w.optAscii->isEnabled());
+        w.optAscii->click();
+        QCOMPARE(rig.ftp.representationType, 1);
+        QVERIFY(!w.transfers()->autoFlag());
+        w.optBinary->click();
+        QCOMPARE(rig.ftp.representationType, 0);
+        QVERIFY(!w.transfers()->autoFlag());
+        w.optAscii->click();
+        w.optAuto->click();
+        QVERIFY(w.transfers()->autoFlag());
+        QCOMPARE(rig.ftp.representationType, 1); // Auto chooses per file when sending
+        w.SetConnectedState(false);
+    }
+
     // Connect, browse, send a folder tree and receive it again, all through
     // the window's commands.
     void endToEndFolderTree()
@@ -630,7 +724,7 @@ private Q_SLOTS:
         connect(&rig.ftp, &FtpComponent::transferStatus, this,
                 [&] { rates.append(rig.window->lblRate->text()); });
         rig.window->runCommand("IDC_FS_Upload");
-        QVERIFY(!rates.filter(QRegularExpression(QStringLiteral("^[0-9.,]+ (bytes|KB|MB)/s, \\d\\d:\\d\\d:\\d\\d left$"))).isEmpty());
+        QVERIFY(!rates.filter(QRegularExpression(QStringLiteral("^[0-9.,]+ (Bytes|KB|MB)/s, \\d\\d:\\d\\d:\\d\\d left$"))).isEmpty());
         QCOMPARE(rig.window->lblRate->text(), QString()); // nothing runs now
         VERIFY_PROMPTS_DONE(rig.prompts);
         QCOMPARE(tree(rig.remote("tree")), files);

@@ -35,7 +35,7 @@ frmFindFiles::frmFindFiles(Prompts *prompts, const QString &folder, QWidget *par
                                  QStringLiteral("Date")});
     lstResults->setRootIsDecorated(false);
     lstResults->setUniformRowHeights(true);
-    lstResults->header()->setStretchLastSection(false);
+    lstResults->header()->setStretchLastSection(true);
     lstResults->setColumnWidth(0, 180);
     lstResults->setColumnWidth(1, 260);
     lblStatus = new QLabel(this);

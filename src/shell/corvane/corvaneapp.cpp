@@ -136,4 +136,6 @@ bool CorvaneApp::start()
 frmMain &CorvaneApp::mainWindow() { return *m->main; }
 FtpComponent &CorvaneApp::ftp() { return *m->ftp; }
 Tray &CorvaneApp::tray() { return *m->tray; }
+CRegister &CorvaneApp::settings() { return *m->reg; }
+Prompts &CorvaneApp::prompts() { return *m->prompts; }
 QString CorvaneApp::programDir() const { return m->programDir.path(); }

@@ -8,6 +8,7 @@
 
 #include <memory>
 
+class CRegister;
 class DesktopShell;
 class FtpComponent;
 class Prompts;
@@ -46,6 +47,8 @@ public:
 
     frmMain &mainWindow();
     FtpComponent &ftp();
+    CRegister &settings();
+    Prompts &prompts();
     Tray &tray();
     QString programDir() const;
 

@@ -38,6 +38,7 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
+#include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -138,8 +139,10 @@ QString frmMain::remoteRowsMimeType()
 frmMain::frmMain(Services services, QWidget *parent) : QMainWindow(parent), m_services(std::move(services))
 {
     setObjectName(QStringLiteral("frmMain"));
-    // The window caption and the tray's tooltip take the title.
+    // The window caption and the tray's tooltip take the title; the window
+    // and the tray show the program's mark.
     setWindowTitle(m_services.appTitle);
+    setWindowIcon(tintedToolbarIcon(QStringLiteral("corvane"), 64, QColor(0x1f, 0x5f, 0x9f), QColor(Qt::gray)));
     strLocalPath = m_services.localPath.isEmpty() ? QDir::homePath() : m_services.localPath;
     if (!strLocalPath.endsWith(QLatin1Char('/')))
         strLocalPath += QLatin1Char('/');
@@ -173,6 +176,7 @@ frmMain::frmMain(Services services, QWidget *parent) : QMainWindow(parent), m_se
 
     buildControls();
     buildMenus();
+    updateHookActions();
     buildCommands();
     connectComponent();
     connectEngines();
@@ -206,7 +210,11 @@ frmMain::frmMain(Services services, QWidget *parent) : QMainWindow(parent), m_se
     SkinForm(this, MainWindowSkinName, SkinFlavour::CorvaneMain);
 }
 
-frmMain::~frmMain() = default;
+frmMain::~frmMain()
+{
+    // The lists go before the rows they show.
+    delete takeCentralWidget();
+}
 
 void frmMain::buildControls()
 {
@@ -387,10 +395,11 @@ QWidget *frmMain::buildRemotePane()
             [this] { RemotePathEntered(cboRemotePath->currentText()); });
     connect(cboRemotePath, &QComboBox::activated, this,
             [this](int index) { RemotePathEntered(cboRemotePath->itemText(index)); });
-    cmdUpFtp = makeButton(QStringLiteral("cmdUpFtp"), QString());
+    cmdUpFtp = new QToolButton;
+    cmdUpFtp->setObjectName(QStringLiteral("cmdUpFtp"));
     cmdUpFtp->setIcon(style()->standardIcon(QStyle::SP_FileDialogToParent));
     cmdUpFtp->setToolTip(QStringLiteral("Go Up a Directory Level"));
-    connect(cmdUpFtp, &QPushButton::clicked, this, &frmMain::GoUpOneLevel);
+    connect(cmdUpFtp, &QToolButton::clicked, this, &frmMain::GoUpOneLevel);
     auto *pathRow = new QHBoxLayout;
     pathRow->addWidget(cboRemotePath, 1);
     pathRow->addWidget(cmdUpFtp);
@@ -558,12 +567,12 @@ void frmMain::setProgress(int value)
 
 void frmMain::showRate(qint64 bytesPerSecond, qint64 secondsLeft)
 {
-    lblRate->setText(rateText(bytesPerSecond, secondsLeft));
+    // 0: no transfer runs; below 0: not known yet.
+    lblRate->setText(bytesPerSecond > 0 ? rateText(bytesPerSecond, secondsLeft) : QString());
 }
 
 void frmMain::buildMenus()
 {
-    const Services::Hooks &h = m_services.hooks;
     const auto remote = [this](QAction *action) {
         m_remoteActions.append(action);
         return action;
@@ -593,12 +602,13 @@ void frmMain::buildMenus()
     miEmptyTrash = m_local->actEmptyRecycleBin;
     miUpload = m_local->actUpload;
     miSyncRemoteFromLocal = m_local->actSynchronize;
-    miSyncRemoteFromLocal->setProperty("needsHook", !h.syncRemoteFromLocal);
-    if (h.syncRemoteFromLocal) {
-        connect(miSyncRemoteFromLocal, &QAction::triggered, this,
-                [this] { asCall(m_services.hooks.syncRemoteFromLocal); });
-        remote(miSyncRemoteFromLocal);
-    }
+    // Synchronising is a later part's: its hook, wired in one place below.
+    connect(miSyncRemoteFromLocal, &QAction::triggered, this, [this] {
+        if (m_services.hooks.syncRemoteFromLocal)
+            asCall(m_services.hooks.syncRemoteFromLocal);
+    });
+    m_hookActions.append({miSyncRemoteFromLocal, [this] { return bool(m_services.hooks.syncRemoteFromLocal); }});
+    remote(miSyncRemoteFromLocal);
 
     miRemote = menuBar()->addMenu(QStringLiteral("&Remote"));
     miRemote->setObjectName(QStringLiteral("miRemote"));
@@ -608,19 +618,22 @@ void frmMain::buildMenus()
     }));
     miRemoteUp = remote(miRemote->addAction(QStringLiteral("Go Up a Directory Level"), this, &frmMain::GoUpOneLevel));
     miDownload = remote(miRemote->addAction(QStringLiteral("Download File(s)"), this, &frmMain::ReceiveSelectedFiles));
-    miSyncLocalFromRemote = remote(hookAction(miRemote, QStringLiteral("Synchronize Directory"), h.syncLocalFromRemote));
+    miSyncLocalFromRemote = remote(hookAction(miRemote, QStringLiteral("Synchronize Directory"), &Services::Hooks::syncLocalFromRemote));
     miRemote->addSeparator();
-    miManualReceive = remote(hookAction(miRemote, QStringLiteral("Manual File Receive"), h.manualReceive));
-    miManualSend = remote(hookAction(miRemote, QStringLiteral("Manual File Send"), h.manualSend));
-    miCustomCommand = remote(hookAction(miRemote, QStringLiteral("Send Custom Command"), h.customCommand));
+    miManualReceive = remote(hookAction(miRemote, QStringLiteral("Manual File Receive"), &Services::Hooks::manualReceive));
+    miManualSend = remote(hookAction(miRemote, QStringLiteral("Manual File Send"), &Services::Hooks::manualSend));
+    miCustomCommand = remote(hookAction(miRemote, QStringLiteral("Send Custom Command"), &Services::Hooks::customCommand));
     miFtpCommands = miRemote->addMenu(QStringLiteral("FTP Commands"));
     miFtpCommands->setObjectName(QStringLiteral("miFtpCommands"));
     for (const char *command : {"HELP", "CWD", "PWD", "SYST", "QUOTE", "LIST", "NLST", "RETR", "STOR"}) {
         const QString text = QLatin1String(command);
-        std::function<void()> run;
-        if (h.ftpCommand)
-            run = [this, text] { m_services.hooks.ftpCommand(text); };
-        remote(hookAction(miFtpCommands, text, run));
+        QAction *entry = miFtpCommands->addAction(text);
+        connect(entry, &QAction::triggered, this, [this, text] {
+            if (m_services.hooks.ftpCommand)
+                asCall([&] { m_services.hooks.ftpCommand(text); });
+        });
+        m_hookActions.append({entry, [this] { return bool(m_services.hooks.ftpCommand); }});
+        remote(entry);
     }
     miRemote->addSeparator();
     miRemoteDelete = remote(miRemote->addAction(QStringLiteral("Delete"), this, &frmMain::DeleteSelectedRemoteItems));
@@ -655,22 +668,39 @@ void frmMain::buildMenus()
     miTools->addAction(miEmptyTrash);
     miClearLog = miTools->addAction(QStringLiteral("Clear Log"), this, &frmMain::ClearLog);
     miTools->addSeparator();
-    miOptions = hookAction(miTools, QStringLiteral("Options..."), h.options);
+    miOptions = hookAction(miTools, QStringLiteral("Options..."), &Services::Hooks::options);
 
     QMenu *help = menuBar()->addMenu(QStringLiteral("&Help"));
     miUserGuide = help->addAction(QStringLiteral("User's Guide"), this, &frmMain::openHelp);
     help->addAction(QStringLiteral("About Corvane"), this, [this] { runCommand(QStringLiteral("IDC_FS_openAbout")); });
 }
 
-QAction *frmMain::hookAction(QMenu *menu, const QString &text, const std::function<void()> &hook)
+QAction *frmMain::hookAction(QMenu *menu, const QString &text, std::function<void()> Services::Hooks::*hook)
 {
+    // An entry of a later part: present, and off until its hook is given.
     QAction *action = menu->addAction(text);
-    // An entry of a later part: present, and off until its part is wired.
-    action->setProperty("needsHook", !hook);
-    action->setEnabled(bool(hook));
-    if (hook)
-        connect(action, &QAction::triggered, this, [this, hook] { asCall(hook); });
+    connect(action, &QAction::triggered, this, [this, hook] {
+        if (m_services.hooks.*hook)
+            asCall(m_services.hooks.*hook);
+    });
+    m_hookActions.append({action, [this, hook] { return bool(m_services.hooks.*hook); }});
     return action;
+}
+
+void frmMain::setHooks(const Services::Hooks &hooks)
+{
+    m_services.hooks = hooks;
+    updateHookActions();
+    SetConnectedState(m_connected);
+}
+
+void frmMain::updateHookActions()
+{
+    for (const auto &[action, available] : std::as_const(m_hookActions)) {
+        action->setProperty("needsHook", !available());
+        if (!m_remoteActions.contains(action))
+            action->setEnabled(available() && !isBusy());
+    }
 }
 
 void frmMain::setWaitCursor(bool busy)

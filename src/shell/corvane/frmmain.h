@@ -33,6 +33,7 @@ class QRadioButton;
 class QSplitter;
 class QStackedWidget;
 class QTimer;
+class QToolButton;
 class RemoteOps;
 class ToolbarMovie;
 class Tray;
@@ -147,6 +148,10 @@ public:
     // dropped from the desktop's file manager), folder by folder.
     void SendItems(const QList<LocalItem> &items);
 
+    // Gives the operations of later parts (all but logMaintenance, which
+    // runs in the constructor); their entries are enabled from now on.
+    void setHooks(const Services::Hooks &hooks);
+
     // ---- toolbar, panels, tray, shutdown ----
 
     // Runs a toolbar command string; the argument is ignored. The string is
@@ -200,7 +205,7 @@ public:
     QPushButton *cmdDisconnect = nullptr;
     QPushButton *cmdAbort = nullptr;
     QComboBox *cboRemotePath = nullptr;
-    QPushButton *cmdUpFtp = nullptr;
+    QToolButton *cmdUpFtp = nullptr;
     QPushButton *cmdSend = nullptr;
     QPushButton *cmdReceive = nullptr;
     QRadioButton *optAscii = nullptr;
@@ -307,7 +312,8 @@ private:
     }
     void setWaitCursor(bool busy);
     // A menu entry for a later part's hook: disabled while the hook is empty.
-    QAction *hookAction(QMenu *menu, const QString &text, const std::function<void()> &hook);
+    QAction *hookAction(QMenu *menu, const QString &text, std::function<void()> Services::Hooks::*hook);
+    void updateHookActions();
     void updateBusyState();
     bool startShutdown();
     void setProgress(int value);
@@ -338,6 +344,8 @@ private:
     // action each runs (null: no action).
     QList<std::pair<QString, QAction *>> m_commands;
     QList<QAction *> m_remoteActions; // off while not connected
+    // Entries of later parts, with whether their hook is given.
+    QList<std::pair<QAction *, std::function<bool()>>> m_hookActions;
     QHash<QString, QString> m_movie;
     int m_busy = 0;
     int m_disconnectChecks = 0;
