@@ -1,13 +1,10 @@
 // The transfer log: records byte for byte, the file name taken from the
-// stored LOG FILE NAME, owner-only files, no password from a real login,
-// and the start-up maintenance by the stored choices.
+// stored LOG FILE NAME, owner-only files, and the start-up maintenance by
+// the stored choices. (A login's lines in the log: tst_windowfeatures.)
 #include "ftpclient/translog.h"
 
 #include "config/cregister.h"
-#include "ftpclient/ftpcomponent.h"
 #include "ftpclient/options.h"
-#include "platform/tlssocketfactory.h"
-#include "pyftpdserver.h"
 
 #include <QDir>
 #include <QFile>
@@ -78,31 +75,6 @@ private Q_SLOTS:
         QCOMPARE(QFile::permissions(path) & (QFileDevice::ReadGroup | QFileDevice::ReadOther | QFileDevice::WriteGroup
                                              | QFileDevice::WriteOther),
                  QFileDevice::Permissions{});
-    }
-
-    // A login with a password, its lines logged as the window logs them:
-    // the password never reaches the file.
-    void passwordOfARealLoginNeverReachesTheLog()
-    {
-        PyftpdlibServer ftp;
-        ftp.addUser(QStringLiteral("alice"), QStringLiteral("Zq8-secret-pw"));
-        SUITE_START_SERVER(ftp);
-        QTemporaryDir dir;
-        TransferLog log(dir.path(), nullptr);
-        FtpComponent c(std::make_shared<TlsSocketFactory>());
-        QObject::connect(&c, &FtpComponent::logLine, &c, [&log](const QString &line) { QVERIFY(log.write(line)); });
-        c.serverAddress = QStringLiteral("127.0.0.1");
-        c.serverPort = ftp.port();
-        c.userName = QStringLiteral("alice");
-        c.password = QStringLiteral("Zq8-secret-pw");
-        QVERIFY2(c.connectToServer(), qPrintable(c.lastError().description));
-        QVERIFY(c.sendCommand(QStringLiteral("NOOP")));
-        c.disconnectFromServer();
-        const QByteArray written = readAll(log.filePath());
-        QVERIFY(written.contains("\"USER alice\"\r\n"));
-        QVERIFY(written.contains("\"PASS ****\"\r\n"));
-        QVERIFY(written.contains("NOOP"));
-        QVERIFY(!written.contains("Zq8-secret-pw"));
     }
 
     void startupMaintenanceFollowsTheStoredChoices_data()

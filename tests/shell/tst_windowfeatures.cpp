@@ -84,9 +84,13 @@ private Q_SLOTS:
         QVERIFY(w.frameLog->isVisible() && w.frameCustomCommand->isVisible());
         auto *box = w.frameCustomCommand->findChild<QLineEdit *>(QStringLiteral("txtCommand"));
         QVERIFY(box);
+        const qsizetype sent = server.commands.size();
+        QTest::keyClick(box, Qt::Key_Return); // an empty box sends nothing
+        QCOMPARE(server.commands.size(), sent);
         QTest::keyClicks(box, QStringLiteral("NOOP"));
         QTest::keyClick(box, Qt::Key_Return);
-        QCOMPARE(server.commands.last(), QByteArray("NOOP"));
+        QCOMPARE(server.commands.mid(sent), QByteArrayList{"NOOP"});
+        QCOMPARE(box->text(), QString());
         QVERIFY(!w.lstConnectionInfo->findItems(QStringLiteral("200 NOOP ok."), Qt::MatchExactly).isEmpty());
         // The documentation's picture of the console, when asked for.
         if (const QString shots = qEnvironmentVariable("SUITE_SCREENSHOT_DIR"); !shots.isEmpty()) {
