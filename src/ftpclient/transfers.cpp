@@ -358,10 +358,14 @@ void Transfers::SendSelectedFiles(const QString &localPath, const QList<LocalIte
     if (!base.endsWith(QLatin1Char('/')))
         base += QLatin1Char('/');
 
+    // A folder tree send that stops half-way leaves a folder inside the
+    // tree current; the send returns to where it began.
+    QString start;
+    ftp->currentFolder(start);
     bool ok = true;
     for (const LocalItem &item : selected) {
         const QString path = base + item.name;
-        const QString remoteName = item.name;
+        const QString remoteName = item.text.isEmpty() ? item.name : item.text;
         if (item.kind == LocalKind::Folder) {
             const bool yes =
                 m_services.prompts->ask(QStringLiteral("Do you want to send any subfolders that are contained in the '")
@@ -398,6 +402,9 @@ void Transfers::SendSelectedFiles(const QString &localPath, const QList<LocalIte
         emit message(QStringLiteral("Error while uploading file(s). Description: ") + errorDescription());
         emit status(QStringLiteral("Error while uploading file(s)."));
     }
+    QString now;
+    if (!ok && !start.isEmpty() && ftp->currentFolder(now) && now != start)
+        m_services.remote->ChangeCurrentRemoteFolder(start, false);
     finishSend();
 }
 

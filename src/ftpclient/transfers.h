@@ -8,6 +8,12 @@
 // transfer events. Blocking calls on the component; texts leave through the
 // signals, questions through Prompts and the existing-file hook.
 //
+// Transfers answers the component's transferStatus, receivingFile,
+// sendingFile, scanningFolder, skippingFile and replacingFile (the replace
+// question) itself; a window connects status(), message(), progress(),
+// rate(), abortEnabled(), busyChanged() and localRelistRequested() and must
+// not handle those component events a second time.
+//
 // A remote name that could leave the local folder ("/", "\", NUL, "." or
 // "..") is never made into a local path: receiving it is skipped with a
 // message line.

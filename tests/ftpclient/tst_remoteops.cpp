@@ -124,27 +124,33 @@ private Q_SLOTS:
         VsftpdServer server;
         QVERIFY(startWritable(server, {{"upload/tree/a.txt", "a"},
                                        {"upload/tree/b.txt", "b"},
-                                       {"upload/tree/c.txt", "c"},
-                                       {"upload/tree/sub/d.txt", "d"}}));
+                                       {"upload/tree/sub/c.txt", "c"},
+                                       {"upload/tree/sub/deeper/d.txt", "d"}}));
         SUITE_START_SERVER(server);
         EngineRig rig;
         QVERIFY(connectUpload(rig, server));
-        // The user presses Abort while the first deletion inside the tree runs.
-        QStringList deletes;
-        connect(&rig.ftp, &FtpComponent::logLine, this, [&](const QString &line) {
-            if (!line.startsWith(QLatin1String("DELE ")))
-                return;
-            deletes.append(line);
-            if (deletes.size() == 1)
+        QStringList commands;
+        QObject scope; // ends the connections below before the locals they use
+        connect(&rig.ftp, &FtpComponent::logLine, &scope, [&](const QString &line) { commands.append(line); });
+        // The user presses Abort as the walk enters the sub-folder.
+        connect(&rig.ops, &RemoteOps::status, &scope, [&](const QString &text) {
+            if (text == QLatin1String("Remote folder changed to /upload/tree/sub"))
                 rig.ftp.setAbort(true);
         });
         rig.prompts.expectMessage(QStringLiteral("delete the selected remote items"), PromptAnswer::Yes);
         rig.ops.DeleteSelectedRemoteItems(rig.rowsOf({"tree"}));
         VERIFY_PROMPTS_DONE(rig.prompts);
 
-        QCOMPARE(deletes.size(), 1);
+        // The files of tree went; nothing after the abort did.
         QVERIFY(rig.ops.aborted());
-        QVERIFY(QFileInfo(server.uploadPath() + QStringLiteral("/tree/sub/d.txt")).exists());
+        QCOMPARE(commands.filter(QRegularExpression(QStringLiteral("^DELE "))).size(), 2);
+        QCOMPARE(commands.filter(QRegularExpression(QStringLiteral("^RMD "))), QStringList());
+        QCOMPARE(snapshot(server.uploadPath()),
+                 (std::map<QString, QByteArray>{{"tree/", {}},
+                                                {"tree/sub/", {}},
+                                                {"tree/sub/c.txt", "c"},
+                                                {"tree/sub/deeper/", {}},
+                                                {"tree/sub/deeper/d.txt", "d"}}));
         QCOMPARE(rig.messages.filter(QRegularExpression(QStringLiteral("^Error: .+"))).size(), 1);
         QCOMPARE(rig.overlay, (QList<bool>{true, false}));
         QString folder;

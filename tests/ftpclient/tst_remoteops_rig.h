@@ -58,6 +58,9 @@ struct EngineRig {
     {
         if (ftp.currentState() != FtpComponent::NotConnected)
             ftp.disconnectFromServer();
+        // The collecting lambdas use members destroyed before the senders.
+        QObject::disconnect(&ops, nullptr, nullptr, nullptr);
+        QObject::disconnect(&transfers, nullptr, nullptr, nullptr);
     }
 
     bool connectTo(quint16 port, const QString &user, const QString &password)
@@ -126,13 +129,14 @@ inline QByteArray readFile(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-// A row of the local pane: a file or folder of folder.
-inline LocalItem localRow(const QString &folder, const QString &name, bool isFolder)
+// A row of the local pane: a file or folder of folder, shown as text.
+inline LocalItem localRow(const QString &folder, const QString &name, bool isFolder, const QString &text = {})
 {
     LocalItem item;
     item.name = name;
     item.path = QDir(folder).filePath(name);
     item.kind = isFolder ? LocalKind::Folder : LocalKind::File;
+    item.text = text.isEmpty() ? name : text;
     return item;
 }
 

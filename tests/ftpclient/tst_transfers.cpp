@@ -156,8 +156,9 @@ private Q_SLOTS:
         EngineRig rig;
         QList<QList<qint64>> rates;
         QList<int> percents;
-        connect(&rig.transfers, &Transfers::rate, this, [&](qint64 r, qint64 left) { rates.append({r, left}); });
-        connect(&rig.transfers, &Transfers::progress, this, [&](int p) { percents.append(p); });
+        QObject scope; // ends the connections below before the locals they use
+        connect(&rig.transfers, &Transfers::rate, &scope, [&](qint64 r, qint64 left) { rates.append({r, left}); });
+        connect(&rig.transfers, &Transfers::progress, &scope, [&](int p) { percents.append(p); });
         const auto step = [&](qint64 ms, const QString &name, qint64 done, int percent) {
             rig.clockMs = ms;
             emit rig.ftp.transferStatus(name, name, 10000, done, percent, 0, 0);
@@ -352,6 +353,82 @@ private Q_SLOTS:
         QCOMPARE(rig.lastStatus(), QStringLiteral("Error downloading file(s)."));
         QCOMPARE(rig.localRelists, 2);
         QCOMPARE(snapshot(back), tree);
+    }
+
+    void abortedTreeSendReturnsToTheStartingFolder()
+    {
+        VsftpdServer server;
+        server.setWritableArea(true);
+        SUITE_START_SERVER(server);
+        QTemporaryDir dir;
+        const QString from = dir.filePath(QStringLiteral("from/"));
+        for (const char *name : {"tree/a.bin", "tree/sub/b.bin", "tree/sub/c.bin", "tree/sub/deeper/d.bin"})
+            QVERIFY(writeFile(from + QLatin1String(name), binaryBytes(100, 1)));
+        EngineRig rig;
+        QVERIFY(connectUpload(rig, server));
+        // Abort pressed as the send enters tree/sub.
+        int stores = 0;
+        QObject scope; // ends the connections below before the locals they use
+        connect(&rig.ftp, &FtpComponent::logLine, &scope, [&](const QString &line) {
+            stores += line.startsWith(QLatin1String("STOR ")) ? 1 : 0;
+        });
+        connect(&rig.ops, &RemoteOps::status, &scope, [&](const QString &text) {
+            if (text == QLatin1String("Remote folder changed to /upload/tree/sub"))
+                rig.ftp.setAbort(true);
+        });
+        rig.prompts.expectMessage(QStringLiteral("Do you want to send any subfolders"), PromptAnswer::Yes);
+        rig.transfers.SendSelectedFiles(from, {localRow(from, "tree", true)});
+        VERIFY_PROMPTS_DONE(rig.prompts);
+
+        QCOMPARE(stores, 1);
+        QVERIFY(rig.messages.contains(QStringLiteral("Upload successfully aborted.")));
+        QVERIFY(rig.statuses.contains(QStringLiteral("Upload aborted.")));
+        QCOMPARE(snapshot(server.uploadPath()), (std::map<QString, QByteArray>{{"tree/", {}},
+                                                                              {"tree/a.bin", binaryBytes(100, 1)},
+                                                                              {"tree/sub/", {}}}));
+        QString folder;
+        QVERIFY(rig.ftp.currentFolder(folder));
+        QCOMPARE(folder, QStringLiteral("/upload"));
+        QCOMPARE(rig.paneNames(), QStringList{"tree"});
+    }
+
+    void folderRowArrivesUnderItsRowText_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<bool>("subfolders");
+        QTest::newRow("auto, with subfolders") << int(TransferMode::Auto) << true;
+        QTest::newRow("binary, with subfolders") << int(TransferMode::Binary) << true;
+        QTest::newRow("auto, without subfolders") << int(TransferMode::Auto) << false;
+    }
+    void folderRowArrivesUnderItsRowText()
+    {
+        QFETCH(int, mode);
+        QFETCH(bool, subfolders);
+        VsftpdServer server;
+        server.setWritableArea(true);
+        SUITE_START_SERVER(server);
+        QTemporaryDir dir;
+        QVERIFY(writeFile(dir.filePath(QStringLiteral("docs/a.bin")), binaryBytes(300, 1)));
+        QVERIFY(writeFile(dir.filePath(QStringLiteral("docs/sub/b.bin")), binaryBytes(200, 2)));
+        EngineRig rig;
+        QVERIFY(connectUpload(rig, server));
+        rig.transfers.setMode(TransferMode(mode));
+        // The pane lists the folder docs as DOCS; the question names the
+        // folder on disk, the server gets the row's text.
+        rig.prompts.expectMessage(QStringLiteral("contained in the '") + dir.filePath(QStringLiteral("docs"))
+                                      + QStringLiteral("' folder?"),
+                                  subfolders ? PromptAnswer::Yes : PromptAnswer::No);
+        rig.transfers.SendSelectedFiles(dir.path(), {localRow(dir.path(), "docs", true, "DOCS")});
+        VERIFY_PROMPTS_DONE(rig.prompts);
+        std::map<QString, QByteArray> expected{{"DOCS/", {}}, {"DOCS/a.bin", binaryBytes(300, 1)}};
+        if (subfolders) {
+            expected["DOCS/sub/"] = {};
+            expected["DOCS/sub/b.bin"] = binaryBytes(200, 2);
+        }
+        QCOMPARE(snapshot(server.uploadPath()), expected);
+        QString folder;
+        QVERIFY(rig.ftp.currentFolder(folder));
+        QCOMPARE(folder, QStringLiteral("/upload"));
     }
 
     void hostileListingNamesWriteNothingOutside()

@@ -727,8 +727,9 @@ private Q_SLOTS:
         QVERIFY(!rates.filter(QRegularExpression(QStringLiteral("^[0-9.,]+ (Bytes|KB|MB)/s, \\d\\d:\\d\\d:\\d\\d left$"))).isEmpty());
         QCOMPARE(rig.window->lblRate->text(), QString()); // nothing runs now
         VERIFY_PROMPTS_DONE(rig.prompts);
-        QCOMPARE(tree(rig.remote("tree")), files);
-        QVERIFY(rig.window->remoteNames().contains(QStringLiteral("tree")));
+        // The folder row reads "TREE", and the server's folder is named so.
+        QCOMPARE(tree(rig.remote("TREE")), files);
+        QVERIFY(rig.window->remoteNames().contains(QStringLiteral("TREE")));
         QCOMPARE(rig.window->prgStatus->value(), 0);
         QCOMPARE(rig.window->movieVariable("_root.Progress_mc._xscale"), QStringLiteral("0"));
 
@@ -736,12 +737,12 @@ private Q_SLOTS:
         const QString back = rig.localPath() + QStringLiteral("/back");
         QVERIFY(QDir().mkpath(back));
         QVERIFY(rig.local()->ChangeCurrentLocalFolder(back + '/'));
-        rig.selectRemote(QStringLiteral("tree"));
+        rig.selectRemote(QStringLiteral("TREE"));
         rig.prompts.expectMessage(QStringLiteral("Do you want to receive any subfolders"), PromptAnswer::Yes);
         rig.window->runCommand("IDC_FS_Download");
         VERIFY_PROMPTS_DONE(rig.prompts);
         QCOMPARE(rig.status(), QStringLiteral("File download(s) complete."));
-        QCOMPARE(tree(back + QStringLiteral("/tree")), files);
+        QCOMPARE(tree(back + QStringLiteral("/TREE")), files);
     }
 
     // The pictures of the documentation, when SUITE_SCREENSHOT_DIR names a

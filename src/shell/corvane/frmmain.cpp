@@ -715,15 +715,9 @@ void frmMain::connectComponent()
 {
     FtpComponent *ftp = m_services.xFtp;
     connect(ftp, &FtpComponent::logLine, this, &frmMain::DisplayMessage);
-    // The questions are answered while the component waits: direct connections.
-    connect(
-        ftp, &FtpComponent::replacingFile, this,
-        [this](const QString &name, bool *replace) {
-            *replace = m_services.prompts->ask(name + QStringLiteral(" already exits. Do you want to replace it?"),
-                                               ConfirmTitle, PromptButtons::YesNo, PromptIcon::Question, this)
-                       == PromptAnswer::Yes;
-        },
-        Qt::DirectConnection);
+    // The questions are answered while the component waits: direct
+    // connections. The transfer events and the replace question are the
+    // transfers' own.
     connect(
         ftp, &FtpComponent::accountRequired, this,
         [this](QString *account) {

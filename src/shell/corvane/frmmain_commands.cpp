@@ -190,6 +190,7 @@ void frmMain::updateBusyState()
 {
     // Entries that start a call are off while one runs; Abort, Disconnect,
     // the views and the prompts stay live.
+    updateHookActions();
     SetConnectedState(m_connected);
     UpdateRemoteCommands();
     UpdateLocalCommands();
