@@ -9,7 +9,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh build
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j "$(nproc)" --target tst_tesselapp tessel tst_certificateprompt tst_scheduler tst_corvanewindow corvane
+cmake --build build -j "$(nproc)" --target tst_tesselapp tessel tst_certificateprompt tst_scheduler tst_corvanewindow corvane \
+  tst_options_dialog tst_windowfeatures
 mkdir -p docs/screenshots
 QT_QPA_PLATFORM=offscreen SUITE_BIN_DIR="$PWD/build/bin" SUITE_SCREENSHOT_DIR="$PWD/docs/screenshots" \
   build/tests/tst_tesselapp screenshots
@@ -27,4 +28,7 @@ for _ in $(seq 50); do
 done
 DISPLAY="$display" QT_QPA_PLATFORM=xcb SUITE_SCREENSHOT_DIR="$PWD/docs/screenshots" \
   SUITE_SOURCE_DIR="$PWD" build/tests/tst_corvanewindow screenshots
+# The Options dialog and the console (the custom command panel under the log).
+DISPLAY="$display" QT_QPA_PLATFORM=xcb SUITE_SCREENSHOT_DIR="$PWD/docs/screenshots" build/tests/tst_options_dialog
+DISPLAY="$display" QT_QPA_PLATFORM=xcb SUITE_SCREENSHOT_DIR="$PWD/docs/screenshots" build/tests/tst_windowfeatures
 ls -l docs/screenshots

@@ -1,6 +1,8 @@
 // corvane-cli: Corvane's FTP engine from the command line.
+#include "config/cregister.h"
 #include "ftpclient/clicommand.h"
 #include "ftpclient/ftpcomponent.h"
+#include "ftpclient/options.h"
 #include "platform/tlssocketfactory.h"
 
 #include <QCoreApplication>
@@ -20,10 +22,17 @@ int main(int argc, char **argv)
         err << "corvane-cli: " << parsed.error << "\n" << cliUsage();
         return 2;
     }
-    const CliOptions &options = *parsed.options;
+    CliOptions options = *parsed.options;
     if (options.help) {
         out << cliUsage();
         return 0;
+    }
+
+    // The synchronisation's comparison mode as Corvane's options store it.
+    {
+        Registry registry(Registry::defaultDirectory());
+        const CRegister reg(registry);
+        options.storedSyncBySize = syncBySize(reg);
     }
 
     // Certificates verify against the system's CAs and the --cacert files;

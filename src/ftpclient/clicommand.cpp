@@ -1,6 +1,7 @@
 #include "ftpclient/clicommand.h"
 
 #include "ftpclient/ftpcomponent.h"
+#include "ftpclient/sync.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -22,8 +23,14 @@ struct CommandShape {
 constexpr CommandShape Commands[] = {
     {"ls", 0, 1, false, false},     {"get", 2, 2, true, true},     {"put", 2, 2, true, true},
     {"rm", 1, 1, false, true},      {"mkdir", 1, 1, false, false}, {"rmdir", 1, 1, false, false},
-    {"rename", 2, 2, false, false}, {"quote", 1, -1, false, false},
+    {"rename", 2, 2, false, false}, {"quote", 1, -1, false, false}, {"sync-local", 2, 2, false, false},
+    {"sync-remote", 2, 2, false, false},
 };
+
+bool isSync(const QString &command)
+{
+    return command == QLatin1String("sync-local") || command == QLatin1String("sync-remote");
+}
 
 const CommandShape *findCommand(const QString &name)
 {
@@ -106,7 +113,10 @@ QString cliUsage()
         "  ls [PATH]                       type (F, D or L), size, date, name; TAB-separated\n"
         "  get [--resume] REMOTE LOCAL     put [--resume] LOCAL REMOTE\n"
         "  get -r REMOTEDIR LOCALDIR       put -r LOCALDIR REMOTEDIR\n"
-        "  rm NAME   rm -r DIR   mkdir NAME   rmdir NAME   rename OLD NEW   quote LINE\n");
+        "  rm NAME   rm -r DIR   mkdir NAME   rmdir NAME   rename OLD NEW   quote LINE\n"
+        "  sync-local [--by-size|--by-date] LOCALDIR REMOTEDIR    the local folder receives\n"
+        "  sync-remote [--by-size|--by-date] LOCALDIR REMOTEDIR   the remote folder receives\n"
+        "     one folder level; without an option the comparison mode stored in Corvane's options\n");
 }
 
 CliParse parseCliArguments(const QStringList &arguments)
@@ -182,6 +192,12 @@ CliParse parseCliArguments(const QStringList &arguments)
             o.resume = true;
         else if (a == QLatin1String("-r") && shape->recursive)
             o.recursive = true;
+        else if ((a == QLatin1String("--by-size") || a == QLatin1String("--by-date")) && isSync(o.command)) {
+            const bool bySize = a == QLatin1String("--by-size");
+            if (o.syncBySize && *o.syncBySize != bySize)
+                return refuse(QStringLiteral("--by-size and --by-date exclude each other"));
+            o.syncBySize = bySize;
+        }
         else if (a.startsWith(u'-') && a.size() > 1)
             return refuse(QStringLiteral("%1 does not take %2").arg(o.command, a));
         else
@@ -354,6 +370,35 @@ int runCliCommand(const CliOptions &o, FtpComponent &c, QTextStream &out, QTextS
         ok = c.removeFolder(a.at(0));
     } else if (cmd == QLatin1String("rename")) {
         ok = c.rename(a.at(0), a.at(1));
+    } else if (isSync(cmd)) {
+        const bool receiving = cmd == QLatin1String("sync-local");
+        if (!QFileInfo(a.at(0)).isDir()) {
+            err << "corvane-cli: not a folder: " << a.at(0) << "\n";
+            c.disconnectFromServer();
+            return 1;
+        }
+        const bool bySize = o.syncBySize.value_or(o.storedSyncBySize);
+        DirectorySync sync(c, [bySize] { return bySize ? DirectorySync::Mode::BySize : DirectorySync::Mode::ByDate; });
+        QObject::connect(&sync, &DirectorySync::fileCopied, &sync, [&](const QString &, const QString &name) {
+            out << (receiving ? "received " : "sent ") << name << '\n';
+            out.flush();
+        });
+        QObject::connect(&sync, &DirectorySync::message, &sync, [&](const QString &text) {
+            err << "corvane-cli: " << text << "\n";
+            err.flush();
+        });
+        const QString localFolder = QDir(a.at(0)).absolutePath() + u'/';
+        const DirectorySync::Outcome outcome =
+            receiving ? sync.SyncLocalFromRemote(localFolder, a.at(1)) : sync.SyncRemoteFromLocal(localFolder, a.at(1));
+        const qsizetype n = outcome.copied.size();
+        out << n << (n == 1 ? " file copied" : " files copied") << '\n';
+        out.flush();
+        if (!outcome.completed) {
+            err << "corvane-cli: " << cmd << ": " << outcome.error << "\n";
+            err.flush();
+            c.disconnectFromServer();
+            return 1;
+        }
     } else if (cmd == QLatin1String("quote")) {
         ok = c.sendCommand(a.at(0));
         if (ok)

@@ -30,9 +30,13 @@ struct CliOptions {
     QString password;
     QString folder;   // made current after the login; empty: none
 
-    QString command;  // ls get put rm mkdir rmdir rename quote
+    QString command;  // ls get put rm mkdir rmdir rename quote sync-local sync-remote
     bool resume = false;
     bool recursive = false;
+    // sync-local / sync-remote: --by-size (true) or --by-date (false); the
+    // stored comparison mode when neither was given.
+    std::optional<bool> syncBySize;
+    bool storedSyncBySize = false;
     QStringList arguments;
     bool help = false;
 };

@@ -863,3 +863,61 @@ bool FtpComponent::sendCommand(const QString &line)
         return false;
     return d->end(d->requireConnected() && d->runOk([&] { return d->session.raw(line); }));
 }
+
+bool FtpComponent::remoteModified(const QString &name, QDateTime &modified)
+{
+    if (!d->begin(Busy))
+        return false;
+    if (!d->requireConnected())
+        return d->end(false);
+    const FtpResult r = d->run([&] { return d->session.modificationTime(name); });
+    if (!r.ok())
+        return d->end(d->failFrom(r));
+    if (!r.modified.isValid())
+        return d->end(d->fail(FtpErrors::Protocol, QStringLiteral("No time in the reply to MDTM %1").arg(name)));
+    modified = r.modified.toUTC();
+    return d->end(true);
+}
+
+bool FtpComponent::hasMachineListing() const
+{
+    return d->connected && d->session.features().mlsd;
+}
+
+bool FtpComponent::hasModificationTime() const
+{
+    return d->connected && d->session.features().mdtm;
+}
+
+bool FtpComponent::listingCommand(const QString &line, QStringList &lines)
+{
+    if (!d->begin(Busy))
+        return false;
+    if (!d->requireConnected())
+        return d->end(false);
+    const QString trimmed = line.trimmed();
+    const QString verb = trimmed.section(u' ', 0, 0).toUpper();
+    const QString argument = trimmed.section(u' ', 1).trimmed();
+    FtpSession::ListKind kind = FtpSession::ListKind::List;
+    if (verb == QLatin1String("NLST"))
+        kind = FtpSession::ListKind::Nlst;
+    else if (verb == QLatin1String("MLSD"))
+        kind = FtpSession::ListKind::Mlsd;
+    else if (verb != QLatin1String("LIST"))
+        return d->end(d->fail(FtpErrors::InvalidArgument, QStringLiteral("Not a listing command: %1").arg(verb)));
+    const FtpResult r = d->run([&] { return d->session.list(kind, argument); });
+    if (!r.ok())
+        return d->end(d->failFrom(r));
+    lines.clear();
+    const QList<QByteArray> raw = r.listing.split('\n');
+    for (QByteArray l : raw) {
+        if (l.endsWith('\r'))
+            l.chop(1);
+        if (l.isEmpty())
+            continue;
+        const QString text = QString::fromUtf8(l);
+        // Names that are not UTF-8 are shown as Latin-1 rather than mangled.
+        lines.append(text.contains(QChar::ReplacementCharacter) ? QString::fromLatin1(l) : text);
+    }
+    return d->end(true);
+}

@@ -14,6 +14,7 @@
 #include <QDateTime>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -118,6 +119,16 @@ public:
     bool sendCommand(const QString &line);
     // SIZE of a remote file, in binary type.
     bool remoteSize(const QString &name, qint64 &size);
+    // MDTM of a remote file: its last change as a UTC instant, to the second.
+    bool remoteModified(const QString &name, QDateTime &modified);
+    // Whether the server lists with MLSD facts and answers MDTM (known after
+    // the login).
+    bool hasMachineListing() const;
+    bool hasModificationTime() const;
+    // A listing command typed by hand ("LIST", "NLST", either with an
+    // argument) run over a data connection of its own; the lines of the
+    // listing, as the server sent them, in lines.
+    bool listingCommand(const QString &line, QStringList &lines);
 
 Q_SIGNALS:
     void listingEntry(const QString &name, const QDateTime &date, qint64 size, int type, const QString &extra);

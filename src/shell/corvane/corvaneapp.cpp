@@ -1,6 +1,7 @@
 #include "shell/corvane/corvaneapp.h"
 
 #include "config/cregister.h"
+#include "shell/corvane/corvanefeatures.h"
 #include "ftpclient/ftpcomponent.h"
 #include "platform/programdir.h"
 #include "platform/registrystore.h"
@@ -35,6 +36,7 @@ struct CorvaneApp::Parts {
     std::shared_ptr<TrustStore> trust;
     std::unique_ptr<FtpComponent> ftp;
     std::unique_ptr<Tray> tray;
+    std::unique_ptr<CorvaneFeatures> features; // options, synchronisation, console, transfer log
     std::unique_ptr<frmMain> main;
 };
 
@@ -47,6 +49,7 @@ CorvaneApp::~CorvaneApp()
 {
     // The window goes before the component and the tray it uses.
     m->main.reset();
+    m->features.reset();
 }
 
 bool CorvaneApp::start()
@@ -117,8 +120,12 @@ bool CorvaneApp::start()
     s.tesselProgram = p.programDir.file(QStringLiteral("tessel"));
     if (!QFileInfo::exists(s.tesselProgram))
         s.tesselProgram = QCoreApplication::applicationDirPath() + QStringLiteral("/tessel");
-    s.hooks = p.options.hooks;
+    p.features = std::make_unique<CorvaneFeatures>(CorvaneFeatures::Services{
+        p.programDir.path(), Title, p.prompts, p.reg.get(), p.ftp.get(), QString(),
+        QCoreApplication::applicationFilePath()});
+    s.hooks = p.features->hooks(p.options.hooks);
     p.main = std::make_unique<frmMain>(std::move(s));
+    p.features->attach(*p.main);
     connect(p.main.get(), &frmMain::quitRequested, this, &CorvaneApp::quitRequested);
     p.main->show();
     if (splash)

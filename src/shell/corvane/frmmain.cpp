@@ -524,6 +524,10 @@ void frmMain::DisplayMessage(const QString &sMessage)
     lstConnectionInfo->scrollToItem(lstConnectionInfo->item(index));
 
     // Every message line also goes to the transfer log.
+    if (m_services.hooks.transferLog) {
+        m_services.hooks.transferLog(sMessage);
+        return;
+    }
     const QString path = transferLogPath();
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile log(path);

@@ -71,6 +71,9 @@ public:
         // command disabled.
         struct Hooks {
             std::function<void()> logMaintenance; // at start-up, before the language
+            // Appends a message line to the transfer log; empty: the stand-in
+            // file transferLogPath().
+            std::function<void(const QString &)> transferLog;
             std::function<void()> options;        // the Options dialog
             std::function<void()> syncRemoteFromLocal;
             std::function<void()> syncLocalFromRemote;
