@@ -392,7 +392,7 @@ private Q_SLOTS:
         QCOMPARE(rig.paneNames(), QStringList{"tree"});
     }
 
-    void folderRowArrivesUnderItsRowText_data()
+    void folderArrivesUnderItsRealName_data()
     {
         QTest::addColumn<int>("mode");
         QTest::addColumn<bool>("subfolders");
@@ -400,7 +400,7 @@ private Q_SLOTS:
         QTest::newRow("binary, with subfolders") << int(TransferMode::Binary) << true;
         QTest::newRow("auto, without subfolders") << int(TransferMode::Auto) << false;
     }
-    void folderRowArrivesUnderItsRowText()
+    void folderArrivesUnderItsRealName()
     {
         QFETCH(int, mode);
         QFETCH(bool, subfolders);
