@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Renders the documentation screenshots into docs/screenshots:
 # Tessel's main window with running, paused and completed downloads, a
-# download window, the new-URL dialog, the certificate prompt and the scheduler
+# download window, the new-URL dialog, the certificate prompt, the scheduler and
+# the settings dialog's pages
 # (offscreen); Corvane's connected window with a transfer running, its site
 # manager and its existing-file prompt (on an Xvfb display, against pyftpdlib
 # on loopback).
@@ -9,13 +10,15 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh build
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j "$(nproc)" --target tst_tesselapp tessel tst_certificateprompt tst_scheduler tst_corvanewindow corvane \
+cmake --build build -j "$(nproc)" --target tst_tesselapp tessel tst_certificateprompt tst_scheduler tst_frmsettings tst_corvanewindow corvane \
   tst_options_dialog tst_windowfeatures
 mkdir -p docs/screenshots
 QT_QPA_PLATFORM=offscreen SUITE_BIN_DIR="$PWD/build/bin" SUITE_SCREENSHOT_DIR="$PWD/docs/screenshots" \
   build/tests/tst_tesselapp screenshots
 QT_QPA_PLATFORM=offscreen SUITE_SCREENSHOT_DIR="$PWD/docs/screenshots" build/tests/tst_certificateprompt
 QT_QPA_PLATFORM=offscreen SUITE_SCREENSHOT_DIR="$PWD/docs/screenshots" build/tests/tst_scheduler dialogControlRules
+QT_QPA_PLATFORM=offscreen SUITE_SCREENSHOT_DIR="$PWD/docs/screenshots" SUITE_SOURCE_DIR="$PWD" \
+  build/tests/tst_frmsettings screenshots
 
 # Corvane: a display of its own for the run, stopped by its process id.
 display="${SCREENSHOT_DISPLAY:-:13}"
