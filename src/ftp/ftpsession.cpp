@@ -243,7 +243,11 @@ public:
     QPointer<Operation> current;
     Handler onReply;        // waits for the reply to the command sent last
     bool wantsPreliminary = false; // onReply hears 1xx replies too (transfers)
-    int owedReplies = 0;    // final replies still to come for an aborted exchange
+    // Commands written whose final reply is still to come. An operation that
+    // ends early (aborted, failed) leaves them owed: they are read and
+    // dropped before the next operation sends anything, so no reply is ever
+    // paired with a later command.
+    int unanswered = 0;
     bool startScheduled = false;
 
     QTimer replyTimer;
@@ -295,7 +299,7 @@ public:
     void startNext()
     {
         QPointer<FtpSession> alive(q); // a finished handler may delete the session
-        while (alive && !current && owedReplies == 0 && !queue.empty()) {
+        while (alive && !current && unanswered == 0 && !queue.empty()) {
             QPointer<Operation> op = queue.front();
             queue.pop_front();
             if (!op || op->isFinished())
@@ -320,7 +324,7 @@ public:
         QPointer<Operation> op = current;
         current = nullptr;
         onReply = nullptr;
-        replyTimer.stop();
+        waitForOwedReplies();
         closeData();
         transfer.reset();
         if (connected() && (state == State::Busy || state == State::LoggingIn || state == State::Connecting))
@@ -346,12 +350,20 @@ public:
 
     void log(const QString &text) { Q_EMIT q->logLine(text); }
 
+    // Sends one command of the running operation. The log line goes out
+    // first; an owner that aborts on seeing it has ended the operation, and
+    // then the command is not sent at all.
     void send(const QByteArray &line, Handler handler, const QString &shown = {})
     {
-        if (!control)
+        const QPointer<Operation> op = current;
+        if (!control || !op)
             return;
+        QPointer<FtpSession> alive(q);
         log(shown.isEmpty() ? QString::fromUtf8(line).trimmed() : shown);
+        if (!alive || !control || current != op)
+            return;
         control->write(line);
+        ++unanswered;
         onReply = std::move(handler);
         wantsPreliminary = false;
         replyTimer.start(settings.timing.reply);
@@ -394,15 +406,14 @@ public:
     void dispatch(const FtpReply &reply)
     {
         const bool final = reply.code >= 200;
-        if (owedReplies > 0 && !onReply) {
-            // The rest of an aborted exchange: consumed, never paired with
-            // a later command.
-            if (final && --owedReplies == 0) {
-                replyTimer.stop();
+        if (final && unanswered > 0)
+            --unanswered;
+        if (!onReply && !current && state != State::Disconnected) {
+            // The rest of an exchange that ended early: consumed, never
+            // paired with a later command.
+            waitForOwedReplies();
+            if (unanswered == 0)
                 scheduleNext();
-            } else {
-                replyTimer.start(settings.timing.reply);
-            }
             return;
         }
         if (!onReply)
@@ -434,7 +445,7 @@ public:
         controlTunnelling = false;
         controlHandshake = false;
         onReply = nullptr;
-        owedReplies = 0;
+        unanswered = 0;
         accountAnswer = nullptr;
         passwordAnswer = nullptr;
         if (controlProxy)
@@ -635,7 +646,7 @@ public:
         protectData = false;
         type.reset();
         reader.reset();
-        owedReplies = 0;
+        unanswered = 0;
         factory = settings.sockets ? settings.sockets : std::make_shared<const SocketFactory>();
         if (settings.host.isEmpty() || settings.port == 0) {
             setState(State::Disconnected);
@@ -1304,6 +1315,15 @@ public:
         complete(r);
     }
 
+    // While replies are owed, the reply time-out bounds the wait for them.
+    void waitForOwedReplies()
+    {
+        if (unanswered > 0 && control)
+            replyTimer.start(settings.timing.reply);
+        else
+            replyTimer.stop();
+    }
+
     void closeData()
     {
         idleTimer.stop();
@@ -1334,21 +1354,18 @@ public:
         }
         const bool transferring = transfer != nullptr;
         closeData();
-        int owed = onReply ? 1 : 0;
         onReply = nullptr;
-        if (transferring && control) {
-            log(QStringLiteral("ABOR"));
-            control->write("ABOR\r\n");
-            ++owed;
-        }
-        owedReplies = owed;
         QPointer<Operation> op = current;
         current = nullptr;
         transfer.reset();
-        if (owedReplies > 0)
-            replyTimer.start(settings.timing.reply);
-        else
-            replyTimer.stop();
+        if (transferring && control) {
+            // Answered with 225/226, after a 426 for a transfer it cut
+            // short (that one is the transfer command's own final reply).
+            control->write("ABOR\r\n");
+            ++unanswered;
+            log(QStringLiteral("ABOR"));
+        }
+        waitForOwedReplies();
         if (connected())
             setState(State::Idle);
         scheduleNext();

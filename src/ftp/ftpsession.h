@@ -168,9 +168,13 @@ public:
     // A preliminary 1xx is followed to the final reply.
     FtpOperation *raw(const QString &line);
 
-    // Ends the running operation: ABOR, the data connection closed, the
-    // operation finishes with FtpFailure::Aborted; queued ones are dropped
-    // (each finishes Aborted). The session stays connected when it can.
+    // Ends the running operation: it finishes with FtpFailure::Aborted at
+    // once; a transfer also gets ABOR and loses its data connection; queued
+    // ones are dropped (each finishes Aborted). The session stays connected
+    // when it can: the replies still owed (the running command's, ABOR's)
+    // are read and dropped, within the reply time-out, before the next
+    // operation sends anything. Called from logLine as a command is shown,
+    // it keeps that command from being sent.
     void abort();
     // Drops the control connection at once (no QUIT).
     void close();

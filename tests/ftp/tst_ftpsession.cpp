@@ -711,6 +711,107 @@ private Q_SLOTS:
         QCOMPARE(session.state(), FtpSession::State::Disconnected);
     }
 
+    // An abort at each point of a command's exchange: as the command is
+    // logged (it is then never sent), while the server holds its reply, and
+    // in a transfer's set-up (ABOR goes out). The replies still owed are read
+    // before anything else is sent: the next commands get their own replies.
+    void abortKeepsRepliesInStep_data()
+    {
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<QString>("trigger"); // abort when this line is logged; empty: once the reply is held
+        QTest::addColumn<QByteArray>("held"); // the verb whose reply the server holds until the test sends it
+        QTest::newRow("DELE, as it is logged") << "dele" << "DELE f" << QByteArray("DELE");
+        QTest::newRow("DELE, its reply held") << "dele" << QString() << QByteArray("DELE");
+        QTest::newRow("MKD, its reply held") << "mkd" << QString() << QByteArray("MKD");
+        QTest::newRow("RNTO, as it is logged") << "rename" << "RNTO new" << QByteArray("RNTO");
+        QTest::newRow("download, as EPSV is logged") << "retrieve" << "EPSV" << QByteArray("EPSV");
+        QTest::newRow("download, its TYPE reply held") << "retrieve" << QString() << QByteArray("TYPE");
+    }
+
+    void abortKeepsRepliesInStep()
+    {
+        QFETCH(QString, operation);
+        QFETCH(QString, trigger);
+        QFETCH(QByteArray, held);
+        const std::map<QByteArray, QByteArray> heldReplies{
+            {"DELE", "250 Deleted\r\n"}, {"MKD", "257 \"/new\" created\r\n"}, {"RNTO", "250 Renamed\r\n"},
+            {"EPSV", "502 No EPSV\r\n"}, {"TYPE", "200 Type set to I\r\n"}};
+        FtpFileServer server(1000);
+        bool holding = false;
+        bool released = false;
+        bool aborted = false; // only the aborted operation's reply is held
+        // The held reply goes out when the test says so, or, as the server
+        // answers in order, before the reply to any later command.
+        const auto release = [&](FakePlan &plan) {
+            if (holding && !released)
+                plan.send(heldReplies.at(held));
+            released = holding;
+        };
+        server.override = [&](const QByteArray &command, FakePlan &plan) {
+            const QByteArray verb = command.split(' ').value(0);
+            if (verb == held && !holding && !aborted)
+                return holding = true;
+            release(plan);
+            const Replies replies{{"PWD", "257 \"/upload\" is the current directory\r\n"},
+                                  {"ABOR", "225 No transfer to ABOR\r\n"},
+                                  {"RNFR", "350 Ready\r\n"},
+                                  {"RNTO", "250 Renamed\r\n"},
+                                  {"DELE", "250 Deleted\r\n"}};
+            const auto it = replies.find(verb);
+            if (it != replies.end())
+                plan.send(it->second);
+            return it != replies.end(); // else the file server answers after the held reply
+        };
+        FtpSession session;
+        QVERIFY(finish(session.connectToHost(settingsFor(server))).ok());
+        QObject scope;
+        bool fired = false;
+        connect(&session, &FtpSession::logLine, &scope, [&](const QString &line) {
+            if (line == trigger && !fired) {
+                fired = true;
+                session.abort();
+            }
+        });
+
+        QByteArray first;
+        QBuffer firstSink(&first);
+        QVERIFY(firstSink.open(QIODevice::WriteOnly));
+        FtpOperation *op = operation == QLatin1String("dele")  ? session.deleteFile(QStringLiteral("f"))
+                           : operation == QLatin1String("mkd") ? session.makeDirectory(QStringLiteral("new"))
+                           : operation == QLatin1String("rename")
+                               ? session.rename(QStringLiteral("old"), QStringLiteral("new"))
+                               : session.retrieve(QStringLiteral("file.bin"), 0, &firstSink);
+        const auto outcome = watch(op);
+        if (trigger.isEmpty()) {
+            QTRY_VERIFY_WITH_TIMEOUT(holding, 5000);
+            session.abort();
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(outcome->finished, 5000);
+        QCOMPARE(outcome->result.failure, FtpFailure::Aborted);
+        aborted = true;
+        if (!trigger.isEmpty())
+            QVERIFY(!server.commands.contains(trigger.toUtf8()));
+
+        // The next commands are queued at once; a reply still held comes after.
+        FtpOperation *pwd = session.printWorkingDirectory();
+        QByteArray received;
+        QBuffer sink(&received);
+        QVERIFY(sink.open(QIODevice::WriteOnly));
+        FtpOperation *get = session.retrieve(QStringLiteral("file.bin"), 0, &sink);
+        FakePlan later;
+        release(later);
+        server.control.connection(0)->run(later);
+        const FtpResult where = finish(pwd);
+        QVERIFY2(where.ok(), qPrintable(where.text));
+        QCOMPARE(where.path, QStringLiteral("/upload"));
+        const FtpResult got = finish(get);
+        QVERIFY2(got.ok(), qPrintable(got.text));
+        QCOMPARE(received, HttpFileServer::bytes(0, 1000));
+        QCOMPARE(sentVerbs(server).count("ABOR"), operation == QLatin1String("retrieve") ? 1 : 0);
+        QCOMPARE(outcome->finishCount, 1);
+        QCOMPARE(session.state(), FtpSession::State::Idle);
+    }
+
     // The owner may delete the session from a finished handler: what was
     // queued still finishes once, and nothing touches the dead session.
     void deletedFromFinishedHandler()

@@ -141,6 +141,48 @@ private Q_SLOTS:
             QVERIFY(again == content);
     }
 
+    // An abort as a command goes out (from the log line that shows it): the
+    // command is not sent, and vsftpd's next replies pair with the commands
+    // that asked for them.
+    void abortAsCommandGoesOut_data()
+    {
+        QTest::addColumn<QString>("trigger");
+        QTest::newRow("DELE") << QStringLiteral("DELE keep.txt");
+        QTest::newRow("EPSV of a listing") << QStringLiteral("EPSV");
+    }
+
+    void abortAsCommandGoesOut()
+    {
+        QFETCH(QString, trigger);
+        VsftpdServer ftp;
+        ftp.setWritableArea(true);
+        QVERIFY(ftp.addFile(VsftpdServer::uploadFolder() + QStringLiteral("/keep.txt"), "kept"));
+        SUITE_START_SERVER(ftp);
+        FtpSession session;
+        QVERIFY(finish(session.connectToHost(plainSettings(QStringLiteral("127.0.0.1"), ftp.port()))).ok());
+        QVERIFY(finish(session.changeDirectory(VsftpdServer::uploadFolder())).ok());
+        bool fired = false;
+        connect(&session, &FtpSession::logLine, &session, [&](const QString &line) {
+            if (line == trigger && !fired) {
+                fired = true;
+                session.abort();
+            }
+        });
+        FtpOperation *op = trigger == QLatin1String("EPSV") ? session.list(FtpSession::ListKind::List)
+                                                            : session.deleteFile(QStringLiteral("keep.txt"));
+        QCOMPARE(finish(op).failure, FtpFailure::Aborted);
+
+        FtpOperation *pwd = session.printWorkingDirectory();
+        FtpOperation *list = session.list(FtpSession::ListKind::Nlst);
+        const FtpResult where = finish(pwd);
+        QVERIFY2(where.ok(), qPrintable(where.text));
+        QCOMPARE(where.path, QStringLiteral("/upload"));
+        const FtpResult listing = finish(list);
+        QVERIFY2(listing.ok(), qPrintable(listing.text));
+        QCOMPARE(listing.listing.trimmed(), QByteArray("keep.txt"));
+        QVERIFY(!ftp.log().contains("DELE"));
+    }
+
     // Control and data connections through dante; active mode through the
     // proxy's BIND.
     void throughSocks_data()
