@@ -336,7 +336,7 @@ QHash<QString, CommandCase> commandCases()
     c["IDC_FS_Recycle"] = {asks("Empty the local recycle bin?"), none};
     c["IDC_FS_Options"] = {none, hook("options")};
     c["IDC_FS_UserGuide"] = {none, [](WindowRig &r) {
-                                 QCOMPARE(r.shell.opened, QStringList{r.dir.filePath("FTPHelp.chm")});
+                                 QCOMPARE(r.shell.opened, QStringList{r.dir.filePath("help/corvane.html")});
                              }};
     c["IDC_FS_openAbout"] = {[](WindowRig &r) { r.window->frameCustomCommand->show(); },
                              panels({false, false, false, false})};

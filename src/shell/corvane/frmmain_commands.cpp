@@ -166,10 +166,12 @@ void frmMain::setPanels(bool quick, bool lists, bool log, bool custom)
     frameCustomCommand->setVisible(custom);
 }
 
+// The user's guide is an HTML page shipped in the program directory's
+// "help" folder, opened in the desktop's browser.
 void frmMain::openHelp()
 {
     if (m_services.shell)
-        m_services.shell->openFile(joinPath(m_services.programDir, QStringLiteral("FTPHelp.chm")));
+        m_services.shell->openFile(joinPath(m_services.programDir, QStringLiteral("help/corvane.html")));
 }
 
 // ---- busy state ----
