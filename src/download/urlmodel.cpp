@@ -284,3 +284,14 @@ bool FileExistsLen(const QString &path)
     const QFileInfo info(path);
     return info.exists() && info.isFile();
 }
+
+QString UrlFromScheme(const QString &text)
+{
+    qsizetype from = -1;
+    for (const char *scheme : {"http://", "https://", "ftp://", "ftps://"}) {
+        const qsizetype at = text.indexOf(QLatin1String(scheme), 0, Qt::CaseInsensitive);
+        if (at >= 0 && (from < 0 || at < from))
+            from = at;
+    }
+    return from > 0 ? text.mid(from) : text;
+}

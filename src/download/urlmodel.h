@@ -68,6 +68,10 @@ UrlFields ParseURL(const QString &url, const LoginTable &logins, const UrlFields
 // default, and path. Used as the base for relative redirects.
 QString ComposeURL(const UrlFields &fields);
 
+// The part of a list row's URL text from its first "http://", "https://",
+// "ftp://" or "ftps://" on (either case); the whole text when it has none.
+QString UrlFromScheme(const QString &text);
+
 // The port a URL of these fields' scheme uses when it names none.
 int defaultPortOf(const UrlFields &fields);
 

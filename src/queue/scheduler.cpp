@@ -43,19 +43,6 @@ QString storedEntry(const CRegister &reg, const QString &key, const QStringList 
     return entries.contains(text) ? text : fallback;
 }
 
-// The part of a row's URL from its first "http://", "https://", "ftp://"
-// or "ftps://" on; the whole text when it names none.
-QString urlFromScheme(const QString &text)
-{
-    qsizetype first = -1;
-    for (const char *scheme : {"http://", "https://", "ftp://", "ftps://"}) {
-        const qsizetype at = text.indexOf(QLatin1String(scheme), 0, Qt::CaseInsensitive);
-        if (at >= 0 && (first < 0 || at < first))
-            first = at;
-    }
-    return first > 0 ? text.mid(first).trimmed() : text.trimmed();
-}
-
 } // namespace
 
 // ---------------------------------------------------------------- the stored schedule
@@ -415,7 +402,7 @@ int Scheduler::RunSchedule()
         const DownloadId known = manager->idOfRow(row);
         if (known && manager->state(known) == DownloadState::Refused)
             continue;
-        const QString url = urlFromScheme(list->value(row, Column::Url));
+        const QString url = UrlFromScheme(list->value(row, Column::Url)).trimmed();
         if (url.isEmpty())
             continue;
         const QString savePath = list->value(row, Column::SavePath);

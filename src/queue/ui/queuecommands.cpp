@@ -133,20 +133,7 @@ void QueueCommands::StopAll()
 
 QString QueueCommands::urlFromScheme(const QString &text)
 {
-    qsizetype http = text.indexOf(QLatin1String("http://"), 0, Qt::CaseInsensitive);
-    const qsizetype https = text.indexOf(QLatin1String("https://"), 0, Qt::CaseInsensitive);
-    if (https >= 0 && (http < 0 || https < http))
-        http = https;
-    qsizetype ftp = text.indexOf(QLatin1String("ftp://"), 0, Qt::CaseInsensitive);
-    const qsizetype ftps = text.indexOf(QLatin1String("ftps://"), 0, Qt::CaseInsensitive);
-    if (ftps >= 0 && (ftp < 0 || ftps < ftp))
-        ftp = ftps;
-    qsizetype from = -1;
-    if (http >= 0 && ftp >= 0)
-        from = std::min(http, ftp);
-    else
-        from = std::max(http, ftp);
-    return from > 0 ? text.mid(from) : text;
+    return UrlFromScheme(text);
 }
 
 void QueueCommands::RedownloadRow(const QString &url, const QString &savePath, int rowIndex,
