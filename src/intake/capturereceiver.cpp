@@ -10,11 +10,7 @@
 #include <QStringDecoder>
 #include <QTimer>
 
-#include <cerrno>
-#include <cstring>
-
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -22,11 +18,6 @@ namespace {
 const QString Reserved = QStringLiteral("MENU");
 const QStringList Schemes{QStringLiteral("http://"), QStringLiteral("https://"), QStringLiteral("ftp://"),
                           QStringLiteral("ftps://")};
-
-QString systemError()
-{
-    return QString::fromLocal8Bit(std::strerror(errno));
-}
 
 // The user id of the process at the other end of a local socket; -1 when
 // the system does not say.
@@ -51,29 +42,6 @@ QString CaptureSocketDirectory()
     if (!runtime.isEmpty() && QFileInfo(runtime).isDir())
         return joinPath(runtime, QStringLiteral("tessel"));
     return joinPath(QDir::tempPath(), QStringLiteral("tessel-%1").arg(::geteuid()));
-}
-
-bool PreparePrivateDirectory(const QString &dir, QString *error)
-{
-    const auto fail = [error](const QString &why) {
-        if (error)
-            *error = why;
-        return false;
-    };
-    const QByteArray path = QFile::encodeName(dir);
-    if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST)
-        return fail(QStringLiteral("cannot create %1: %2").arg(dir, systemError()));
-    // lstat, so a symbolic link planted in our place is seen as what it is.
-    struct stat info {};
-    if (::lstat(path.constData(), &info) != 0)
-        return fail(QStringLiteral("cannot examine %1: %2").arg(dir, systemError()));
-    if (!S_ISDIR(info.st_mode))
-        return fail(QStringLiteral("%1 is not a directory").arg(dir));
-    if (info.st_uid != ::geteuid())
-        return fail(QStringLiteral("%1 belongs to another user").arg(dir));
-    if ((info.st_mode & 077) != 0 && ::chmod(path.constData(), 0700) != 0)
-        return fail(QStringLiteral("cannot make %1 private: %2").arg(dir, systemError()));
-    return true;
 }
 
 CapturedText ClassifyCapturedText(const QByteArray &message)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/privatedir.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QObject>
@@ -25,12 +27,6 @@ inline constexpr qint64 CaptureMessageLimit = 8 * 1024;
 // The private directory the socket lives in: $XDG_RUNTIME_DIR/tessel, or
 // tessel-<uid> in the temporary folder when there is no runtime directory.
 QString CaptureSocketDirectory();
-
-// Makes dir ready to hold the socket: creates it with mode 0700 when it is
-// missing, tightens it to 0700 when it is ours. Refuses (false, *error says
-// why) a path that is not a real directory (a symbolic link, a file) or a
-// directory owned by another user.
-bool PreparePrivateDirectory(const QString &dir, QString *error = nullptr);
 
 // What a received message is.
 struct CapturedText {
