@@ -515,9 +515,14 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(job.progress().received >= 60000, 20000);
         job.stop();
         const qint64 kept = QFileInfo(rig.savePath()).size();
+        // The resume connected again (more than once only when a loaded
+        // machine let the running download stall); after the stop nothing
+        // connects any more while the detector goes on ticking.
+        const int afterStop = http.server.connectionCount();
+        QVERIFY(afterStop >= connections + 1);
         QVERIFY(control.waitFinished());
         QCOMPARE(job.state(), TransferState::Stopped);
-        QCOMPARE(http.server.connectionCount(), connections + 1);
+        QCOMPARE(http.server.connectionCount(), afterStop);
         QCOMPARE(QFileInfo(rig.savePath()).size(), kept);
     }
 
