@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the suite needs. Usage: deps.sh build|test|bench
+# Installs the Debian 12 packages the suite needs. Usage: deps.sh build|test|bench|screenshots
 #   build  what the build needs
 #   test   also the servers and clients the tests start on loopback: nginx,
 #          vsftpd, pyftpdlib (with python3-openssl for its TLS), dante,
 #          tinyproxy, curl and lftp (the FTP starters' own test drives them),
 #          chromium (the browser-capture test loads Tessel's extension in it)
 #   bench  also what the benchmarks compare against and measure with
+#   screenshots  the test set and the X server the pictures are drawn on
 # Already installed packages are skipped, so a second run is quick; nothing
 # is removed.
 set -euo pipefail
@@ -20,7 +21,8 @@ case "${1:-build}" in
   build) ;;
   test) wanted+=("${test_packages[@]}") ;;
   bench) wanted+=("${test_packages[@]}" "${bench_packages[@]}") ;;
-  *) echo "usage: deps.sh build|test|bench" >&2; exit 2 ;;
+  screenshots) wanted+=("${test_packages[@]}" xvfb) ;;
+  *) echo "usage: deps.sh build|test|bench|screenshots" >&2; exit 2 ;;
 esac
 
 missing=()

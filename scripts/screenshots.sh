@@ -8,7 +8,7 @@
 # on loopback).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/deps.sh build
+bash scripts/deps.sh screenshots
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$(nproc)" --target tst_tesselapp tessel tst_certificateprompt tst_scheduler tst_frmsettings tst_corvanewindow corvane \
   tst_options_dialog tst_windowfeatures
