@@ -2,6 +2,7 @@
 
 #include "ftp/asciicodec.h"
 #include "ftp/ftpreply.h"
+#include "platform/streamclose.h"
 #include "platform/tlssocketfactory.h"
 
 #include <QIODevice>
@@ -1262,7 +1263,9 @@ public:
                     return;
                 }
                 transfer->sourceEnded = true;
-                data->disconnectFromHost();
+                // The end of the file: the server must get every byte and a
+                // clean end of stream, also when it sent something unread.
+                closeAfterSending(data, settings.timing.dataIdle, q);
                 return;
             }
             data->write(transfer->ascii ? transfer->encoder.feed(chunk) : chunk);
