@@ -14,7 +14,13 @@ run_suite() {
   local dir=$1; shift
   cmake -S . -B "$dir" -G Ninja -DSUITE_WERROR=ON "$@" >/dev/null
   cmake --build "$dir" -j "$jobs"
-  ctest --test-dir "$dir" --output-on-failure -j "$jobs"
+  if ! ctest --test-dir "$dir" --output-on-failure -j "$jobs"; then
+    # The failed checks once more, short, where a truncated log still shows them.
+    echo "== Failed checks in $dir =="
+    grep -a -E -A3 '^(FAIL!|XPASS)|ERROR: AddressSanitizer|runtime error:' \
+      "$dir/Testing/Temporary/LastTest.log" | head -n 80 || true
+    return 1
+  fi
 }
 
 echo "== Plain build =="
