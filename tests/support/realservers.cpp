@@ -18,20 +18,21 @@ bool realServersRequired()
     return qEnvironmentVariable("SUITE_REQUIRE_SERVERS") == QLatin1String("1");
 }
 
+// Ports below the system's range for outgoing connections (32768 and up on
+// Linux): a port found free there cannot be taken by a client of another
+// test before the server binds it, only by another test choosing the same.
+constexpr int FirstPort = 20000;
+constexpr int PastLastPort = 32768;
+
 quint16 freeLoopbackPort(const QHostAddress &address)
 {
-    QTcpServer probe;
-    if (!probe.listen(address, 0))
-        return 0;
-    const quint16 port = probe.serverPort();
-    probe.close();
-    return port;
+    return freeLoopbackRange(1, address);
 }
 
 quint16 freeLoopbackRange(int count, const QHostAddress &address)
 {
     for (int attempt = 0; attempt < 64; ++attempt) {
-        const auto base = static_cast<quint16>(QRandomGenerator::global()->bounded(20000, 60000 - count));
+        const auto base = static_cast<quint16>(QRandomGenerator::global()->bounded(FirstPort, PastLastPort - count));
         std::vector<std::unique_ptr<QTcpServer>> held;
         bool allFree = true;
         for (int i = 0; i < count && allFree; ++i) {
@@ -82,27 +83,33 @@ bool RealServer::start(int timeoutMs)
         m_error = QStringLiteral("no temporary directory: ") + m_dir.errorString();
         return false;
     }
-    m_port = freeLoopbackPort(listenAddress());
-    if (m_port == 0) {
-        m_error = QStringLiteral("no free loopback port");
-        return false;
-    }
-    if (!writeConfig(&m_error))
-        return false;
-    m_output.clear();
-    m_process.setWorkingDirectory(m_dir.path());
-    m_process.start(m_program, arguments());
-    if (!m_process.waitForStarted(timeoutMs)) {
-        m_error = m_program + QStringLiteral(" did not start: ") + m_process.errorString();
-        return false;
-    }
-    if (!waitUntilListening(timeoutMs)) {
+    // Another test may bind the chosen port between the check and the
+    // server's start: the server then exits, and another port is tried.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        m_port = freeLoopbackPort(listenAddress());
+        if (m_port == 0) {
+            m_error = QStringLiteral("no free loopback port");
+            return false;
+        }
+        if (!writeConfig(&m_error))
+            return false;
+        m_output.clear();
+        m_process.setWorkingDirectory(m_dir.path());
+        m_process.start(m_program, arguments());
+        if (!m_process.waitForStarted(timeoutMs)) {
+            m_error = m_program + QStringLiteral(" did not start: ") + m_process.errorString();
+            return false;
+        }
+        if (waitUntilListening(timeoutMs))
+            return true;
+        const bool exited = m_process.state() == QProcess::NotRunning;
         const QString reason = m_error;
         stop();
         m_error = reason + QStringLiteral("\n") + QString::fromLocal8Bit(m_output);
-        return false;
+        if (!exited)
+            return false;
     }
-    return true;
+    return false;
 }
 
 bool RealServer::waitUntilListening(int timeoutMs)

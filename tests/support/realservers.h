@@ -18,7 +18,8 @@
 // test instead of skipping it, so a CI machine cannot silently skip them.
 bool realServersRequired();
 
-// A loopback port that was free a moment ago: bound to port 0, read, closed.
+// A loopback port that could be bound a moment ago, chosen below the range the
+// system gives outgoing connections, so no client can take it meanwhile.
 quint16 freeLoopbackPort(const QHostAddress &address = QHostAddress(QHostAddress::LocalHost));
 // The first of `count` consecutive ports on `address` that could all be bound
 // a moment ago (passive data ports of an FTP server), 0 when a bounded number
