@@ -1,5 +1,6 @@
 #include "platform/singleinstance.h"
 
+#include "platform/privatedir.h"
 #include "platform/programdir.h"
 
 #include <QDir>
@@ -24,7 +25,16 @@ QString SingleInstance::defaultDirectory()
     const QString runtime = QFile::decodeName(qgetenv("XDG_RUNTIME_DIR"));
     if (!runtime.isEmpty() && QDir(runtime).exists())
         return runtime;
-    return joinPath(QDir::tempPath(), QStringLiteral("tessel-suite-%1").arg(::getuid()));
+    // Without a runtime directory: a private one of ours in the shared
+    // temporary folder. Anyone can take that name first (a folder of theirs,
+    // a link); the lock and the socket then live under the home folder.
+    const QString shared = joinPath(QDir::tempPath(), QStringLiteral("tessel-suite-%1").arg(::getuid()));
+    if (PreparePrivateDirectory(shared))
+        return shared;
+    const QString own = joinPath(QDir::homePath(), QStringLiteral(".cache/tessel-suite"));
+    QDir().mkpath(QFileInfo(own).path());
+    PreparePrivateDirectory(own);
+    return own;
 }
 
 bool SingleInstance::tryAcquire()

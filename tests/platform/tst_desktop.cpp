@@ -13,6 +13,7 @@
 #include <QThread>
 
 #include <signal.h>
+#include <unistd.h>
 
 // Child mode: take the lock and wait to be killed.
 static int runChildHolder(const QString &dir)
@@ -187,6 +188,58 @@ private Q_SLOTS:
         QVERIFY(other.tryAcquire());
         first.release();
         QVERIFY(second.tryAcquire());
+    }
+
+    // Without a runtime directory the lock goes to a private folder in the
+    // temporary folder; a name someone else took first is not used.
+    void defaultDirectoryIsPrivate_data()
+    {
+        QTest::addColumn<QString>("planted"); // what waits at the name: "", "open folder", "link", "other user"
+        QTest::addColumn<bool>("inTemp");
+        QTest::newRow("nothing there") << QString() << true;
+        QTest::newRow("our folder, open to all: tightened") << QStringLiteral("open folder") << true;
+        QTest::newRow("a link to a folder of someone else") << QStringLiteral("link") << false;
+        QTest::newRow("a folder of another user") << QStringLiteral("other user") << false;
+    }
+
+    void defaultDirectoryIsPrivate()
+    {
+        QFETCH(QString, planted);
+        QFETCH(bool, inTemp);
+        if (planted == QLatin1String("other user") && ::geteuid() != 0)
+            QSKIP("giving a folder to another user needs root");
+        QTemporaryDir scratch;
+        const QString temp = scratch.filePath(QStringLiteral("tmp"));
+        const QString home = scratch.filePath(QStringLiteral("home"));
+        QVERIFY(QDir().mkpath(temp) && QDir().mkpath(home));
+        const QString name = temp + QStringLiteral("/tessel-suite-") + QString::number(::getuid());
+        const QString elsewhere = scratch.filePath(QStringLiteral("elsewhere"));
+        if (planted == QLatin1String("open folder") || planted == QLatin1String("other user")) {
+            QVERIFY(QDir().mkpath(name));
+            QVERIFY(QFile::setPermissions(name, QFileDevice::Permissions(0x7777)));
+            if (planted == QLatin1String("other user"))
+                QCOMPARE(::chown(QFile::encodeName(name).constData(), 65534, 65534), 0);
+        } else if (planted == QLatin1String("link")) {
+            QVERIFY(QDir().mkpath(elsewhere));
+            QVERIFY(QFile::link(elsewhere, name));
+        }
+        const QByteArray saved[] = {qgetenv("XDG_RUNTIME_DIR"), qgetenv("TMPDIR"), qgetenv("HOME")};
+        qunsetenv("XDG_RUNTIME_DIR");
+        qputenv("TMPDIR", QFile::encodeName(temp));
+        qputenv("HOME", QFile::encodeName(home));
+        const QString chosen = SingleInstance::defaultDirectory();
+        const char *names[] = {"XDG_RUNTIME_DIR", "TMPDIR", "HOME"};
+        for (int i = 0; i < 3; ++i)
+            saved[i].isNull() ? qunsetenv(names[i]) : qputenv(names[i], saved[i]);
+
+        QCOMPARE(chosen, inTemp ? name : home + QStringLiteral("/.cache/tessel-suite"));
+        const QFileInfo info(chosen);
+        QVERIFY(info.isDir() && !info.isSymLink());
+        QCOMPARE(info.ownerId(), uint(::geteuid()));
+        QCOMPARE(int(info.permissions() & 0x0077), 0); // nobody else may enter
+        QVERIFY(QDir(elsewhere).isEmpty());
+        SingleInstance instance(QStringLiteral("tessel"), chosen);
+        QVERIFY(instance.tryAcquire());
     }
 
     void lockOfAnotherLiveProcessHoldsAndStaleLockIsTakenOver()
