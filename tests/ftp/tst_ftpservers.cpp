@@ -131,9 +131,9 @@ private slots:
         VERIFY_EXIT(run, exitCode);
         if (exitCode == CurlOk)
             QCOMPARE(run.output, served);
-        const QByteArray log = ftp.log();
+        // The server writes its log after the reply the client may have ended on.
         for (const QByteArray &text : std::as_const(logged))
-            QVERIFY2(log.contains(text), text.constData());
+            QTRY_VERIFY2(ftp.log().contains(text), text.constData());
     }
 
     void pyftpdlib_data()
